@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // A control that a window's code looks up by name. Each window lists its own; the list builds
@@ -16,6 +17,9 @@ struct ControlSpec {
         kProgress,  // QProgressBar
         kMenuItem,  // QPushButton in a menu skin
     };
+    ControlSpec(std::string controlName, Kind controlKind, std::string parentName = {})
+        : name(std::move(controlName)), kind(controlKind), parent(std::move(parentName)) {}
+
     std::string name;
     Kind kind = Kind::kLabel;
     // The control whose page or child this one is (a list inside "tab_main"), empty for the root.

@@ -81,6 +81,9 @@ int64_t CDndUiDlg::HandleCustomMessage(platform::Message& message, bool& handled
 }
 
 void CDndUiDlg::OnCloseCommand() {
+    if (m_closing) {
+        return;  // the page's quit and a termination signal may both ask
+    }
     OnClose();
     CPaintManagerUI::QuitMessageLoop(0);
 }

@@ -33,6 +33,9 @@ public:
     // Any thread, also before Run: the request waits in the queue until the loop runs.
     void Quit(int exitCode) override;
 
+    // Makes this the calling thread's loop again (after another loop object was made).
+    void MakeCurrent() { SetCurrent(this); }
+
     size_t TimerCount() const { return m_qtTimers.size(); }
 
 protected:
