@@ -302,7 +302,7 @@ void ProgressImages() {
 }
 
 // The product mark: a cloud with an upward arrow.
-void Cloud(QPainter& p, double size, const QColor& colour) {
+void Cloud(QPainter& p, double size, const QColor& colour, const QColor& arrowColour = Qt::white) {
     const double s = size / 24.0;
     QPainterPath cloud;
     cloud.addEllipse(QRectF(2 * s, 9 * s, 9 * s, 9 * s));
@@ -312,7 +312,7 @@ void Cloud(QPainter& p, double size, const QColor& colour) {
     p.setPen(Qt::NoPen);
     p.setBrush(colour);
     p.drawPath(cloud.simplified());
-    p.setBrush(Qt::white);
+    p.setBrush(arrowColour);
     QPainterPath arrow;
     arrow.moveTo(12 * s, 7.5 * s);
     arrow.lineTo(15.5 * s, 11.5 * s);
@@ -326,7 +326,8 @@ void Cloud(QPainter& p, double size, const QColor& colour) {
 }
 
 void Marks(const QString& artDir) {
-    Draw(24, 24, "logo.png", [](QPainter& p) { Cloud(p, 24, kBlue); });
+    // Shown on the transfer manager's blue title bar.
+    Draw(24, 24, "logo.png", [](QPainter& p) { Cloud(p, 24, Qt::white, kBlue); });
     // The backup folders' custom icon: a folder carrying the cloud.
     QImage icon = Canvas(48, 48);
     {
