@@ -130,14 +130,16 @@ int main(int argc, char** argv) {
     platform::InstallCrashHandler(userDataDir / "QuorvaLocalProcess.dmp",
                                   CMultiLanguageMgr::LoadString(150, CMultiLanguageMgr::kEnglish));
 
+    // Blocks the termination signals for every thread started from here on. Before the lock:
+    // whoever sees the lock held may ask this copy to close, and must not kill it half-way.
+    platform::InstallTerminationHandler(OnTerminationSignal);
+
     // 2. One copy per user. A second copy leaves at once, silently: no log, no window.
     platform::SingleInstanceGuard instance;
     const auto instanceResult = instance.Acquire();
     if (instanceResult == platform::SingleInstanceGuard::Result::kAlreadyRunning) {
         return 0;
     }
-    // Blocks the termination signals for every thread started from here on.
-    platform::InstallTerminationHandler(OnTerminationSignal);
 
     // 3. The command line holds only what logging adds; the program reads no switch.
     base::AtExitManager exitManager;

@@ -21,6 +21,7 @@ namespace {
 
 constexpr int kFatalSignals[] = {SIGSEGV, SIGABRT, SIGBUS, SIGILL, SIGFPE};
 constexpr size_t kAltStackSize = 8u << 20;
+constexpr unsigned kReportSeconds = 20;
 
 // Everything the handler needs is prepared beforehand in fixed buffers: a crashed process
 // cannot be trusted to build paths or look up strings.
@@ -104,6 +105,9 @@ void OnFatalSignal(int signalNumber, siginfo_t* info, void* context) {
     // A second fault while reporting (or a fault on another thread meanwhile) goes straight to
     // the default action: one report is enough, and a loop would hide the first.
     if (!g_inHandler.exchange(true)) {
+        // Symbolising is not async-signal-safe: a fault inside the allocator could hang it.
+        // The alarm's default action ends the process then instead of leaving it hanging.
+        alarm(kReportSeconds);
         WriteReport(signalNumber, info, context);
         WriteText(STDERR_FILENO, g_message);
         WriteText(STDERR_FILENO, "\n");
