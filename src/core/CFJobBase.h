@@ -59,3 +59,6 @@ private:
     platform::Event m_jobEvent{true, false};
     CFThreadPool<T>* m_pool = nullptr;
 };
+
+// ShouldContinue needs the whole pool; this include comes last so either header can be first.
+#include "core/CFThreadPool.h"
