@@ -33,6 +33,7 @@
 #include "ui/MainUiDlg.h"
 #include "ui/PaintManagerUI.h"
 #include "ui/QtMessageLoop.h"
+#include "upload/ComputeShaMgr.h"
 
 namespace fs = std::filesystem;
 
@@ -115,7 +116,8 @@ void InitLogging(const fs::path& programDir, const std::string& logFileName) {
 
 // Options could not be loaded: stop what was started and leave without a window.
 int EarlyShutdown() {
-    // LATER: ComputeShaMgr::Stop, then the write queue's pool (CWriteDbMgr) stops.
+    ComputeShaMgr::GetInstance().Stop();
+    // LATER: the write queue's pool (CWriteDbMgr) stops.
     // LATER: ClientInterfaceMgr: quit flag under its lock, then Stop.
     curl_global_cleanup();
     return 0;
@@ -175,8 +177,10 @@ int main(int argc, char** argv) {
     // 10.
     curl_global_init(CURL_GLOBAL_ALL);
 
-    // 11. LATER: start the write queue's pool (CWriteDbMgr) and the file hash pool
-    //     (ComputeShaMgr): Init, then Start.
+    // 11. LATER: start the write queue's pool (CWriteDbMgr): Init, then Start.
+    ComputeShaMgr& shaMgr = ComputeShaMgr::GetInstance();
+    shaMgr.Init();
+    shaMgr.Start();
 
     // 12.-13. LATER: COptions::Load(), and on failure ResetAndLoad(); both failing ends here:
     //     if (!options.Load() && !options.ResetAndLoad()) return EarlyShutdown();
@@ -233,7 +237,8 @@ int main(int argc, char** argv) {
     dndDlg->SetMainDlg(mainDlg.get());
     mainDlg->SetDndDlg(dndDlg.get(), dndDlg->GetHandle());
     options.m_hDndWnd = dndDlg->GetHandle();
-    // LATER: SetNotifyWindow(dnd) of ComputeShaMgr, TravelDirMgr, ClientInterfaceMgr,
+    shaMgr.SetNotifyWindow(dndDlg->GetHandle());
+    // LATER: SetNotifyWindow(dnd) of TravelDirMgr, ClientInterfaceMgr,
     //        CompareFileMgr, MiscToolMgr, LocalEditToolMgr, DirFileChangeMgr, LocalEditMgr,
     //        CheckDirChangeThreadMgr, CheckDirChangeMgr, AutoBackupMonitorMgr.
 

@@ -16,6 +16,7 @@
 #include "ui/MainUiDlg.h"
 #include "ui/PaintManagerUI.h"
 #include "ui/SkinImage.h"
+#include "upload/ComputeShaMgr.h"
 
 using Kind = ControlSpec::Kind;
 
@@ -101,14 +102,18 @@ void CDndUiDlg::OnClose() {
     if (m_pMainDlg) {
         m_pMainDlg->ShowWindow(false);
     }
-    // 2.-11. Later work fills these in, in this order: queue the last transfer state to the
+    // 2.-5. Later work fills these in, in this order: queue the last transfer state to the
     // write queue; quit the local-edit helper and the local edit manager's tasks; end running
-    // transfers (CMainUiDlg::quitTasks); set the write queue's closing flag; stop the hash
-    // pool, the folder walk and the backup checker pool and tell the comparison thread and
-    // the server actions worker to quit; end transfers still running; stop the upload,
-    // download and local-edit download pools; stop the folder watcher, the backup monitor and
-    // the backup change checker; save unfinished downloads and uploads and stop all tasks.
-    // Each stop joins its threads, so no fixed sleep is needed between them.
+    // transfers (CMainUiDlg::quitTasks); set the write queue's closing flag.
+
+    // 6. The hash pool; then the folder walk and the backup checker pool stop and the
+    // comparison thread and the server actions worker are told to quit, once they exist.
+    ComputeShaMgr::GetInstance().Stop();
+
+    // 7.-11. Later: end transfers still running; stop the upload, download and local-edit
+    // download pools; stop the folder watcher, the backup monitor and the backup change
+    // checker; save unfinished downloads and uploads and stop all tasks. Each stop joins its
+    // threads, so no fixed sleep is needed between them.
 
     // 12. The transfer manager's close command (it only hides).
     if (m_pMainDlg) {
