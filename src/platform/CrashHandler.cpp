@@ -108,9 +108,10 @@ void OnFatalSignal(int signalNumber, siginfo_t* info, void* context) {
         // Symbolising is not async-signal-safe: a fault inside the allocator could hang it.
         // The alarm's default action ends the process then instead of leaving it hanging.
         alarm(kReportSeconds);
-        WriteReport(signalNumber, info, context);
+        // The message first: it reaches the user even when the report cannot be finished.
         WriteText(STDERR_FILENO, g_message);
         WriteText(STDERR_FILENO, "\n");
+        WriteReport(signalNumber, info, context);
     }
     // SA_RESETHAND restored the default action and SA_NODEFER leaves the signal unblocked,
     // so this ends the process by the same signal (and a core dump where enabled).

@@ -129,6 +129,14 @@ std::optional<ZorpProcess::Exit> ZorpProcess::Wait(std::chrono::milliseconds tim
     return std::nullopt;
 }
 
+bool ZorpProcess::MainThreadIsIdle() const {
+    // The system call the thread is blocked in: 7 is poll, 271 ppoll on x86-64.
+    std::ifstream syscallFile("/proc/" + std::to_string(m_pid) + "/syscall");
+    std::string number;
+    syscallFile >> number;
+    return number == "7" || number == "271";
+}
+
 std::string ZorpProcess::Stderr() const { return ReadFile(m_outputDir / "stderr.txt"); }
 
 bool IsLocked(const std::filesystem::path& lockFile) {

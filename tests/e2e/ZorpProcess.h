@@ -34,6 +34,8 @@ public:
     void SignalMainThread(int signalNumber);
     std::optional<Exit> Wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     pid_t Pid() const { return m_pid; }
+    // True while the main thread sleeps in the event loop's poll (not in the middle of work).
+    bool MainThreadIsIdle() const;
     std::string Stderr() const;
 
 private:
