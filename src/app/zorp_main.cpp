@@ -78,9 +78,16 @@ void OnTerminationSignal(int signalNumber) {
 // Qt's own warnings (a skin it cannot read, a missing platform plugin) belong in our log.
 void QtMessageToLog(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     const char* file = context.file ? context.file : "qt";
+    // The offscreen platform says so for every window it cannot raise or resize as asked;
+    // that is expected without a display and only worth a verbose line.
+    const bool offscreenNotice = text.startsWith("This plugin does not support");
+    if (type == QtDebugMsg || type == QtInfoMsg || (type == QtWarningMsg && offscreenNotice)) {
+        if (logging::VlogIsOn(1)) {
+            logging::LogText(file, context.line, -1, text.toStdString());
+        }
+        return;
+    }
     switch (type) {
-        case QtDebugMsg:
-        case QtInfoMsg: logging::LogText(file, context.line, -1, text.toStdString()); break;
         case QtWarningMsg:
             logging::LogText(file, context.line, logging::LOG_WARNING, text.toStdString());
             break;
