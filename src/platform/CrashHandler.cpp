@@ -28,7 +28,7 @@ constexpr unsigned kReportSeconds = 20;
 char g_reportPath[4096];
 char g_message[512];
 char g_terminateReason[1024];
-std::atomic<bool> g_inHandler{false};
+std::atomic<int> g_firstSignal{0};  // the signal being reported, 0 before any
 
 void WriteAll(int fd, const char* text, size_t length) {
     while (length > 0) {
@@ -102,9 +102,8 @@ void WriteReport(int signalNumber, siginfo_t* info, void* context) {
 }
 
 void OnFatalSignal(int signalNumber, siginfo_t* info, void* context) {
-    // A second fault while reporting (or a fault on another thread meanwhile) goes straight to
-    // the default action: one report is enough, and a loop would hide the first.
-    if (!g_inHandler.exchange(true)) {
+    int expected = 0;
+    if (g_firstSignal.compare_exchange_strong(expected, signalNumber)) {
         // Symbolising is not async-signal-safe: a fault inside the allocator could hang it.
         // The alarm's default action ends the process then instead of leaving it hanging.
         alarm(kReportSeconds);
@@ -112,9 +111,13 @@ void OnFatalSignal(int signalNumber, siginfo_t* info, void* context) {
         WriteText(STDERR_FILENO, g_message);
         WriteText(STDERR_FILENO, "\n");
         WriteReport(signalNumber, info, context);
+    } else {
+        // A fault while reporting (or on another thread meanwhile): one report is enough, and
+        // the process ends by the signal that started it, as the parent should see.
+        signalNumber = expected;
     }
-    // SA_RESETHAND restored the default action and SA_NODEFER leaves the signal unblocked,
-    // so this ends the process by the same signal (and a core dump where enabled).
+    // SA_NODEFER leaves the signal unblocked, so with the default action back this ends the
+    // process by that signal (and a core dump where enabled).
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
     _exit(128 + signalNumber);
