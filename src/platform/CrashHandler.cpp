@@ -4,6 +4,7 @@
 #include <backward.hpp>
 #include <cxxabi.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@ namespace {
 constexpr int kFatalSignals[] = {SIGSEGV, SIGABRT, SIGBUS, SIGILL, SIGFPE};
 constexpr size_t kAltStackSize = 8u << 20;
 constexpr unsigned kReportSeconds = 20;
+constexpr size_t kSymboliseStackSize = 64u << 20;
 
 // Everything the handler needs is prepared beforehand in fixed buffers: a crashed process
 // cannot be trusted to build paths or look up strings.
@@ -92,12 +94,40 @@ void WriteReport(int signalNumber, siginfo_t* info, void* context) {
     } else {
         trace.load_here(64, context, info ? info->si_addr : nullptr);
     }
-    backward::Printer printer;
-    printer.address = true;
-    printer.object = true;
-    printer.snippet = false;
-    printer.color_mode = backward::ColorMode::never;
-    printer.print(trace, out);
+    // The bare addresses first: if symbolising faults in turn, these are still on record.
+    std::fprintf(out, "Frames (addresses):");
+    for (size_t i = 0; i < trace.size(); ++i) {
+        std::fprintf(out, " %p", trace[i].addr);
+    }
+    std::fprintf(out, "\n\n");
+    std::fflush(out);
+    // Symbolising reads the debug information and needs far more stack than unwinding; the
+    // faulting thread may have little left (or run under a sanitizer's larger frames), so it
+    // is done on a thread of its own with a large stack, while this one waits.
+    struct PrintJob {
+        backward::StackTrace* trace;
+        FILE* out;
+    } job{&trace, out};
+    auto print = [](void* arg) -> void* {
+        auto* printJob = static_cast<PrintJob*>(arg);
+        backward::Printer printer;
+        printer.address = true;
+        printer.object = true;
+        printer.snippet = false;
+        printer.color_mode = backward::ColorMode::never;
+        printer.print(*printJob->trace, printJob->out);
+        return nullptr;
+    };
+    pthread_attr_t attributes;
+    pthread_t printer;
+    bool started = pthread_attr_init(&attributes) == 0 &&
+                   pthread_attr_setstacksize(&attributes, kSymboliseStackSize) == 0 &&
+                   pthread_create(&printer, &attributes, print, &job) == 0;
+    if (started) {
+        pthread_join(printer, nullptr);
+    } else {
+        print(&job);
+    }
     std::fclose(out);
 }
 
@@ -114,6 +144,11 @@ void OnFatalSignal(int signalNumber, siginfo_t* info, void* context) {
     } else {
         // A fault while reporting (or on another thread meanwhile): one report is enough, and
         // the process ends by the signal that started it, as the parent should see.
+        char line[160];
+        std::snprintf(line, sizeof line, "signal %d at %p (address %p) while reporting signal %d\n",
+                      signalNumber, context ? FaultAddress(context) : nullptr,
+                      info ? info->si_addr : nullptr, expected);
+        WriteText(STDERR_FILENO, line);
         signalNumber = expected;
     }
     // SA_NODEFER leaves the signal unblocked, so with the default action back this ends the
@@ -167,7 +202,9 @@ void InstallCrashHandler(const std::filesystem::path& reportPath, const std::str
     PrepareThreadForCrashReports();
     struct sigaction action {};
     action.sa_sigaction = OnFatalSignal;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND | SA_NODEFER;
+    // No SA_RESETHAND: a fault while reporting must come back here to end the process by the
+    // first signal. SA_NODEFER lets that nested fault in, and lets the final raise through.
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
     sigemptyset(&action.sa_mask);
     for (int signalNumber : kFatalSignals) {
         sigaction(signalNumber, &action, nullptr);
