@@ -1,5 +1,7 @@
 #include "ui/PaintManagerUI.h"
 
+#include <algorithm>
+
 #include "platform/MessageLoop.h"
 #include "platform/SystemInfo.h"
 #include "ui/QtMessageLoop.h"

@@ -21,3 +21,7 @@ QtMessageLoop& UiLoop() {
 std::filesystem::path BuildSkinDir() { return platform::ExecutableDir() / "ui"; }
 
 }  // namespace zorp::test
+
+// fontconfig keeps caches for the whole process, which LeakSanitizer reports when a test
+// first draws text; they are not ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
