@@ -1,28 +1,279 @@
-// The process entry. For now it sets up the command line and logging, then waits for a
-// termination signal; the managers and windows are added to the start-up order as they land.
+// The process entry: one copy per user, logging as "log.properties" says, the subsystems
+// started in a fixed order, the two top-level windows, the message loop on the main thread,
+// and after it everything stopped in a fixed order.
+//
+// Steps whose managers are not part of the program yet are marked "LATER:" at the place where
+// they belong; nothing stands in for them meanwhile.
 #include <curl/curl.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QtGlobal>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
 
 #include "core/AtExitManager.h"
 #include "core/CommandLine.h"
+#include "core/LogProperties.h"
 #include "core/Logging.h"
-#include "platform/PlainMessageLoop.h"
+#include "core/MultiLanguage.h"
+#include "core/Options.h"
+#include "platform/CrashHandler.h"
+#include "platform/ProcessLimits.h"
+#include "platform/SingleInstanceGuard.h"
+#include "platform/SystemInfo.h"
 #include "platform/TerminationSignals.h"
+#include "platform/WindowRegistry.h"
+#include "ui/DndUiDlg.h"
+#include "ui/MainUiDlg.h"
+#include "ui/PaintManagerUI.h"
+#include "ui/QtMessageLoop.h"
+#include "upload/ComputeShaMgr.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Windows' code page number for UTF-8: every text this program writes is UTF-8.
+constexpr int kUtf8CodePage = 65001;
+constexpr uint64_t kOpenFileLimit = 2048;
+
+// Set by the termination signal's thread; the entry looks at it once the drop window exists.
+std::atomic<bool> g_quitRequested{false};
+
+// $XDG_DATA_HOME/Quorva/User Data, where the crash report goes. Known before anything else
+// runs, so that a crash during start-up is reported too.
+fs::path UserDataDir() {
+    fs::path base(platform::EnvOr("XDG_DATA_HOME", ""));
+    if (base.empty() || !base.is_absolute()) {
+        base = platform::HomeDir() / ".local" / "share";
+    }
+    return base / "Quorva" / "User Data";
+}
+
+fs::path ConfigDir() {
+    fs::path base(platform::EnvOr("XDG_CONFIG_HOME", ""));
+    if (base.empty() || !base.is_absolute()) {
+        base = platform::HomeDir() / ".config";
+    }
+    return base / "zorp";
+}
+
+// SIGINT, SIGTERM and SIGHUP close the program the way its own quit does: through the drop
+// window's close handling, on the main thread.
+void OnTerminationSignal(int signalNumber) {
+    g_quitRequested = true;
+    platform::WindowHandle dnd = COptions::GetInstance().m_hDndWnd.load();
+    if (dnd != platform::kNoWindow) {
+        platform::PostMessage(dnd, platform::WM_CLOSE);
+    }
+    (void)signalNumber;
+}
+
+// Qt's own warnings (a skin it cannot read, a missing platform plugin) belong in our log.
+void QtMessageToLog(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    const char* file = context.file ? context.file : "qt";
+    // The offscreen platform says so for every window it cannot raise or resize as asked;
+    // that is expected without a display and only worth a verbose line.
+    const bool offscreenNotice = text.startsWith("This plugin does not support");
+    if (type == QtDebugMsg || type == QtInfoMsg || (type == QtWarningMsg && offscreenNotice)) {
+        if (logging::VlogIsOn(1)) {
+            logging::LogText(file, context.line, -1, text.toStdString());
+        }
+        return;
+    }
+    switch (type) {
+        case QtWarningMsg:
+            logging::LogText(file, context.line, logging::LOG_WARNING, text.toStdString());
+            break;
+        default: logging::LogText(file, context.line, logging::LOG_ERROR, text.toStdString()); break;
+    }
+}
+
+// Without a display the windows still exist, on Qt's offscreen platform: zorp works headless.
+void ChooseQtPlatform() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+}
+
+void InitLogging(const fs::path& programDir, const std::string& logFileName) {
+    LogProperties props =
+        LogProperties::Read({programDir / "log.properties", ConfigDir() / "log.properties"});
+    CommandLine* commandLine = CommandLine::ForCurrentProcess();
+    if (props.enable && commandLine) {
+        commandLine->AppendSwitch("enable-logging");
+        commandLine->AppendSwitchASCII("v", "1");
+    }
+    logging::LoggingSettings settings;
+    settings.logging_dest = logging::LOG_TO_ALL;
+    settings.log_file = props.LogFilePath(logFileName).string();
+    settings.delete_old = logging::APPEND_TO_OLD_LOG_FILE;
+    if (!logging::InitLogging(settings)) {
+        LOG(ERROR) << "Cannot open the log file " << settings.log_file;
+    }
+    logging::SetLogItems(true, true, true, true);
+}
+
+// Options could not be loaded: stop what was started and leave without a window.
+int EarlyShutdown() {
+    ComputeShaMgr::GetInstance().Stop();
+    // LATER: the write queue's pool (CWriteDbMgr) stops.
+    // LATER: ClientInterfaceMgr: quit flag under its lock, then Stop.
+    curl_global_cleanup();
+    return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    platform::PlainMessageLoop loop;
-    platform::InstallTerminationHandler([&loop](int) { loop.Quit(0); });
+    // 1. Crash reports, before anything can crash. The message is English until the
+    //    language is known.
+    const fs::path userDataDir = UserDataDir();
+    platform::InstallCrashHandler(userDataDir / "QuorvaLocalProcess.dmp",
+                                  CMultiLanguageMgr::LoadString(150, CMultiLanguageMgr::kEnglish));
 
+    // Blocks the termination signals for every thread started from here on. Before the lock:
+    // whoever sees the lock held may ask this copy to close, and must not kill it half-way.
+    platform::InstallTerminationHandler(OnTerminationSignal);
+
+    // 2. One copy per user. A second copy leaves at once, silently: no log, no window.
+    platform::SingleInstanceGuard instance;
+    const auto instanceResult = instance.Acquire();
+    if (instanceResult == platform::SingleInstanceGuard::Result::kAlreadyRunning) {
+        return 0;
+    }
+
+    // 3. The command line holds only what logging adds; the program reads no switch.
     base::AtExitManager exitManager;
-    CommandLine::Init(argc, argv);
-    logging::LoggingSettings settings;
-    settings.logging_dest = logging::LOG_TO_SYSTEM_DEBUG_LOG;
-    logging::InitLogging(settings);
-    logging::SetLogItems(true, true, true, true);
+    const char* const programOnly[] = {argv[0]};
+    CommandLine::Init(1, programOnly);
 
+    // 4. Program folder, dates and log file name.
+    COptions& options = COptions::GetInstance();
+
+    // 5.-6. "log.properties" beside the program (or in the user's configuration folder).
+    InitLogging(options.GetProgramDir(), options.GetLogFileName());
+    if (instanceResult == platform::SingleInstanceGuard::Result::kFailed) {
+        // No safe place for the lock: run unguarded rather than not at all.
+        LOG(ERROR) << "Single-instance lock unavailable: " << instance.GetError();
+    }
+    std::error_code ec;
+    fs::create_directories(userDataDir, ec);  // the crash report needs its folder
+
+    // 7. UI language; the crash message follows it.
+    CMultiLanguageMgr& language = CMultiLanguageMgr::GetInstance();
+    language.DetectUILanguage();
+    platform::SetCrashMessage(language.LoadString(150));
+
+    // 8. Hashes, transfers and watches keep many files open at once.
+    platform::RaiseOpenFileLimit(kOpenFileLimit);
+
+    // 9. The local message server.
+    // LATER: ClientInterfaceMgr::GetInstance().Start(), then wait without time-out on its
+    //        ready event (set once the page has sent its proxy setting).
+    VLOG(1) << "ZORP wait for event from CIMG";
+    VLOG(1) << "ZORP now begin to work-";
+
+    // 10.
     curl_global_init(CURL_GLOBAL_ALL);
-    LOG(INFO) << "zorp started; waiting for work (Ctrl+C ends it)";
-    int code = loop.Run();
-    LOG(INFO) << "Process will exit " << code;
+
+    // 11. LATER: start the write queue's pool (CWriteDbMgr): Init, then Start.
+    ComputeShaMgr& shaMgr = ComputeShaMgr::GetInstance();
+    shaMgr.Init();
+    shaMgr.Start();
+
+    // 12.-13. LATER: COptions::Load(), and on failure ResetAndLoad(); both failing ends here:
+    //     if (!options.Load() && !options.ResetAndLoad()) return EarlyShutdown();
+    //     then LookupUser(), and InsertUser() when the account is not in table user.
+    (void)EarlyShutdown;
+
+    // 14.-16. LATER, in this order: FileBackupMgr and FileDownloadMgr; TravelDirMgr,
+    //     CUpldThreadMgr, CDnldThreadMgr; CompareFileMgr (wait for its ready event);
+    //     MiscToolMgr; DirFileChangeMgr; LocalEditDnldMgr, LocalEditToolMgr; the folder
+    //     watcher's thread; CheckDirChangeThreadMgr when backup folders exist, and
+    //     CheckDirChangeMgr in any case.
+
+    // 17. The window system.
+    ChooseQtPlatform();
+    QApplication application(argc, argv);
+    qInstallMessageHandler(QtMessageToLog);
+    // The loop ends with the drop window's close handling, not with the last window.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QtMessageLoop loop;
+
+    // 18. Skins: "ui" beside the program, then the install location.
+    const fs::path programDir = options.GetProgramDir();
+    CPaintManagerUI::SetInstancePath(programDir);
+    CPaintManagerUI::SetResourcePath(programDir / "ui");
+    for (const auto& folder : CPaintManagerUI::InstallSkinFolders()) {
+        CPaintManagerUI::AddResourceSearchPath(folder);
+    }
+    const QRect available = QGuiApplication::primaryScreen()
+                                ? QGuiApplication::primaryScreen()->availableGeometry()
+                                : QRect(0, 0, 1024, 768);
+
+    // 19. The transfer manager, hidden.
+    auto mainDlg = std::make_unique<CMainUiDlg>();
+    WindowImplBase::Style mainStyle;
+    mainDlg->Create(language.LoadString(104), CMainUiDlg::DefaultGeometry(available), mainStyle);
+    options.m_hMainWnd = mainDlg->GetHandle();
+
+    // 20. The drop window: frameless, always on top, no task bar entry, accepts files.
+    auto dndDlg = std::make_unique<CDndUiDlg>();
+    WindowImplBase::Style dndStyle;
+    dndStyle.frameless = true;
+    dndStyle.topmost = true;
+    dndStyle.toolWindow = true;
+    dndStyle.acceptFiles = true;
+    dndStyle.translucent = true;
+    dndDlg->Create(language.LoadString(115), CDndUiDlg::DefaultGeometry(available), dndStyle);
+    if (options.IsFloatWndShow()) {
+        dndDlg->ShowWindow(true, false);
+    } else {
+        dndDlg->HideFloatWindow();
+    }
+
+    // 21. Each window knows the other; the drop window is where workers report.
+    dndDlg->SetMainDlg(mainDlg.get());
+    mainDlg->SetDndDlg(dndDlg.get(), dndDlg->GetHandle());
+    options.m_hDndWnd = dndDlg->GetHandle();
+    shaMgr.SetNotifyWindow(dndDlg->GetHandle());
+    // LATER: SetNotifyWindow(dnd) of TravelDirMgr, ClientInterfaceMgr,
+    //        CompareFileMgr, MiscToolMgr, LocalEditToolMgr, DirFileChangeMgr, LocalEditMgr,
+    //        CheckDirChangeThreadMgr, CheckDirChangeMgr, AutoBackupMonitorMgr.
+
+    // 22.
+    dndDlg->InitDlg();
+    mainDlg->changeBtns(0, 0);
+    // LATER: restore the unfinished uploads, then the unfinished downloads; queue one
+    //        check job per automatic-backup folder.
+
+    // A termination signal that came during start-up found no window to close yet.
+    if (g_quitRequested) {
+        dndDlg->Close();
+    }
+
+    // 23.
+    VLOG(1) << "ZORP message loop running";
+    CPaintManagerUI::MessageLoop();
+
+    // Normal shutdown.
+    dndDlg.reset();
+    mainDlg.reset();
+    VLOGF(1, "Process will exit %d", kUtf8CodePage);
+    // LATER: the write queue writes out its batches (configuration, transfers, log) and its
+    //        pool stops once they are written.
+    // LATER: stop CompareFileMgr, MiscToolMgr, CheckDirChangeMgr, LocalEditToolMgr.
+    // LATER: ClientInterfaceMgr: quit flag under its lock, then Stop.
     curl_global_cleanup();
+    logging::Flush();
+    instance.Release();
     return 0;
 }

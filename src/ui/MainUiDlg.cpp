@@ -1,0 +1,146 @@
+#include "ui/MainUiDlg.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStackedWidget>
+
+#include "core/Logging.h"
+#include "core/MultiLanguage.h"
+#include "core/WindowMessages.h"
+#include "ui/SkinImage.h"
+
+using Kind = ControlSpec::Kind;
+
+CMainUiDlg::CMainUiDlg() = default;
+
+CMainUiDlg::~CMainUiDlg() = default;
+
+QRect CMainUiDlg::DefaultGeometry(const QRect& available) {
+    return QRect(available.x() + available.width() - 440, available.y() + available.height() - 475,
+                 430, 468);
+}
+
+ControlSpecs CMainUiDlg::NamedControls() {
+    return {
+        {"upld_list", Kind::kOption, ""},
+        {"dnld_list", Kind::kOption, ""},
+        {"tx_history", Kind::kOption, ""},
+        {"tab_main", Kind::kTab, ""},
+        {"upld_list_tab", Kind::kList, "tab_main"},
+        {"dnld_list_tab", Kind::kList, "tab_main"},
+        {"hist_list_tab", Kind::kList, "tab_main"},
+        {"upldNumLabel", Kind::kLabel, ""},
+        {"dnldNumLabel", Kind::kLabel, ""},
+        {"startBtn", Kind::kButton, ""},
+        {"cancelBtn", Kind::kButton, ""},
+        {"clearLogBtn", Kind::kButton, ""},
+        {"closeBtn", Kind::kButton, ""},
+    };
+}
+
+void CMainUiDlg::InitWindow() {
+    m_pTabMain = FindControl<QStackedWidget>("tab_main");
+    m_pUpldOption = FindControl<QPushButton>("upld_list");
+    m_pDnldOption = FindControl<QPushButton>("dnld_list");
+    m_pHistoryOption = FindControl<QPushButton>("tx_history");
+    m_pUpldList = FindControl<QListWidget>("upld_list_tab");
+    m_pDnldList = FindControl<QListWidget>("dnld_list_tab");
+    m_pHistList = FindControl<QListWidget>("hist_list_tab");
+    m_pStartBtn = FindControl<QPushButton>("startBtn");
+    m_pCancelBtn = FindControl<QPushButton>("cancelBtn");
+    m_pUpldNumLabel = FindControl<QLabel>("upldNumLabel");
+    m_pDnldNumLabel = FindControl<QLabel>("dnldNumLabel");
+    SelectPage(kUploadPage);
+    SetStartBtnState(kNothingToStart);
+}
+
+void CMainUiDlg::SetDndDlg(CDndUiDlg* dndDlg, platform::WindowHandle hDndWnd) {
+    m_pDndDlg = dndDlg;
+    m_hDndWnd = hDndWnd;
+}
+
+void CMainUiDlg::changeBtns(int uploadsRunning, int downloadsRunning) {
+    SetStartBtnState(uploadsRunning > 0 || downloadsRunning > 0 ? kRunning : kNothingToStart);
+}
+
+void CMainUiDlg::SetStartBtnState(int state) {
+    m_startBtnState = state;
+    if (!m_pStartBtn) {
+        return;
+    }
+    const char* image = "file='play_g.png' dest='0,7,16,23'";
+    uint32_t text = 107;  // "Start"
+    if (state == kRunning) {
+        image = "file='pause_n.png' dest='0,7,16,23'";
+        text = 108;  // "Pause"
+    } else if (state == kPaused) {
+        image = "file='play_n.png' dest='0,7,16,23'";
+    }
+    SkinImage::Apply(m_pStartBtn, image);
+    m_pStartBtn->setText(QString::fromStdString(CMultiLanguageMgr::GetInstance().LoadString(text)));
+    m_pStartBtn->setEnabled(state != kNothingToStart);
+}
+
+void CMainUiDlg::SelectPage(int page) {
+    if (m_pTabMain && page >= 0 && page < m_pTabMain->count()) {
+        m_pTabMain->setCurrentIndex(page);
+    }
+    QPushButton* options[] = {m_pUpldOption, m_pDnldOption, m_pHistoryOption};
+    if (page >= 0 && page < 3 && options[page] && !options[page]->isChecked()) {
+        options[page]->setChecked(true);
+    }
+}
+
+int CMainUiDlg::GetCurrentPage() const { return m_pTabMain ? m_pTabMain->currentIndex() : -1; }
+
+void CMainUiDlg::Notify(const UiNotify& notify) {
+    if (notify.sType == "selectchanged") {
+        if (notify.name == "upld_list") {
+            SelectPage(kUploadPage);
+        } else if (notify.name == "dnld_list") {
+            SelectPage(kDownloadPage);
+        } else if (notify.name == "tx_history") {
+            SelectPage(kHistoryPage);
+            // The history page reloads its rows from the log database here once it exists.
+        }
+        return;
+    }
+    if (notify.sType != "click") {
+        return;
+    }
+    if (notify.name == "closeBtn") {
+        ShowWindow(false);
+    } else if (notify.name == "startBtn" || notify.name == "cancelBtn" ||
+               notify.name == "clearLogBtn") {
+        // Pause/start all, cancel all and clearing the history act on the upload and download
+        // queues and the history page, which take these clicks when they land here.
+        VLOGF(1, "CMainUiDlg::Notify - %s has no queue to act on yet", notify.name.c_str());
+    }
+}
+
+int64_t CMainUiDlg::HandleCustomMessage(platform::Message& message, bool& handled) {
+    switch (message.id) {
+        case WM_SHOW_TX_TAB:
+            SelectPage(static_cast<int>(message.wValue));
+            ShowWindow(true);
+            handled = true;
+            return 0;
+        case WM_UPLD_STATUS:
+        case WM_UPLD_PROGRESS:
+        case WM_UPLD_END:
+        case WM_UPLD_INFO:
+        case WM_UPLD_CANCEL:
+            // The upload queue's handlers go here; until then the records are freed unread.
+        case WM_DNLD_STATUS:
+        case WM_DNLD_PROGRESS:
+        case WM_DNLD_END:
+            // The download queue's handlers go here.
+            VLOGF(1, "CMainUiDlg - message 0x%X has no handler yet", message.id);
+            handled = false;
+            return 0;
+        default:
+            handled = false;
+            return 0;
+    }
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "ui/WindowImplBase.h"
+
+class CDndUiDlg;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QStackedWidget;
+
+// The transfer manager: upload, download and history pages and the buttons that act on all
+// transfers at once. Created hidden at start-up; its close command only hides it. The upload
+// and download queues that drive its lists live here once they exist; until then it shows the
+// pages and keeps the start/pause button's state.
+class CMainUiDlg : public WindowImplBase {
+public:
+    // Pages of "tab_main".
+    enum Page { kUploadPage = 0, kDownloadPage = 1, kHistoryPage = 2 };
+    // States of "startBtn".
+    enum StartBtnState { kRunning = 0, kPaused = 1, kNothingToStart = 2 };
+
+    CMainUiDlg();
+    ~CMainUiDlg() override;
+
+    // 430 x 468 at the bottom right of the available desktop area.
+    static QRect DefaultGeometry(const QRect& available);
+    static ControlSpecs NamedControls();
+
+    std::string GetWindowClassName() const override { return "ZorpManUi"; }
+    std::string GetSkinBaseName() const override { return "mainui"; }
+    ControlSpecs GetNamedControls() const override { return NamedControls(); }
+
+    // Each window keeps the other; the drop window's handle is where the lists report to.
+    void SetDndDlg(CDndUiDlg* dndDlg, platform::WindowHandle hDndWnd);
+
+    // The start/pause button follows the transfers: any running upload or download makes it
+    // "Pause", none leaves nothing to start.
+    void changeBtns(int uploadsRunning, int downloadsRunning);
+    void SetStartBtnState(int state);
+    int GetStartBtnState() const { return m_startBtnState; }
+
+    void SelectPage(int page);
+    int GetCurrentPage() const;
+
+protected:
+    void InitWindow() override;
+    void Notify(const UiNotify& notify) override;
+    int64_t HandleCustomMessage(platform::Message& message, bool& handled) override;
+
+private:
+    CDndUiDlg* m_pDndDlg = nullptr;
+    platform::WindowHandle m_hDndWnd = platform::kNoWindow;
+    int m_startBtnState = kNothingToStart;
+
+    QStackedWidget* m_pTabMain = nullptr;
+    QPushButton* m_pUpldOption = nullptr;
+    QPushButton* m_pDnldOption = nullptr;
+    QPushButton* m_pHistoryOption = nullptr;
+    QListWidget* m_pUpldList = nullptr;
+    QListWidget* m_pDnldList = nullptr;
+    QListWidget* m_pHistList = nullptr;
+    QPushButton* m_pStartBtn = nullptr;
+    QPushButton* m_pCancelBtn = nullptr;
+    QLabel* m_pUpldNumLabel = nullptr;
+    QLabel* m_pDnldNumLabel = nullptr;
+};

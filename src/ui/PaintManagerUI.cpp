@@ -1,0 +1,90 @@
+#include "ui/PaintManagerUI.h"
+
+#include <algorithm>
+
+#include "platform/MessageLoop.h"
+#include "platform/SystemInfo.h"
+#include "ui/QtMessageLoop.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Resources {
+    fs::path instancePath;
+    fs::path resourcePath;
+    std::vector<fs::path> searchPaths;
+};
+
+// Touched from the GUI thread only.
+Resources& GetResources() {
+    static Resources* resources = new Resources();
+    return *resources;
+}
+
+}  // namespace
+
+void CPaintManagerUI::SetInstancePath(const fs::path& path) { GetResources().instancePath = path; }
+
+fs::path CPaintManagerUI::GetInstancePath() {
+    const Resources& r = GetResources();
+    return r.instancePath.empty() ? platform::ExecutableDir() : r.instancePath;
+}
+
+void CPaintManagerUI::SetResourcePath(const fs::path& path) { GetResources().resourcePath = path; }
+
+fs::path CPaintManagerUI::GetResourcePath() {
+    const Resources& r = GetResources();
+    return r.resourcePath.empty() ? GetInstancePath() / "ui" : r.resourcePath;
+}
+
+void CPaintManagerUI::AddResourceSearchPath(const fs::path& path) {
+    auto& paths = GetResources().searchPaths;
+    if (std::find(paths.begin(), paths.end(), path) == paths.end()) {
+        paths.push_back(path);
+    }
+}
+
+std::vector<fs::path> CPaintManagerUI::GetResourceSearchPaths() {
+    std::vector<fs::path> paths{GetResourcePath()};
+    for (const auto& path : GetResources().searchPaths) {
+        if (path != paths.front()) {
+            paths.push_back(path);
+        }
+    }
+    return paths;
+}
+
+fs::path CPaintManagerUI::FindResourceFile(const std::string& name) {
+    if (name.empty()) {
+        return {};
+    }
+    for (const auto& folder : GetResourceSearchPaths()) {
+        std::error_code ec;
+        fs::path candidate = folder / name;
+        if (fs::is_regular_file(candidate, ec)) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+std::vector<fs::path> CPaintManagerUI::InstallSkinFolders() {
+    std::vector<fs::path> folders;
+#ifdef ZORP_INSTALL_SKIN_DIR
+    folders.emplace_back(ZORP_INSTALL_SKIN_DIR);
+#endif
+    folders.push_back((platform::ExecutableDir() / ".." / "share" / "zorp" / "ui").lexically_normal());
+    return folders;
+}
+
+int CPaintManagerUI::MessageLoop() {
+    auto* loop = dynamic_cast<QtMessageLoop*>(platform::MessageLoop::Current());
+    return loop ? loop->Run() : -1;
+}
+
+void CPaintManagerUI::QuitMessageLoop(int exitCode) {
+    if (platform::MessageLoop* loop = platform::MessageLoop::Current()) {
+        loop->Quit(exitCode);
+    }
+}

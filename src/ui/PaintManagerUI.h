@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Process-wide window resources: the program's folder, the skin folder ("ui" beside the
+// program) and further skin folders looked in after it (the install location), and the message
+// loop of the GUI thread that the entry runs.
+class CPaintManagerUI {
+public:
+    static void SetInstancePath(const std::filesystem::path& path);
+    static std::filesystem::path GetInstancePath();  // the program's folder by default
+
+    static void SetResourcePath(const std::filesystem::path& path);
+    static std::filesystem::path GetResourcePath();  // GetInstancePath() / "ui" by default
+    static void AddResourceSearchPath(const std::filesystem::path& path);
+    // The resource path first, then the added folders, in order.
+    static std::vector<std::filesystem::path> GetResourceSearchPaths();
+    // The first existing file of that name in the search paths; empty when there is none.
+    static std::filesystem::path FindResourceFile(const std::string& name);
+
+    // The folder skins are installed to by `cmake --install` (share/zorp/ui), and the same
+    // place relative to the program for an installed tree that was moved.
+    static std::vector<std::filesystem::path> InstallSkinFolders();
+
+    // Runs the message loop of the calling (GUI) thread until it is quit; returns its code.
+    static int MessageLoop();
+    // Ends MessageLoop with the code (any thread).
+    static void QuitMessageLoop(int exitCode);
+};

@@ -1,0 +1,160 @@
+#include "ZorpProcess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "support/TempDir.h"
+
+extern char** environ;
+
+namespace zorp::test {
+
+ZorpProcess::ZorpProcess(std::filesystem::path program) : m_program(std::move(program)) {
+    // Never a real display: the program must find its way to the offscreen platform itself.
+    UnsetEnv("DISPLAY");
+    UnsetEnv("WAYLAND_DISPLAY");
+    UnsetEnv("QT_QPA_PLATFORM");
+    SetEnv("LANG", "en_US.UTF-8");
+    UnsetEnv("LC_ALL");
+    UnsetEnv("LC_MESSAGES");
+}
+
+ZorpProcess::~ZorpProcess() {
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+}
+
+std::filesystem::path ZorpProcess::DefaultProgram() {
+    return std::filesystem::path(ZORP_BIN_DIR) / "zorp";
+}
+
+bool ZorpProcess::Start(const std::filesystem::path& outputDir) {
+    m_outputDir = outputDir;
+    std::filesystem::create_directories(outputDir);
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry(*e);
+        auto eq = entry.find('=');
+        if (eq != std::string::npos) {
+            env[entry.substr(0, eq)] = entry.substr(eq + 1);
+        }
+    }
+    for (const auto& [name, value] : m_env) {
+        if (value) {
+            env[name] = *value;
+        } else {
+            env.erase(name);
+        }
+    }
+    std::vector<std::string> entries;
+    for (const auto& [name, value] : env) {
+        entries.push_back(name + "=" + value);
+    }
+    std::vector<char*> envp;
+    for (auto& entry : entries) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    std::string program = m_program.string();
+    std::string out = (outputDir / "stdout.txt").string();
+    std::string err = (outputDir / "stderr.txt").string();
+    std::string cwd = m_cwd.empty() ? outputDir.string() : m_cwd.string();
+
+    m_pid = fork();
+    if (m_pid == 0) {
+        // A crash test must not leave core files behind.
+        struct rlimit noCore {0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (outFd < 0 || errFd < 0 || chdir(cwd.c_str()) != 0) {
+            _exit(126);
+        }
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        int nullFd = open("/dev/null", O_RDONLY);
+        dup2(nullFd, 0);
+        // The test process blocks no signals the program relies on.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        char* argv[] = {program.data(), nullptr};
+        execve(program.c_str(), argv, envp.data());
+        _exit(127);
+    }
+    return m_pid > 0;
+}
+
+void ZorpProcess::Signal(int signalNumber) {
+    if (m_pid > 0) {
+        kill(m_pid, signalNumber);
+    }
+}
+
+void ZorpProcess::SignalMainThread(int signalNumber) {
+    if (m_pid > 0) {
+        syscall(SYS_tgkill, m_pid, m_pid, signalNumber);
+    }
+}
+
+std::optional<ZorpProcess::Exit> ZorpProcess::Wait(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (m_pid > 0) {
+        int status = 0;
+        pid_t done = waitpid(m_pid, &status, WNOHANG);
+        if (done == m_pid) {
+            m_pid = -1;
+            Exit exit;
+            exit.signalled = WIFSIGNALED(status);
+            exit.code = exit.signalled ? WTERMSIG(status) : WEXITSTATUS(status);
+            return exit;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return std::nullopt;
+}
+
+bool ZorpProcess::MainThreadIsIdle() const {
+    // The system call the thread is blocked in: 7 is poll, 271 ppoll on x86-64.
+    std::ifstream syscallFile("/proc/" + std::to_string(m_pid) + "/syscall");
+    std::string number;
+    syscallFile >> number;
+    return number == "7" || number == "271";
+}
+
+std::string ZorpProcess::Stderr() const { return ReadFile(m_outputDir / "stderr.txt"); }
+
+bool IsLocked(const std::filesystem::path& lockFile) {
+    // Read from /proc/locks: taking the lock ourselves, even briefly, could make a starting
+    // copy believe another one runs.
+    struct stat st {};
+    if (stat(lockFile.c_str(), &st) != 0) {
+        return false;
+    }
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+    while (std::getline(locks, line)) {
+        if (line.find("FLOCK") != std::string::npos && line.find(inode) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace zorp::test
