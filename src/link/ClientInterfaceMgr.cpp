@@ -199,6 +199,7 @@ std::string ClientInterfaceMgr::GetBindError() const {
 
 void ClientInterfaceMgr::ThreadMain() {
     m_pageGone = false;
+    m_skippingNoise = false;
     m_splitter.Reset();
     RunServer();
     m_connected = false;
@@ -294,9 +295,13 @@ bool ClientInterfaceMgr::OnReceive(platform::TcpConnection& connection) {
         VLOGF(1, "ClientInterfaceMgr: received %s", std::string(bytes));
     }
     auto split = m_splitter.Feed(bytes);
-    if (split.skippedBytes > 0) {
-        LOGF(WARNING, "ClientInterfaceMgr: %d bytes outside any message skipped",
-             static_cast<int64_t>(split.skippedBytes));
+    if (split.skippedBytes > 0 && !m_skippingNoise) {
+        // Once per stretch of noise, not once per receive.
+        LOGF(WARNING, "ClientInterfaceMgr: bytes outside any message skipped");
+        m_skippingNoise = true;
+    }
+    if (!split.messages.empty()) {
+        m_skippingNoise = false;
     }
     if (split.overflowed) {
         LOGF(WARNING, "ClientInterfaceMgr: message longer than %d bytes, dropped",

@@ -156,4 +156,5 @@ private:
     // Server thread only.
     std::vector<char> m_buffer;
     LinkMessageSplitter m_splitter;
+    bool m_skippingNoise = false;
 };
