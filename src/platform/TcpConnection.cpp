@@ -128,6 +128,12 @@ void TcpConnection::Abort() {
     Close();
 }
 
+void TcpConnection::Shutdown() {
+    if (m_fd >= 0) {
+        ::shutdown(m_fd, SHUT_RDWR);
+    }
+}
+
 void TcpConnection::Close() {
     if (m_fd >= 0) {
         ::close(m_fd);

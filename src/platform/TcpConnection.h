@@ -43,6 +43,9 @@ public:
 
     // Ends the connection with a reset instead of an orderly close, as a crashing peer would.
     void Abort();
+    // Ends both directions but keeps the descriptor: a thread waiting on the connection wakes
+    // up and sees it closed. Close afterwards, once that thread is done.
+    void Shutdown();
     // Orderly close; safe to call twice.
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
