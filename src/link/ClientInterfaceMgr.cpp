@@ -318,11 +318,12 @@ bool ClientInterfaceMgr::OnReceive(platform::TcpConnection& connection) {
 bool ClientInterfaceMgr::HandleMessage(platform::TcpConnection& connection, const std::string& text) {
     int type = parseMsg(text);
     if (type == 0) {
-        if (!Send(connection, "{\"type\":0}")) {
-            return false;
-        }
+        // Connected before the answer leaves: a page that has read it may expect notifications
+        // at once.
         m_connected = true;
-    } else if (type == 2 && COptions::GetInstance().m_workState == 10) {
+        return Send(connection, "{\"type\":0}");
+    }
+    if (type == 2 && COptions::GetInstance().m_workState == 10) {
         return Send(connection, "{\"type\":13}");
     }
     return true;
