@@ -134,6 +134,7 @@ int ClientInterfaceMgr::start() {
     m_stopEvent.Reset();
     m_listeningEvent.Reset();
     m_bindFailedEvent.Reset();
+    m_pageGoneEvent.Reset();
     m_boundPort = 0;
     Start();  // logs "Task[%02d] worker thread started, Thread ID=%d"
     return 0;
@@ -182,9 +183,10 @@ bool ClientInterfaceMgr::WaitForListening(uint32_t timeoutMs) {
 }
 
 ClientInterfaceMgr::StartupResult ClientInterfaceMgr::WaitForPage(uint32_t timeoutMs) {
-    switch (platform::WaitAny({&m_readyEvent, &m_bindFailedEvent}, timeoutMs)) {
+    switch (platform::WaitAny({&m_readyEvent, &m_bindFailedEvent, &m_pageGoneEvent}, timeoutMs)) {
         case 0: return StartupResult::kPageReady;
         case 1: return StartupResult::kBindFailed;
+        case 2: return StartupResult::kPageGone;
         default: return StartupResult::kTimeout;
     }
 }
@@ -383,6 +385,8 @@ void ClientInterfaceMgr::OnPageGone() {
     m_connected = false;
     COptions::GetInstance().m_exitRequest = 1;
     Post(WM_CLIENT_MSG_COME);
+    // Start-up may still be waiting for the page's proxy setting, before any window exists.
+    m_pageGoneEvent.Set();
 }
 
 void ClientInterfaceMgr::Post(uint32_t messageId) {

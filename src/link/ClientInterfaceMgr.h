@@ -69,9 +69,11 @@ public:
     enum class StartupResult {
         kPageReady,   // the page sent its proxy setting (type 12)
         kBindFailed,  // the port could not be bound: no page can ever connect
+        kPageGone,    // the page came and left before it sent its proxy setting
         kTimeout,
     };
-    // Waits for the ready event (released by every type 12) or the bind failure.
+    // Waits for the ready event (released by every type 12), the bind failure, or the end of
+    // the link, whichever comes first.
     StartupResult WaitForPage(uint32_t timeoutMs = platform::kInfinite);
     bool IsBindFailed() const { return m_bindFailedEvent.IsSet(); }
     std::string GetBindError() const;
@@ -135,6 +137,7 @@ private:
     platform::Event m_readyEvent{false, false};       // auto-reset
     platform::Event m_listeningEvent{true, false};
     platform::Event m_bindFailedEvent{true, false};
+    platform::Event m_pageGoneEvent{true, false};
     platform::PollableEvent m_simpleEvent;
     platform::PollableEvent m_updateEvent;
     platform::PollableEvent m_stopEvent;

@@ -220,6 +220,13 @@ TEST_F(ClientInterfaceMgrTest, PageClosingTheLinkAsksTheProcessToQuitOnce) {
     EXPECT_EQ(m_window.Count(WM_CLIENT_MSG_COME), 1u);
 }
 
+TEST_F(ClientInterfaceMgrTest, PageLeavingBeforeItsProxySettingEndsTheStartupWait) {
+    LinkTestPage page;
+    ConnectPage(page);
+    page.Close();
+    EXPECT_EQ(m_mgr.WaitForPage(5000), ClientInterfaceMgr::StartupResult::kPageGone);
+}
+
 TEST_F(ClientInterfaceMgrTest, AbortedConnectionIsThePageGoneToo) {
     LinkTestPage page;
     ConnectPage(page);
