@@ -389,10 +389,28 @@ void ClientInterfaceMgr::OnPageGone() {
     m_pageGoneEvent.Set();
 }
 
+void ClientInterfaceMgr::SetNotifyWindow(platform::WindowHandle window) {
+    platform::CriticalSectionGuard guard(m_cs);
+    CTaskThread::SetNotifyWindow(window);
+    if (window == platform::kNoWindow) {
+        return;
+    }
+    for (uint32_t messageId : std::exchange(m_heldMessages, {})) {
+        platform::PostMessage(window, messageId);
+    }
+}
+
 void ClientInterfaceMgr::Post(uint32_t messageId) {
+    // Under the lock, so that a window set meanwhile gets the held messages first.
+    platform::CriticalSectionGuard guard(m_cs);
     platform::WindowHandle window = GetNotifyWindow();
+    if (window == platform::kNoWindow) {
+        VLOGF(1, "ClientInterfaceMgr: message 0x%X held until the window exists", messageId);
+        m_heldMessages.push_back(messageId);
+        return;
+    }
     if (!platform::PostMessage(window, messageId)) {
-        VLOGF(1, "ClientInterfaceMgr: no window for message 0x%X", messageId);
+        VLOGF(1, "ClientInterfaceMgr: window gone, message 0x%X dropped", messageId);
     }
 }
 

@@ -78,6 +78,12 @@ public:
     bool IsBindFailed() const { return m_bindFailedEvent.IsSet(); }
     std::string GetBindError() const;
 
+    // The dispatcher window that receives the window messages. Start-up creates it only after
+    // the page has sent its proxy setting, and the page may send requests right after that:
+    // messages raised while no window is set are held and delivered, in order, when it is set.
+    // (Hides CTaskThread's setter, which knows nothing of held messages.)
+    void SetNotifyWindow(platform::WindowHandle window);
+
     // True once the page's hello was answered. The dispatcher clears it when it acts on the
     // exit request. Producers queue nothing while it is false.
     bool IsConnected() const { return m_connected; }
@@ -149,6 +155,7 @@ private:
     std::vector<int> m_pendingUpdateTypes;  // in the order they were first signalled
     std::map<int, std::vector<std::string>> m_updateLists;
     std::string m_bindError;
+    std::vector<uint32_t> m_heldMessages;
 
     std::atomic<bool> m_connected{false};
     std::atomic<bool> m_keepAlive{true};

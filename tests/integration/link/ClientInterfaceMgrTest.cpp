@@ -329,6 +329,29 @@ TEST(ClientInterfaceMgrStartTest, PortTakenIsReportedInsteadOfWaitingForEver) {
     EXPECT_TRUE(mgr.Shutdown(5000));
 }
 
+TEST(ClientInterfaceMgrStartTest, RequestsBeforeTheWindowExistsAreDeliveredWhenItDoes) {
+    // Start-up creates the dispatcher window only after the page's proxy setting, and a page
+    // sends its first request right behind it.
+    FileBackupMgr::GetInstance().reset();
+    platform::PlainMessageLoop loop;
+    ClientInterfaceMgr mgr;
+    mgr.SetListenPort(0);
+    ASSERT_EQ(mgr.start(), 0);
+    ASSERT_TRUE(mgr.WaitForListening(5000));
+    LinkTestPage page;
+    ASSERT_TRUE(page.Connect(mgr.GetListenPort()));
+    page.Send(R"({"type":0}{"type":12,"values":""}{"type":8,"files":[{"pid":2,"paths":["/p"]}]}{"type":3})");
+    ASSERT_EQ(mgr.WaitForPage(5000), ClientInterfaceMgr::StartupResult::kPageReady);
+    ASSERT_TRUE(zorp::test::WaitFor([] { return FileBackupMgr::GetInstance().hasPendingRequests(); }));
+
+    RecordingWindow window;
+    mgr.SetNotifyWindow(window.Attach());
+    page.Send(R"({"type":4})");
+    ASSERT_TRUE(loop.RunUntil([&] { return window.ids.size() == 3; }, 5000));
+    EXPECT_EQ(window.ids, (std::vector<uint32_t>{WM_C2L_UPLD_REQ, WM_SHOW_HIDE, WM_SHOW_TX_MANAGER}));
+    EXPECT_TRUE(mgr.Shutdown(5000));
+}
+
 TEST(ClientInterfaceMgrStartTest, StartWhileRunningIsRefused) {
     ClientInterfaceMgr mgr;
     mgr.SetListenPort(0);
