@@ -22,3 +22,8 @@ elseif(ZORP_SANITIZE STREQUAL "thread")
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
 endif()
+
+# Fuzz builds instrument every target for coverage; the fuzz targets add libFuzzer's main.
+if(ZORP_BUILD_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -1,0 +1,170 @@
+#pragma once
+
+#include <json/value.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/CTaskThread.h"
+#include "link/LinkMessageSplitter.h"
+#include "platform/Event.h"
+#include "platform/PollableEvent.h"
+#include "platform/WaitableObject.h"
+
+namespace platform {
+class TcpConnection;
+}
+
+// The process's end of the link with the cloud disk's web page: a TCP server on 127.0.0.1
+// that serves one connection for the process's life on a thread of its own. Incoming messages
+// become work through parseMsg, which stores request data with the managers and posts window
+// messages to the notify window (the dispatcher). In the other direction it sends the replies,
+// a keep-alive after 4,500 ms of silence, and the notifications that upload, download and
+// local-edit code queue here from any thread.
+//
+// Start-up:   mgr.init(); mgr.SetNotifyWindow(dispatcher); mgr.start();
+//             switch (mgr.WaitForPage()) { kPageReady: go on; kBindFailed: report and exit }
+// Shutdown:   mgr.Shutdown(timeout)  (stop flag, stop, wait for the thread)
+class ClientInterfaceMgr : public CTaskThread {
+public:
+    static constexpr uint16_t kDefaultPort = 23175;
+    static constexpr uint32_t kKeepAliveMs = 4500;
+    static constexpr size_t kBufferSize = 16384;  // one receive
+    // A page that takes no data for this long is treated as gone.
+    static constexpr uint32_t kSendTimeoutMs = 60000;
+
+    static ClientInterfaceMgr& GetInstance();
+    static ClientInterfaceMgr& getInstance() { return GetInstance(); }
+
+    // Public so that tests and benchmarks can run servers of their own beside the singleton.
+    ClientInterfaceMgr();
+    ~ClientInterfaceMgr() override;
+
+    void init() {}
+    // 1 when the server thread is still held, 0 when a new one was started.
+    int start();
+    // Forgets the thread handle; does not wait (see SetStopFlag and Shutdown).
+    void stop();
+    // Sets the stop flag under the lock and wakes the thread, which ends its pass at once
+    // (also while it still waits for the page to connect).
+    void SetStopFlag();
+    // SetStopFlag, stop, then waits for the thread. True when it has ended.
+    bool Shutdown(uint32_t timeoutMs = platform::kInfinite);
+
+    // ---- port ----
+    // ZORP_LINK_PORT when set to a valid port number (0 = any free port), else 23175.
+    static uint16_t ConfiguredPort();
+    // Overrides the configured port for the next start.
+    void SetListenPort(uint16_t port) { m_requestedPort = port; }
+    // The port bound by the running server; 0 before it listens.
+    uint16_t GetListenPort() const { return m_boundPort; }
+    // True once listening; false when the bind failed or the time passed first.
+    bool WaitForListening(uint32_t timeoutMs);
+
+    // ---- start-up wait ----
+    enum class StartupResult {
+        kPageReady,   // the page sent its proxy setting (type 12)
+        kBindFailed,  // the port could not be bound: no page can ever connect
+        kPageGone,    // the page came and left before it sent its proxy setting
+        kTimeout,
+    };
+    // Waits for the ready event (released by every type 12), the bind failure, or the end of
+    // the link, whichever comes first.
+    StartupResult WaitForPage(uint32_t timeoutMs = platform::kInfinite);
+    bool IsBindFailed() const { return m_bindFailedEvent.IsSet(); }
+    std::string GetBindError() const;
+
+    // The dispatcher window that receives the window messages. Start-up creates it only after
+    // the page has sent its proxy setting, and the page may send requests right after that:
+    // messages raised while no window is set are held and delivered, in order, when it is set.
+    // (Hides CTaskThread's setter, which knows nothing of held messages.)
+    void SetNotifyWindow(platform::WindowHandle window);
+
+    // True once the page's hello was answered. The dispatcher clears it when it acts on the
+    // exit request. Producers queue nothing while it is false.
+    bool IsConnected() const { return m_connected; }
+    void SetConnected(bool connected) { m_connected = connected; }
+
+    // ---- outgoing, from any thread ----
+    // State notices 7, 9, 10, 11, 12 (others are logged and not sent).
+    void sendSimpleMsg(int type);
+    void pushUpldCreated(int64_t fid, int64_t pid, const Json::Value& info);   // 14
+    void pushUpldProgress(int64_t fid, int64_t pid, int64_t size, int64_t position);  // 15
+    void pushUpldComplete(int64_t fid, int64_t pid, const Json::Value& info);  // 16
+    void pushUpldRemoved(int64_t fid, int64_t pid);                            // 17
+    void pushFolderCreated(int64_t fid, int64_t pid, const Json::Value& info); // 18
+    // `token` is the stored token text of the edit request (compact JSON).
+    void pushEditDnldProgress(int64_t fid, int64_t size, int64_t position, const std::string& name,
+                              const std::string& token);                       // 19
+    // Type 20 when `result` is 2 (completed), 21 otherwise.
+    void pushEditDnldResult(int64_t fid, const std::string& name, const std::string& token,
+                            int result);
+    void pushTransferNames(const std::vector<std::string>& names, bool uploads);  // 1 / 2
+    void pushFinishedNames(const std::vector<std::string>& names, bool uploads);  // 3 / 4
+    void pushFailedNames(const std::vector<std::string>& names, bool uploads);    // 5 / 6
+
+    // ---- incoming ----
+    // Handles one complete message: stores its data with the managers and posts its window
+    // message. Returns the message's type, or -1 when it is not a JSON object with an integer
+    // "type".
+    int parseMsg(const std::string& text);
+
+protected:
+    void ThreadMain() override;
+
+private:
+    void RunServer();
+    // Each returns false when the connection has failed.
+    bool OnReceive(platform::TcpConnection& connection);
+    bool HandleMessage(platform::TcpConnection& connection, const std::string& text);
+    bool SendSimpleMsgs(platform::TcpConnection& connection);
+    bool SendUpdateMsgs(platform::TcpConnection& connection);
+    bool Send(platform::TcpConnection& connection, const std::string& text);
+    void OnPageGone();
+    void QueueUpdate(int type, std::vector<std::string> entries);
+    void Post(uint32_t messageId);
+    bool IsStopFlagSet();
+
+    // Incoming types.
+    void ReplaceCookies(const Json::Value& message);
+    void QueueDownloads(const Json::Value& message);
+    void QueueUploadRequests(const Json::Value& message);
+    void QueueUploadCancels(const Json::Value& message);
+    void QueueLocalEdits(const Json::Value& message);
+    void QueueBatchDownloads(const Json::Value& message);
+    void SetProxy(const Json::Value& message);
+    void StoreEditNames(const Json::Value& message);
+    void SetClipboardList(const Json::Value& message);
+
+    platform::Event m_readyEvent{false, false};       // auto-reset
+    platform::Event m_listeningEvent{true, false};
+    platform::Event m_bindFailedEvent{true, false};
+    platform::Event m_pageGoneEvent{true, false};
+    platform::PollableEvent m_simpleEvent;
+    platform::PollableEvent m_updateEvent;
+    platform::PollableEvent m_stopEvent;
+
+    // Guarded by m_cs (CTaskThread's lock).
+    bool m_stop = false;
+    bool m_threadHeld = false;
+    std::deque<int> m_simpleTypes;
+    std::vector<int> m_pendingUpdateTypes;  // in the order they were first signalled
+    std::map<int, std::vector<std::string>> m_updateLists;
+    std::string m_bindError;
+    std::vector<uint32_t> m_heldMessages;
+
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_keepAlive{true};
+    std::atomic<int> m_requestedPort{-1};
+    std::atomic<uint16_t> m_boundPort{0};
+    std::atomic<bool> m_pageGone{false};
+
+    // Server thread only.
+    std::vector<char> m_buffer;
+    LinkMessageSplitter m_splitter;
+    bool m_skippingNoise = false;
+};

@@ -1,0 +1,105 @@
+#include "support/LinkTestPage.h"
+
+#include <json/reader.h>
+
+#include <chrono>
+#include <vector>
+
+namespace zorp::test {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+uint32_t MsLeft(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<uint32_t>(left) : 0;
+}
+}  // namespace
+
+bool LinkTestPage::Connect(uint16_t port) {
+    m_connection = platform::TcpConnection::ConnectLoopback(port);
+    m_closed = !m_connection;
+    return m_connection != nullptr;
+}
+
+bool LinkTestPage::Send(const std::string& bytes) {
+    return m_connection && m_connection->SendAll(bytes);
+}
+
+bool LinkTestPage::ReceiveSome(uint32_t timeoutMs) {
+    if (!m_connection || m_closed) {
+        return false;
+    }
+    if (platform::WaitReadable({m_connection.get()}, timeoutMs) == 0) {
+        return false;
+    }
+    std::vector<char> buffer(64 * 1024);
+    auto received = m_connection->Receive(buffer.data(), buffer.size());
+    if (received.status != platform::TcpConnection::ReceiveResult::kData) {
+        m_closed = true;
+        return false;
+    }
+    auto result = m_splitter.Feed(std::string_view(buffer.data(), received.bytes));
+    for (auto& message : result.messages) {
+        m_messages.push_back(std::move(message));
+    }
+    return true;
+}
+
+std::optional<std::string> LinkTestPage::NextMessage(uint32_t timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_messages.empty()) {
+        if (!ReceiveSome(MsLeft(deadline)) && (m_closed || MsLeft(deadline) == 0)) {
+            return std::nullopt;
+        }
+    }
+    std::string message = std::move(m_messages.front());
+    m_messages.pop_front();
+    return message;
+}
+
+std::optional<std::string> LinkTestPage::WaitForType(int type, uint32_t timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        auto message = NextMessage(MsLeft(deadline));
+        if (!message || TypeOf(*message) == type) {
+            return message;
+        }
+    }
+}
+
+bool LinkTestPage::WaitForClose(uint32_t timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!m_closed && MsLeft(deadline) > 0) {
+        ReceiveSome(MsLeft(deadline));
+    }
+    return m_closed;
+}
+
+int LinkTestPage::TypeOf(const std::string& message) {
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value value;
+    std::string errors;
+    if (!reader->parse(message.data(), message.data() + message.size(), &value, &errors) ||
+        !value.isObject() || !value["type"].isInt()) {
+        return -1;
+    }
+    return value["type"].asInt();
+}
+
+void LinkTestPage::Close() {
+    if (m_connection) {
+        m_connection->Close();
+    }
+    m_closed = true;
+}
+
+void LinkTestPage::Abort() {
+    if (m_connection) {
+        m_connection->Abort();
+    }
+    m_closed = true;
+}
+
+}  // namespace zorp::test

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "link/LinkMessageSplitter.h"
+#include "platform/TcpConnection.h"
+
+namespace zorp::test {
+
+// The page's end of the link for tests: a real loopback connection that sends raw bytes and
+// reads back the messages the process sends, one complete JSON object at a time.
+class LinkTestPage {
+public:
+    bool Connect(uint16_t port);
+    bool Send(const std::string& bytes);
+
+    // The next message, or nothing when none arrives within the time or the link closed.
+    std::optional<std::string> NextMessage(uint32_t timeoutMs = 5000);
+    // Skips messages until one of the type arrives (keep-alives are skipped unless asked for).
+    std::optional<std::string> WaitForType(int type, uint32_t timeoutMs = 5000);
+    // True when the process closed the link within the time.
+    bool WaitForClose(uint32_t timeoutMs = 5000);
+    bool IsClosed() const { return m_closed; }
+
+    // The "type" of a message, -1 when it has none or does not parse.
+    static int TypeOf(const std::string& message);
+
+    void Close();
+    void Abort();
+
+private:
+    // Receives once (waiting at most timeoutMs); false on time-out or close.
+    bool ReceiveSome(uint32_t timeoutMs);
+
+    std::unique_ptr<platform::TcpConnection> m_connection;
+    LinkMessageSplitter m_splitter;
+    std::deque<std::string> m_messages;
+    bool m_closed = false;
+};
+
+}  // namespace zorp::test
