@@ -27,7 +27,7 @@ public:
     bool WaitForExit(uint32_t timeoutMs);
     bool IsRunning() const { return m_running.load(); }
 
-    void SetNotifyWindow(platform::WindowHandle window) { m_hNotifyWnd = window; }
+    virtual void SetNotifyWindow(platform::WindowHandle window) { m_hNotifyWnd = window; }
     platform::WindowHandle GetNotifyWindow() const { return m_hNotifyWnd; }
 
     int GetTaskNumber() const { return m_taskNumber; }

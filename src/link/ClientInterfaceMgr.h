@@ -82,7 +82,7 @@ public:
     // the page has sent its proxy setting, and the page may send requests right after that:
     // messages raised while no window is set are held and delivered, in order, when it is set.
     // (Hides CTaskThread's setter, which knows nothing of held messages.)
-    void SetNotifyWindow(platform::WindowHandle window);
+    void SetNotifyWindow(platform::WindowHandle window) override;
 
     // True once the page's hello was answered. The dispatcher clears it when it acts on the
     // exit request. Producers queue nothing while it is false.
