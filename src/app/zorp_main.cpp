@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,7 @@
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
+#include "link/ClientInterfaceMgr.h"
 #include "platform/CrashHandler.h"
 #include "platform/ProcessLimits.h"
 #include "platform/SingleInstanceGuard.h"
@@ -71,6 +73,9 @@ void OnTerminationSignal(int signalNumber) {
     platform::WindowHandle dnd = COptions::GetInstance().m_hDndWnd.load();
     if (dnd != platform::kNoWindow) {
         platform::PostMessage(dnd, platform::WM_CLOSE);
+    } else {
+        // Still waiting for the page: end that wait; start-up then leaves early.
+        ClientInterfaceMgr::GetInstance().SetStopFlag();
     }
     (void)signalNumber;
 }
@@ -125,7 +130,7 @@ void InitLogging(const fs::path& programDir, const std::string& logFileName) {
 int EarlyShutdown() {
     ComputeShaMgr::GetInstance().Stop();
     // LATER: the write queue's pool (CWriteDbMgr) stops.
-    // LATER: ClientInterfaceMgr: quit flag under its lock, then Stop.
+    ClientInterfaceMgr::GetInstance().Shutdown(5000);
     curl_global_cleanup();
     return 0;
 }
@@ -175,10 +180,30 @@ int main(int argc, char** argv) {
     // 8. Hashes, transfers and watches keep many files open at once.
     platform::RaiseOpenFileLimit(kOpenFileLimit);
 
-    // 9. The local message server.
-    // LATER: ClientInterfaceMgr::GetInstance().Start(), then wait without time-out on its
-    //        ready event (set once the page has sent its proxy setting).
+    // 9. The local message server; nothing else starts before the page has sent its proxy
+    //    setting. A port that cannot be bound would make that wait endless: say so and leave.
+    ClientInterfaceMgr& link = ClientInterfaceMgr::GetInstance();
+    link.init();
+    link.start();
     VLOG(1) << "ZORP wait for event from CIMG";
+    switch (link.WaitForPage()) {
+        case ClientInterfaceMgr::StartupResult::kPageReady:
+            break;
+        case ClientInterfaceMgr::StartupResult::kBindFailed:
+            LOG(ERROR) << "The link port cannot be bound: " << link.GetBindError();
+            std::cerr << "zorp: cannot listen for the web page: " << link.GetBindError() << "\n";
+            link.Shutdown(5000);
+            return 1;
+        default:
+            // The page left before it was ready, or a termination signal came.
+            VLOG(1) << "ZORP no page to serve, exit";
+            link.Shutdown(5000);
+            return 0;
+    }
+    if (g_quitRequested) {
+        link.Shutdown(5000);
+        return 0;
+    }
     VLOG(1) << "ZORP now begin to work-";
 
     // 10.
@@ -245,7 +270,8 @@ int main(int argc, char** argv) {
     mainDlg->SetDndDlg(dndDlg.get(), dndDlg->GetHandle());
     options.m_hDndWnd = dndDlg->GetHandle();
     shaMgr.SetNotifyWindow(dndDlg->GetHandle());
-    // LATER: SetNotifyWindow(dnd) of TravelDirMgr, ClientInterfaceMgr,
+    link.SetNotifyWindow(dndDlg->GetHandle());
+    // LATER: SetNotifyWindow(dnd) of TravelDirMgr,
     //        CompareFileMgr, MiscToolMgr, LocalEditToolMgr, DirFileChangeMgr, LocalEditMgr,
     //        CheckDirChangeThreadMgr, CheckDirChangeMgr, AutoBackupMonitorMgr.
 
@@ -271,7 +297,7 @@ int main(int argc, char** argv) {
     // LATER: the write queue writes out its batches (configuration, transfers, log) and its
     //        pool stops once they are written.
     // LATER: stop CompareFileMgr, MiscToolMgr, CheckDirChangeMgr, LocalEditToolMgr.
-    // LATER: ClientInterfaceMgr: quit flag under its lock, then Stop.
+    link.Shutdown(5000);
     curl_global_cleanup();
     logging::Flush();
     instance.Release();

@@ -206,6 +206,8 @@ void ClientInterfaceMgr::ThreadMain() {
     RunServer();
     m_connected = false;
     m_boundPort = 0;
+    // Whoever still waits for the page (start-up) must not wait for a link that has ended.
+    m_pageGoneEvent.Set();
 }
 
 void ClientInterfaceMgr::RunServer() {

@@ -69,7 +69,7 @@ public:
     enum class StartupResult {
         kPageReady,   // the page sent its proxy setting (type 12)
         kBindFailed,  // the port could not be bound: no page can ever connect
-        kPageGone,    // the page came and left before it sent its proxy setting
+        kPageGone,    // the link ended (page left, or server stopped) before the proxy setting
         kTimeout,
     };
     // Waits for the ready event (released by every type 12), the bind failure, or the end of

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ZorpProcess.h"
+#include "platform/LoopbackListener.h"
 #include "support/TempDir.h"
 #include "support/WaitFor.h"
 
@@ -51,6 +52,7 @@ protected:
     void StartRunning(ZorpProcess& zorp, const fs::path& output, const fs::path& logFile = {}) {
         ASSERT_TRUE(zorp.Start(output));
         ASSERT_TRUE(WaitFor([&] { return zorp::test::IsLocked(LockFile()); })) << zorp.Stderr();
+        ASSERT_TRUE(zorp.ConnectPage()) << zorp.Stderr();
         if (!logFile.empty()) {
             ASSERT_TRUE(WaitFor([&] { return ReadFile(logFile).find(kLoopLine) != std::string::npos; }));
         }
@@ -65,6 +67,7 @@ TEST_F(ZorpEntryTest, SecondCopyExitsAtOnceWithCodeZeroAndWritesNoLog) {
     ZorpProcess first;
     UseLogProperties(first, R"({"enable": 1, "path": ")" + logs.string() + R"("})");
     ASSERT_TRUE(first.Start(m_dir / "first"));
+    ASSERT_TRUE(first.ConnectPage());
     ASSERT_TRUE(WaitFor([&] {
         auto files = LogFiles(logs);
         return files.size() == 1 && ReadFile(files[0]).find(kLoopLine) != std::string::npos;
@@ -93,6 +96,7 @@ TEST_F(ZorpEntryTest, EnabledLoggingWritesTheStartUpLinesIntoThePathFolder) {
     UseLogProperties(zorp, R"({"enable": 1, "path": ")" + logs.string() + R"("})");
     fs::path cwd = m_dir / "cwd";
     ASSERT_TRUE(zorp.Start(cwd));
+    ASSERT_TRUE(zorp.ConnectPage());
     ASSERT_TRUE(WaitFor([&] { return LogFiles(logs).size() == 1; }));
     fs::path log = LogFiles(logs)[0];
     ASSERT_TRUE(WaitFor([&] { return ReadFile(log).find(kLoopLine) != std::string::npos; }));
@@ -154,6 +158,7 @@ TEST_F(ZorpEntryTest, LogPropertiesBesideTheProgramComeFirst) {
     ZorpProcess zorp(programDir / "zorp");
     UseLogProperties(zorp, R"({"enable": 0})");  // loses against the program folder's file
     ASSERT_TRUE(zorp.Start(m_dir / "cwd"));
+    ASSERT_TRUE(zorp.ConnectPage());
     ASSERT_TRUE(WaitFor([&] {
         auto files = LogFiles(logs);
         return files.size() == 1 && ReadFile(files[0]).find(kLoopLine) != std::string::npos;
@@ -178,6 +183,7 @@ TEST_F(ZorpEntryTest, CrashWritesTheReportAndPrintsTheMessageInTheUserLanguage) 
         fs::create_directories(logs);
         UseLogProperties(zorp, R"({"enable": 1, "path": ")" + logs.string() + R"("})");
         ASSERT_TRUE(zorp.Start(m_dir / ("cwd-" + lang)));
+        ASSERT_TRUE(zorp.ConnectPage());
         ASSERT_TRUE(WaitFor([&] {
             auto files = LogFiles(logs);
             return files.size() == 1 && ReadFile(files[0]).find(kLoopLine) != std::string::npos;
@@ -198,6 +204,33 @@ TEST_F(ZorpEntryTest, CrashWritesTheReportAndPrintsTheMessageInTheUserLanguage) 
         // The lock died with the process: a new copy can start.
         EXPECT_TRUE(WaitFor([&] { return !zorp::test::IsLocked(LockFile()); }));
     }
+}
+
+TEST_F(ZorpEntryTest, ATakenLinkPortEndsTheProgramWithAClearMessageAndAnError) {
+    auto holder = platform::LoopbackListener::Listen(0, 1);
+    ASSERT_TRUE(holder);
+    ZorpProcess zorp;
+    zorp.SetEnv("ZORP_LINK_PORT", std::to_string(holder->Port()));
+    zorp.SetEnv("XDG_CONFIG_HOME", (m_dir / "no config").string());
+    ASSERT_TRUE(zorp.Start(m_dir / "cwd"));
+    auto exit = zorp.Wait(std::chrono::seconds(20));
+    ASSERT_TRUE(exit) << "the program must not wait for ever for a page that cannot come";
+    EXPECT_FALSE(exit->signalled);
+    EXPECT_NE(exit->code, 0);
+    EXPECT_NE(zorp.Stderr().find("cannot listen for the web page"), std::string::npos)
+        << zorp.Stderr();
+}
+
+TEST_F(ZorpEntryTest, ATerminationSignalEndsTheWaitForThePage) {
+    ZorpProcess zorp;
+    zorp.SetEnv("XDG_CONFIG_HOME", (m_dir / "no config").string());
+    ASSERT_TRUE(zorp.Start(m_dir / "cwd"));
+    ASSERT_TRUE(WaitFor([&] { return zorp::test::IsLocked(LockFile()); })) << zorp.Stderr();
+    zorp.Signal(SIGTERM);
+    auto exit = zorp.Wait(std::chrono::seconds(20));
+    ASSERT_TRUE(exit);
+    EXPECT_FALSE(exit->signalled);
+    EXPECT_EQ(exit->code, 0);
 }
 
 }  // namespace

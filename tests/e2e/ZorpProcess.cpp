@@ -13,7 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/LoopbackListener.h"
 #include "support/TempDir.h"
+#include "support/WaitFor.h"
 
 extern char** environ;
 
@@ -25,6 +27,8 @@ ZorpProcess::ZorpProcess(std::filesystem::path program) : m_program(std::move(pr
     UnsetEnv("WAYLAND_DISPLAY");
     UnsetEnv("QT_QPA_PLATFORM");
     SetEnv("LANG", "en_US.UTF-8");
+    m_linkPort = FreeLoopbackPort();
+    SetEnv("ZORP_LINK_PORT", std::to_string(m_linkPort));
     UnsetEnv("LC_ALL");
     UnsetEnv("LC_MESSAGES");
 }
@@ -34,6 +38,25 @@ ZorpProcess::~ZorpProcess() {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
     }
+}
+
+uint16_t FreeLoopbackPort() {
+    auto listener = platform::LoopbackListener::Listen(0, 1);
+    return listener ? listener->Port() : 0;
+}
+
+bool ZorpProcess::ConnectPage(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!m_page.Connect(m_linkPort)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!m_page.Send(R"({"type":0})") || !m_page.WaitForType(0, 10000)) {
+        return false;
+    }
+    return m_page.Send(R"({"type":12,"values":""})");
 }
 
 std::filesystem::path ZorpProcess::DefaultProgram() {

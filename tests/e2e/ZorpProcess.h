@@ -5,8 +5,11 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "support/LinkTestPage.h"
 
 namespace zorp::test {
 
@@ -29,6 +32,12 @@ public:
     void SetWorkingDir(const std::filesystem::path& dir) { m_cwd = dir; }
 
     bool Start(const std::filesystem::path& outputDir);
+    // Plays the page as a browser would at start-up: connects to this copy's link port (a free
+    // one chosen per copy), says hello and sends the proxy setting, which releases zorp's
+    // start-up wait. The page stays connected for the test's further use.
+    bool ConnectPage(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    LinkTestPage& Page() { return m_page; }
+    uint16_t LinkPort() const { return m_linkPort; }
     void Signal(int signalNumber);
     // To the main thread alone, as a fault of that thread would come.
     void SignalMainThread(int signalNumber);
@@ -44,7 +53,12 @@ private:
     std::filesystem::path m_cwd;
     std::filesystem::path m_outputDir;
     pid_t m_pid = -1;
+    uint16_t m_linkPort = 0;
+    LinkTestPage m_page;
 };
+
+// A loopback port that was free a moment ago.
+uint16_t FreeLoopbackPort();
 
 // True while some process holds the lock file (tries a non-blocking lock of its own).
 bool IsLocked(const std::filesystem::path& lockFile);
