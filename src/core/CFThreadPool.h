@@ -203,8 +203,13 @@ private:
                 RunOneJob();
                 continue;
             }
-            // Asked to leave: forget this thread's own entry.
+            // Asked to leave: forget this thread's own entry. A permission can outlive the
+            // surplus it was given for (another thread left first); taking it then would leave
+            // fewer threads than the minimum, or none with jobs still to come.
             platform::CriticalSectionGuard guard(m_threadLock);
+            if (static_cast<int>(m_threads.size()) <= m_minThreads) {
+                continue;
+            }
             auto it = m_threads.find(std::this_thread::get_id());
             if (it != m_threads.end()) {
                 it->second.detach();

@@ -2,13 +2,125 @@
 
 #include <json/json.h>
 
+#include <algorithm>
 #include <ctime>
 
+#include "core/CWriteDbMgr.h"
 #include "core/CommonUtils.h"
+#include "core/DBWrapper.h"
 #include "core/Logging.h"
+#include "platform/FileSystem.h"
 #include "platform/SystemInfo.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Table creation texts, executed exactly as written: stored files made by every earlier build
+// carry these texts in sqlite_master.
+const char* const kConfigTables =
+    "CREATE TABLE IF NOT EXISTS userconfig(kind TEXT\t,name TEXT\t,value TEXT\t,UNIQUE (kind, name));"
+    "CREATE TABLE IF NOT EXISTS user(id INTEGER PRIMARY KEY , name VARCHAR(260) COLLATE NOCASE, UNIQUE (id));"
+    "CREATE TABLE IF NOT EXISTS autobackupdir(id INTEGER PRIMARY KEY , path VARCHAR(260) COLLATE NOCASE, pid\tINT, userid INTERGER, UNIQUE (id));";
+
+const char* const kTxlogTables =
+    "CREATE TABLE IF NOT EXISTS config(config VARCHAR(260)\tPRIMARY KEY ,value VARCHAR(260)  ,UNIQUE (config));"
+    "CREATE TABLE IF NOT EXISTS last_tx_status(id INTERGER PRIMARY KEY, userid INTERGER, txstatus TINYINT, UNIQUE (id));"
+    "CREATE TABLE IF NOT EXISTS drag_dir(id INTEGER PRIMARY KEY , path VARCHAR(260) COLLATE NOCASE, pid\tINT, share TINYINT, userid INTERGER, UNIQUE (id));"
+    "CREATE TABLE IF NOT EXISTS undo_files(id INTEGER PRIMARY KEY ,size INT , position INT, "
+    " sha VARCHAR(128), fid INT, pid\tINT, path VARCHAR(260) COLLATE NOCASE, name VARCHAR(260)\tCOLLATE NOCASE,"
+    " ctime\tINT, mtime INT, type TINYINT, split_num TINYINT, userid INTERGER, UNIQUE (id));"
+    "CREATE TABLE IF NOT EXISTS dl_undo(id INTEGER PRIMARY KEY ,size INT , position INT, path VARCHAR(260) COLLATE NOCASE,"
+    "url VARCHAR(512)\tCOLLATE NOCASE, split_num TINYINT, userid INTERGER, UNIQUE (id));";
+
+const char* const kLogTables =
+    "CREATE TABLE IF NOT EXISTS config(config VARCHAR(260)\tPRIMARY KEY ,value VARCHAR(260)  ,UNIQUE (config));"
+    "CREATE TABLE IF NOT EXISTS log(id INTEGER PRIMARY KEY, name\tVARCHAR(260)\tCOLLATE NOCASE, "
+    "path\tVARCHAR(260)\tCOLLATE NOCASE\t,size\tINTEGER, type\tTINYINT, userid INTERGER, timestr VARCHAR(260), UNIQUE (id));";
+
+// Log tables made before the history kept its time get the column; old rows keep their values
+// with an empty time. The copy runs in one transaction, so a failure half-way leaves the old
+// table as it was instead of an empty new one beside a stranded "__temp__log".
+const char* const kLogTimeMigration =
+    "ALTER TABLE log RENAME TO __temp__log;"
+    "CREATE TABLE IF NOT EXISTS log(id INTEGER PRIMARY KEY, name\tVARCHAR(260) COLLATE NOCASE, "
+    "path\tVARCHAR(260) COLLATE NOCASE, size\tINTEGER, type\tTINYINT, userid INTERGER, timestr VARCHAR(260), UNIQUE (id));"
+    "INSERT INTO log SELECT id, name, path, size, type, userid, '' FROM __temp__log;"
+    "DROP TABLE __temp__log;";
+
+const char* const kUserconfigMigration =
+    "CREATE TABLE IF NOT EXISTS userconfig(kind TEXT\t,name TEXT\t,value TEXT\t,UNIQUE (kind, name));";
+const char* const kAutobackupdirMigration =
+    "CREATE TABLE IF NOT EXISTS autobackupdir(id INTEGER PRIMARY KEY , path VARCHAR(260) COLLATE NOCASE, pid\tINT, userid INTERGER, UNIQUE (id, path));";
+
+const char* const kWorkSubFolders[] = {"dnld", "edit", "upld", "sha", "ledir"};
+
+std::string Quoted(const std::string& text) { return DBWrapper::EscapeText(text); }
+
+// An XDG base folder: the variable when it holds an absolute path (the XDG rule: relative
+// values are ignored), otherwise its default under the home folder.
+fs::path XdgDir(const char* variable, const char* defaultUnderHome) {
+    fs::path value(platform::EnvOr(variable, ""));
+    if (!value.empty() && value.is_absolute()) {
+        return value;
+    }
+    return platform::HomeDir() / defaultUnderHome;
+}
+
+fs::path CacheHome() { return XdgDir("XDG_CACHE_HOME", ".cache"); }
+
+// Free space of the filesystem that holds the path, or would hold it once created.
+uint64_t FreeSpaceAt(fs::path path) {
+    for (;;) {
+        if (auto free = platform::FreeDiskSpace(path)) {
+            return *free;
+        }
+        if (!path.has_relative_path()) {
+            return 0;
+        }
+        path = path.parent_path();
+    }
+}
+
+bool ExecuteInTransaction(DBWrapper& db, const std::string& sql) {
+    if (db.executeSQL("BEGIN TRANSACTION;" + sql + "COMMIT TRANSACTION;")) {
+        return true;
+    }
+    db.executeSQL("ROLLBACK TRANSACTION;");
+    return false;
+}
+
+bool OpenOrReport(DBWrapper& db, const char* what) {
+    if (db.open()) {
+        return true;
+    }
+    LOG(ERROR) << what << ": cannot open " << db.path().string() << ": " << db.errorText();
+    return false;
+}
+
+// Creates the tables of one database unless its test table is already there.
+bool CreateTables(const fs::path& path, const std::string& testTable, const char* tables) {
+    DBWrapper db(path);
+    if (!OpenOrReport(db, "COptions::CreateDatabases")) {
+        return false;
+    }
+    bool ok = db.tableExists(testTable) || ExecuteInTransaction(db, tables);
+    if (!ok) {
+        LOG(ERROR) << "COptions::CreateDatabases: " << path.string() << ": " << db.errorText();
+    }
+    db.close();
+    return ok;
+}
+
+bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+}  // namespace
 
 COptions& COptions::GetInstance() {
     static COptions* instance = new COptions();  // lives until process exit
@@ -142,9 +254,7 @@ void COptions::GenerateUrls() {
     std::string host;
     fs::path programDir = GetProgramDir();
     std::vector<fs::path> candidates = {programDir / "appConfig"};
-    candidates.push_back(fs::path(platform::EnvOr("XDG_CONFIG_HOME",
-                                                  (platform::HomeDir() / ".config").string())) /
-                         "zorp" / "appConfig");
+    candidates.push_back(XdgDir("XDG_CONFIG_HOME", ".config") / "zorp" / "appConfig");
     for (const auto& candidate : candidates) {
         std::error_code ec;
         if (!fs::exists(candidate, ec)) {
@@ -188,4 +298,417 @@ void COptions::GenerateUrls() {
 COptions::ServerUrls COptions::GetUrls() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_urls;
+}
+
+// ---- load ----
+
+void COptions::FindUserDataDir() {
+    fs::path dir = XdgDir("XDG_DATA_HOME", ".local/share") / "Quorva" / "User Data";
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_userDataDir = dir;
+}
+
+// The three databases stay or are rebuilt together: a missing one means the others no longer
+// match it (its rows refer to users and folders of the others).
+void COptions::CheckDatabaseFolder() {
+    std::error_code ec;
+    bool allThere = true;
+    for (const char* name : {DBWrapper::kConfigDb, DBWrapper::kTxlogDb, DBWrapper::kLogDb}) {
+        allThere = allThere && fs::exists(GetDatabasePath(name), ec);
+    }
+    if (allThere) {
+        MigrateDatabases();
+        m_needCreateDatabases = false;
+        return;
+    }
+    CommonUtils::DeleteFolderTree(GetUserDataDir() / "zor", true);
+    m_needCreateDatabases = true;
+}
+
+bool COptions::MakeDatabaseFolders() {
+    const fs::path userData = GetUserDataDir();
+    return CommonUtils::MakeFolderPath(userData) && CommonUtils::MakeFolderPath(userData / "zor") &&
+           CommonUtils::MakeFolderPath(userData / "zor" / "cache");
+}
+
+bool COptions::CreateDatabases() {
+    return CreateTables(GetDatabasePath(DBWrapper::kConfigDb), "userconfig", kConfigTables) &&
+           CreateTables(GetDatabasePath(DBWrapper::kTxlogDb), "drag_dir", kTxlogTables) &&
+           CreateTables(GetDatabasePath(DBWrapper::kLogDb), "log", kLogTables);
+}
+
+void COptions::MigrateDatabases() {
+    DBWrapper logDb(GetDatabasePath(DBWrapper::kLogDb));
+    if (OpenOrReport(logDb, "COptions::MigrateDatabases")) {
+        if (logDb.query("SELECT sql FROM sqlite_master WHERE type='table' and name='log';") &&
+            !logDb.rows().empty() && !logDb.rows()[0].empty() &&
+            logDb.rows()[0][0].find("timestr") == std::string::npos) {
+            if (!ExecuteInTransaction(logDb, kLogTimeMigration)) {
+                LOG(ERROR) << "COptions::MigrateDatabases: log: " << logDb.errorText();
+            }
+        }
+        logDb.close();
+    }
+    DBWrapper configDb(GetDatabasePath(DBWrapper::kConfigDb));
+    if (OpenOrReport(configDb, "COptions::MigrateDatabases")) {
+        configDb.executeSQL(kUserconfigMigration);
+        configDb.executeSQL(kAutobackupdirMigration);
+        configDb.close();
+    }
+}
+
+void COptions::ReadSettings() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_workDir.clear();
+    }
+    m_floatWndShow = true;
+    m_lastExitTime = 0;
+    m_autoBackupSpeed = 0;
+
+    DBWrapper db(GetDatabasePath(DBWrapper::kConfigDb));
+    if (!OpenOrReport(db, "COptions::ReadSettings")) {
+        return;
+    }
+    if (db.query("SELECT * FROM userconfig WHERE kind='folders';")) {
+        for (const auto& row : db.rows()) {
+            if (row.size() < 3) {
+                continue;  // a NULL name or value
+            }
+            const std::string& name = row[1];
+            const std::string& value = row[2];
+            if (name == "work_dir") {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_workDir = value;
+            } else if (name == "float_wnd_show") {
+                m_floatWndShow = CommonUtils::StringToInt64(value).value_or(0) == 1;
+            } else if (name == "last_exit_time") {
+                m_lastExitTime = CommonUtils::StringToInt64(value).value_or(0);
+            } else if (name == "auto_backup_speed") {
+                m_autoBackupSpeed = static_cast<int>(CommonUtils::StringToInt64(value).value_or(0));
+            }
+        }
+    }
+    db.close();
+}
+
+// The stored folder when it still exists (a removable disk may be gone), otherwise a new one.
+bool COptions::EnsureWorkFolder() {
+    std::error_code ec;
+    fs::path workDir = GetWorkDir();
+    bool ok = true;
+    if (workDir.empty() || !workDir.is_absolute() || !fs::is_directory(workDir, ec)) {
+        ok = handleInitWorkFold();
+    }
+    if (ok) {
+        CommonUtils::MakeFolderPath(GetWorkDir() / "ledir");
+    }
+    return ok;
+}
+
+bool COptions::Load() {
+    {
+        fs::path programDir = platform::ExecutableDir();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_programDir = programDir;
+    }
+    FindUserDataDir();
+    CheckDatabaseFolder();
+    if (m_needCreateDatabases && (!MakeDatabaseFolders() || !CreateDatabases())) {
+        return false;
+    }
+    ReadSettings();
+    bool result = EnsureWorkFolder();
+    ComputeDates();
+    GenerateUrls();
+    return result;
+}
+
+bool COptions::ResetAndLoad() {
+    FindUserDataDir();
+    CommonUtils::DeleteFolderTree(GetUserDataDir() / "zor", true);
+    if (MakeDatabaseFolders()) {
+        CreateDatabases();
+    }
+    m_needCreateDatabases = false;
+    ReadSettings();
+    return EnsureWorkFolder();
+}
+
+// ---- work folder ----
+
+fs::path COptions::ChooseWorkFolder(const std::vector<WorkFolderCandidate>& candidates,
+                                    const fs::path& fallback) {
+    constexpr uint64_t kGiB = uint64_t(1) << 30;
+    fs::path chosen = fallback;
+    uint64_t bestGiB = 0;
+    for (const auto& candidate : candidates) {
+        uint64_t gib = candidate.freeBytes / kGiB;
+        if (gib >= 1 && gib > bestGiB) {
+            bestGiB = gib;
+            chosen = candidate.folder;
+        }
+    }
+    return chosen;
+}
+
+std::vector<COptions::WorkFolderCandidate> COptions::GetWorkFolderCandidates() const {
+    std::vector<WorkFolderCandidate> candidates;
+    const fs::path cache = CacheHome();
+    candidates.push_back({cache / "quorvacache", FreeSpaceAt(cache)});
+
+    std::optional<std::vector<fs::path>> mounts;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        mounts = m_workFolderMounts;
+    }
+    if (!mounts) {
+        // Only disks the user mounted for data: never the root or system filesystems, where a
+        // folder would litter the machine (and, for root, "/" itself is writable).
+        std::vector<std::string> prefixes = {"/media/", "/mnt/"};
+        std::string user = platform::EnvOr("USER", platform::EnvOr("LOGNAME", ""));
+        if (!user.empty()) {
+            prefixes.push_back("/run/media/" + user + "/");
+        }
+        mounts.emplace();
+        for (const auto& mount : platform::LocalFilesystemMounts()) {
+            const std::string text = mount.string();
+            for (const auto& prefix : prefixes) {
+                if (text.size() > prefix.size() && text.compare(0, prefix.size(), prefix) == 0) {
+                    mounts->push_back(mount);
+                    break;
+                }
+            }
+        }
+    }
+    for (const auto& mount : *mounts) {
+        if (!platform::IsWritableDir(mount)) {
+            continue;
+        }
+        candidates.push_back({mount / "quorvacache", platform::FreeDiskSpace(mount).value_or(0)});
+    }
+    return candidates;
+}
+
+void COptions::SetWorkFolderMounts(std::optional<std::vector<fs::path>> mounts) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_workFolderMounts = std::move(mounts);
+}
+
+bool COptions::handleInitWorkFold() {
+    const fs::path folder = ChooseWorkFolder(GetWorkFolderCandidates(), CacheHome() / "quorvacache");
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec) && !CommonUtils::MakeFolderPath(folder)) {
+        LOG(ERROR) << "COptions::handleInitWorkFold() create quorvacache failed.";
+        return false;
+    }
+    for (const char* sub : kWorkSubFolders) {
+        CommonUtils::MakeFolderPath(folder / sub);
+    }
+    SaveSetting("work_dir", folder.string());
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_workDir = folder;
+    return true;
+}
+
+// ---- settings ----
+
+bool COptions::SaveSetting(const std::string& name, const std::string& value) {
+    DBWrapper db(GetDatabasePath(DBWrapper::kConfigDb));
+    if (!OpenOrReport(db, "COptions::SaveSetting")) {
+        return false;
+    }
+    bool ok = db.executeSQL("REPLACE INTO userconfig VALUES('folders','" + Quoted(name) + "','" +
+                            Quoted(value) + "');");
+    if (!ok) {
+        LOG(ERROR) << "COptions::SaveSetting: " << name << ": " << db.errorText();
+    }
+    db.close();
+    return ok;
+}
+
+void COptions::SetFloatWndShow(bool show) {
+    m_floatWndShow = show;
+    SaveSetting("float_wnd_show", show ? "1" : "0");
+}
+
+void COptions::SaveLastExitTime() {
+    SaveSetting("last_exit_time", std::to_string(static_cast<int64_t>(std::time(nullptr))));
+}
+
+void COptions::SetAutoBackupSpeed(int speed) {
+    m_autoBackupSpeed = speed;
+    SaveSetting("auto_backup_speed", std::to_string(speed));
+}
+
+// ---- user ----
+
+bool COptions::LookupUser() {
+    std::error_code ec;
+    const fs::path configPath = GetDatabasePath(DBWrapper::kConfigDb);
+    if (!fs::exists(configPath, ec)) {
+        return false;
+    }
+    DBWrapper db(configPath);
+    if (!OpenOrReport(db, "COptions::LookupUser")) {
+        return false;
+    }
+    int userId = 0;
+    if (db.query("select * from user where name='" + Quoted(GetUserAccount()) + "';") &&
+        db.rows().size() == 1 && !db.rows()[0].empty()) {
+        userId = static_cast<int>(CommonUtils::StringToInt64(db.rows()[0][0]).value_or(0));
+    }
+    // Unknown account: no id until it is inserted, so that nothing is stored under the
+    // previous user's id meanwhile.
+    m_userId = userId;
+    if (userId == 0) {
+        db.close();
+        return false;
+    }
+    std::vector<BackupRecord> records;
+    if (db.query("SELECT * FROM autobackupdir WHERE userid= " + std::to_string(userId) + ";")) {
+        for (const auto& row : db.rows()) {
+            if (row.size() < 3) {
+                continue;
+            }
+            fs::path path(row[1]);
+            if (fs::is_directory(path, ec)) {
+                records.push_back({path, CommonUtils::StringToInt64(row[2]).value_or(-1)});
+            }
+        }
+    }
+    db.close();
+    std::vector<fs::path> paths;
+    for (const auto& record : records) {
+        paths.push_back(record.path);
+    }
+    {
+        // The lists are the user's: a repeated lookup replaces them instead of adding twice.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_backupRecords = records;
+        m_backupPaths = paths;
+    }
+    CommonUtils::SetFolderIcons(paths, true);
+    return true;
+}
+
+bool COptions::InsertUser() {
+    DBWrapper db(GetDatabasePath(DBWrapper::kConfigDb));
+    if (!OpenOrReport(db, "COptions::InsertUser")) {
+        return false;
+    }
+    int userId = 1;
+    if (db.query("SELECT MAX(id) AS maxId FROM user;") && db.rows().size() == 1 &&
+        !db.rows()[0].empty()) {
+        userId = static_cast<int>(CommonUtils::StringToInt64(db.rows()[0][0]).value_or(0)) + 1;
+    }
+    m_userId = userId;
+    bool ok = db.executeSQL("INSERT INTO user VALUES(NULL,'" + Quoted(GetUserAccount()) + "');");
+    if (!ok) {
+        LOG(ERROR) << "COptions::InsertUser: " << db.errorText();
+    }
+    db.close();
+    return ok;
+}
+
+// ---- automatic backup folders ----
+
+std::vector<COptions::BackupRecord> COptions::GetBackupRecords() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_backupRecords;
+}
+
+std::vector<fs::path> COptions::GetBackupPaths(bool clearAddedAndRemoved) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (clearAddedAndRemoved) {
+        m_addedPaths.clear();
+        m_removedPaths.clear();
+    }
+    return m_backupPaths;
+}
+
+void COptions::SetBackupPaths(const std::vector<fs::path>& paths) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_backupPaths = paths;
+}
+
+bool COptions::IsBackupPath(const fs::path& path) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string text = path.string();
+    return std::any_of(m_backupPaths.begin(), m_backupPaths.end(),
+                       [&](const fs::path& p) { return EqualsIgnoringAsciiCase(p.string(), text); });
+}
+
+void COptions::RemoveBackupPath(const fs::path& path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::erase(m_backupPaths, path);
+    std::erase(m_addedPaths, path);
+}
+
+void COptions::ApplyBackupSelection() {
+    std::vector<fs::path> removed;
+    std::vector<fs::path> added;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_removedPaths.clear();
+        std::vector<BackupRecord> kept;
+        for (auto& record : m_backupRecords) {
+            if (std::find(m_backupPaths.begin(), m_backupPaths.end(), record.path) ==
+                m_backupPaths.end()) {
+                m_removedPaths.push_back(record.path);
+            } else {
+                kept.push_back(record);
+            }
+        }
+        m_backupRecords = std::move(kept);
+        m_addedPaths.clear();
+        for (const auto& path : m_backupPaths) {
+            bool known = std::any_of(m_backupRecords.begin(), m_backupRecords.end(),
+                                     [&](const BackupRecord& r) { return r.path == path; });
+            if (!known && std::find(m_addedPaths.begin(), m_addedPaths.end(), path) ==
+                              m_addedPaths.end()) {
+                m_addedPaths.push_back(path);
+            }
+        }
+        for (const auto& path : m_addedPaths) {
+            m_backupRecords.push_back({path, -1});
+        }
+        m_backupPaths.clear();
+        for (const auto& record : m_backupRecords) {
+            m_backupPaths.push_back(record.path);
+        }
+        removed = m_removedPaths;
+        added = m_addedPaths;
+    }
+    // Outside the lock: the icons run helper programs and the write queue takes its own lock.
+    if (!removed.empty()) {
+        CommonUtils::SetFolderIcons(removed, false);
+        CWriteDbMgr::GetInstance().RemoveBackupDirs(removed);
+    }
+    if (!added.empty()) {
+        CommonUtils::SetFolderIcons(added, true);
+        std::vector<std::pair<fs::path, int64_t>> rows;
+        for (const auto& path : added) {
+            rows.emplace_back(path, -1);
+        }
+        CWriteDbMgr::GetInstance().AddBackupDirs(rows);
+    }
+}
+
+void COptions::ClearBackupFolders() {
+    std::vector<fs::path> folders;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        folders = m_backupPaths;
+        for (const auto& record : m_backupRecords) {
+            if (std::find(folders.begin(), folders.end(), record.path) == folders.end()) {
+                folders.push_back(record.path);
+            }
+        }
+        m_backupRecords.clear();
+        m_backupPaths.clear();
+        m_addedPaths.clear();
+        m_removedPaths.clear();
+    }
+    CommonUtils::SetFolderIcons(folders, false);
 }

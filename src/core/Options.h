@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +29,25 @@ public:
     // Second attempt after a failed Load: rebuild the databases, then settings and work folder.
     bool ResetAndLoad();
 
+    // ---- work folder ----
+    // Chooses, creates and stores the work folder with its five sub-folders ("dnld", "edit",
+    // "upld", "sha", "ledir"). False when the folder cannot be created.
+    bool handleInitWorkFold();
+    struct WorkFolderCandidate {
+        std::filesystem::path folder;  // the "quorvacache" folder it would be
+        uint64_t freeBytes = 0;        // free on its filesystem
+    };
+    // The candidate with the most whole GiB free; a later one wins only with strictly more,
+    // and less than 1 GiB never wins; `fallback` when none does.
+    static std::filesystem::path ChooseWorkFolder(const std::vector<WorkFolderCandidate>& candidates,
+                                                  const std::filesystem::path& fallback);
+    // The cache folder's filesystem first ($XDG_CACHE_HOME/quorvacache), then every
+    // user-writable local filesystem mounted under /media, /run/media/$USER or /mnt.
+    std::vector<WorkFolderCandidate> GetWorkFolderCandidates() const;
+    // Replaces the scan of mounted filesystems (tests: the machine's own disks must not be
+    // touched); nullopt restores the scan.
+    void SetWorkFolderMounts(std::optional<std::vector<std::filesystem::path>> mounts);
+
     // ---- folders and names ----
     std::filesystem::path GetProgramDir() const;    // folder of the executable
     std::filesystem::path GetUserDataDir() const;   // $XDG_DATA_HOME/Quorva/User Data
@@ -41,6 +61,7 @@ public:
     // ---- persisted settings (table userconfig, kind "folders") ----
     bool IsFloatWndShow() const { return m_floatWndShow; }
     void SetFloatWndShow(bool show);
+    // The previous run's exit, as loaded; saving "now" at exit does not change it.
     int64_t GetLastExitTime() const { return m_lastExitTime; }
     void SaveLastExitTime();
     int GetAutoBackupSpeed() const { return m_autoBackupSpeed; }
@@ -127,10 +148,19 @@ public:
     std::atomic<platform::WindowHandle> m_hDndWnd{platform::kNoWindow};
     std::atomic<platform::WindowHandle> m_hMainWnd{platform::kNoWindow};
 
+    // Writes one row of table userconfig (kind "folders") on a connection of its own.
+    bool SaveSetting(const std::string& name, const std::string& value);
+
 private:
     COptions();
     void ComputeDates();
-    bool SaveSetting(const std::string& name, const std::string& value);
+    void FindUserDataDir();
+    void CheckDatabaseFolder();
+    bool MakeDatabaseFolders();
+    bool CreateDatabases();
+    void MigrateDatabases();
+    void ReadSettings();
+    bool EnsureWorkFolder();
 
     mutable std::mutex m_mutex;  // guards every text and list below
     std::filesystem::path m_programDir;
@@ -160,4 +190,5 @@ private:
     std::vector<std::filesystem::path> m_removedPaths;
 
     ServerUrls m_urls;
+    std::optional<std::vector<std::filesystem::path>> m_workFolderMounts;
 };
