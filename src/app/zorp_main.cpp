@@ -19,6 +19,7 @@
 #include <string>
 
 #include "core/AtExitManager.h"
+#include "core/CWriteDbMgr.h"
 #include "core/CommandLine.h"
 #include "core/LogProperties.h"
 #include "core/Logging.h"
@@ -128,8 +129,9 @@ void InitLogging(const fs::path& programDir, const std::string& logFileName) {
 
 // Options could not be loaded: stop what was started and leave without a window.
 int EarlyShutdown() {
+    LOG(ERROR) << "The options cannot be loaded; zorp ends.";
     ComputeShaMgr::GetInstance().Stop();
-    // LATER: the write queue's pool (CWriteDbMgr) stops.
+    CWriteDbMgr::GetInstance().Stop();
     ClientInterfaceMgr::GetInstance().Shutdown(5000);
     curl_global_cleanup();
     return 0;
@@ -209,15 +211,22 @@ int main(int argc, char** argv) {
     // 10.
     curl_global_init(CURL_GLOBAL_ALL);
 
-    // 11. LATER: start the write queue's pool (CWriteDbMgr): Init, then Start.
+    // 11. The write queue's pool and the hash pool.
+    CWriteDbMgr& writeDb = CWriteDbMgr::GetInstance();
+    writeDb.Init();
+    writeDb.Start();
     ComputeShaMgr& shaMgr = ComputeShaMgr::GetInstance();
     shaMgr.Init();
     shaMgr.Start();
 
-    // 12.-13. LATER: COptions::Load(), and on failure ResetAndLoad(); both failing ends here:
-    //     if (!options.Load() && !options.ResetAndLoad()) return EarlyShutdown();
-    //     then LookupUser(), and InsertUser() when the account is not in table user.
-    (void)EarlyShutdown;
+    // 12. Options from the configuration database; a second attempt rebuilds the databases.
+    if (!options.Load() && !options.ResetAndLoad()) {
+        return EarlyShutdown();
+    }
+    // 13. The signed-in user (the page's cookies named the account).
+    if (!options.LookupUser()) {
+        options.InsertUser();
+    }
 
     // 14.-16. LATER, in this order: FileBackupMgr and FileDownloadMgr; TravelDirMgr,
     //     CUpldThreadMgr, CDnldThreadMgr; CompareFileMgr (wait for its ready event);
@@ -294,8 +303,13 @@ int main(int argc, char** argv) {
     dndDlg.reset();
     mainDlg.reset();
     VLOGF(1, "Process will exit %d", kUtf8CodePage);
-    // LATER: the write queue writes out its batches (configuration, transfers, log) and its
-    //        pool stops once they are written.
+    // The write queue writes out its batches (configuration, transfers, log); its pool stops
+    // once everything submitted is written, so no write is dropped by the stop.
+    writeDb.WriteAllBatches();
+    if (!writeDb.Flush(10000)) {
+        LOG(ERROR) << "The write queue did not finish within 10 s; unwritten batches are lost.";
+    }
+    writeDb.Stop();
     // LATER: stop CompareFileMgr, MiscToolMgr, CheckDirChangeMgr, LocalEditToolMgr.
     link.Shutdown(5000);
     curl_global_cleanup();

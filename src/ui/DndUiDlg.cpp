@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <QWindow>
 
+#include "core/CWriteDbMgr.h"
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
@@ -102,9 +103,12 @@ void CDndUiDlg::OnClose() {
     if (m_pMainDlg) {
         m_pMainDlg->ShowWindow(false);
     }
-    // 2.-5. Later work fills these in, in this order: queue the last transfer state to the
-    // write queue; quit the local-edit helper and the local edit manager's tasks; end running
-    // transfers (CMainUiDlg::quitTasks); set the write queue's closing flag.
+    // 2. The upload queue's last state, for the next start.
+    CWriteDbMgr::GetInstance().AddLastTxStatus(COptions::GetInstance().m_txStatus);
+    // 3.-4. Later work fills these in: quit the local-edit helper and the local edit manager's
+    // tasks; end running transfers (CMainUiDlg::quitTasks).
+    // 5. What is written from here on runs after everything still waiting.
+    CWriteDbMgr::GetInstance().SetClosing();
 
     // 6. The hash pool; then the folder walk and the backup checker pool stop and the
     // comparison thread and the server actions worker are told to quit, once they exist.
@@ -119,9 +123,11 @@ void CDndUiDlg::OnClose() {
     if (m_pMainDlg) {
         platform::PostMessage(m_pMainDlg->GetHandle(), platform::WM_CLOSE);
     }
-    // 13.-15. Save the unfinished dropped folders, store "last_exit_time", clear the backup
-    // folder lists and take the folder icons off: with the backup file list and the persisted
-    // settings.
+    // 13. Later: save the unfinished dropped folders (with the backup file list's save).
+    // 14. The time of this exit; the backup check of the next start looks for changes since.
+    COptions::GetInstance().SaveLastExitTime();
+    // 15. The folder icons come off; the next start puts them back.
+    COptions::GetInstance().ClearBackupFolders();
 }
 
 void CDndUiDlg::mousePressEvent(QMouseEvent* event) {
