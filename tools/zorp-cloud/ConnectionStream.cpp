@@ -1,0 +1,98 @@
+#include "ConnectionStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+thread_local ConnectionStream* t_current = nullptr;
+}
+
+ConnectionStream::ConnectionStream(platform::SocketHandle socket, int readTimeoutMs,
+                                   int writeTimeoutMs)
+    : m_socket(socket),
+      m_readTimeoutMs(readTimeoutMs),
+      m_writeTimeoutMs(writeTimeoutMs),
+      m_buffer(kBufferSize) {}
+
+ConnectionStream::~ConnectionStream() = default;
+
+ConnectionStream* ConnectionStream::Current() { return t_current; }
+
+void ConnectionStream::SetCurrent(ConnectionStream* stream) { t_current = stream; }
+
+bool ConnectionStream::is_readable() const {
+    if (m_dropped) {
+        return false;
+    }
+    return m_begin < m_end ||
+           platform::WaitSocketReadable(m_socket, m_readTimeoutMs) == platform::SocketWait::kReady;
+}
+
+bool ConnectionStream::is_writable() const {
+    return !m_dropped &&
+           platform::WaitSocketWritable(m_socket, m_writeTimeoutMs) == platform::SocketWait::kReady;
+}
+
+ssize_t ConnectionStream::Fill() {
+    m_begin = 0;
+    m_end = 0;
+    int64_t n = platform::ReceiveSome(m_socket, m_buffer.data(), m_buffer.size());
+    if (n > 0) {
+        m_end = static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(n);
+}
+
+ssize_t ConnectionStream::read(char* ptr, size_t size) {
+    if (m_dropped) {
+        return -1;
+    }
+    if (m_begin == m_end) {
+        if (!is_readable()) {
+            return -1;
+        }
+        // A large read goes straight into the caller's memory.
+        if (size >= m_buffer.size() && !m_capturing) {
+            return static_cast<ssize_t>(platform::ReceiveSome(m_socket, ptr, size));
+        }
+        ssize_t n = Fill();
+        if (n <= 0) {
+            return n;
+        }
+    }
+    size_t n = std::min(size, m_end - m_begin);
+    std::memcpy(ptr, m_buffer.data() + m_begin, n);
+    m_begin += n;
+    if (m_capturing && m_rawHeaders.size() < kMaxCapture) {
+        m_rawHeaders.append(ptr, n);
+    }
+    return static_cast<ssize_t>(n);
+}
+
+ssize_t ConnectionStream::write(const char* ptr, size_t size) {
+    if (!is_writable()) {
+        return -1;
+    }
+    return static_cast<ssize_t>(platform::SendSome(m_socket, ptr, size));
+}
+
+void ConnectionStream::get_remote_ip_and_port(std::string& ip, int& port) const {
+    platform::SocketAddress(m_socket, true, ip, port);
+}
+
+void ConnectionStream::get_local_ip_and_port(std::string& ip, int& port) const {
+    platform::SocketAddress(m_socket, false, ip, port);
+}
+
+void ConnectionStream::BeginRequest() {
+    m_rawHeaders.clear();
+    m_capturing = true;
+    m_closeAfterReply = false;
+}
+
+void ConnectionStream::EndHeaders() { m_capturing = false; }
+
+void ConnectionStream::Drop() {
+    m_dropped = true;
+    platform::ShutdownSocket(m_socket);
+}
