@@ -43,6 +43,14 @@ void BindRecord(sqlite3_stmt* statement, int first, const FileRecord& r) {
 }  // namespace
 
 MetadataStore::~MetadataStore() {
+    if (m_checkpointer.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(m_checkpointMutex);
+            m_stopping = true;
+        }
+        m_checkpointWake.notify_all();
+        m_checkpointer.join();
+    }
     for (auto& [sql, statement] : m_statements) {
         sqlite3_finalize(statement);
     }
@@ -66,6 +74,7 @@ bool MetadataStore::Open(const std::filesystem::path& file, std::string* error) 
         "INSERT OR IGNORE INTO files(id, pid, name, type, share, status, modified) VALUES"
         "(1, 0, '', 2, 0, 1, " + now + "), (2, 0, '', 2, 1, 1, " + now + ");";
     bool ok = Exec("PRAGMA journal_mode=WAL;") && Exec("PRAGMA synchronous=NORMAL;") &&
+              Exec("PRAGMA wal_autocheckpoint=0;") &&
               Exec("CREATE TABLE IF NOT EXISTS files("
                    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
                    " pid INTEGER NOT NULL,"
@@ -89,7 +98,29 @@ bool MetadataStore::Open(const std::filesystem::path& file, std::string* error) 
     if (!ok && error) {
         *error = sqlite3_errmsg(m_db);
     }
+    if (ok) {
+        m_checkpointer = std::thread([this, file] { CheckpointMain(file); });
+    }
     return ok;
+}
+
+void MetadataStore::CheckpointMain(std::filesystem::path file) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return;
+    }
+    std::unique_lock<std::mutex> lock(m_checkpointMutex);
+    for (;;) {
+        const bool stopping =
+            m_checkpointWake.wait_for(lock, std::chrono::seconds(2), [this] { return m_stopping; });
+        // Passive: copies what no reader needs, never waits for the request threads.
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        if (stopping) {
+            break;
+        }
+    }
+    sqlite3_close(db);
 }
 
 bool MetadataStore::Exec(const char* sql) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,8 +16,12 @@ struct sqlite3_stmt;
 
 // The disk's tree of files and folders in one SQLite database ("metadata.db" in the data
 // folder). Every call is atomic on its own; a Transaction makes a sequence of calls atomic
-// (other threads wait for it). Write-ahead logging with normal synchronisation: a crash of the
-// server loses nothing that was committed.
+// (other threads wait for it). Write-ahead logging with normal synchronisation: a commit is
+// not flushed to the disk, so a crash of the server process loses nothing committed and the
+// database stays consistent when the machine loses power (the last commits may be lost then).
+// The WAL is copied into the database (and flushed) by a thread of its own every few seconds,
+// never by a request: a flush on this filesystem also writes out the uploads' fresh data,
+// which would stall the request that happened to trigger it.
 class MetadataStore {
 public:
     // The two roots: the user's own space and the shared space (share=1). Their parent is 0.
@@ -75,8 +81,15 @@ private:
     sqlite3_stmt* Prepare(const char* sql);
     std::vector<FileRecord> Query(sqlite3_stmt* statement);
 
+    void CheckpointMain(std::filesystem::path file);
+
     std::recursive_mutex m_mutex;
     int m_depth = 0;  // nesting of Transaction on the owning thread
     sqlite3* m_db = nullptr;
+
+    std::mutex m_checkpointMutex;
+    std::condition_variable m_checkpointWake;
+    bool m_stopping = false;
+    std::thread m_checkpointer;
     std::vector<std::pair<const char*, sqlite3_stmt*>> m_statements;
 };
