@@ -82,7 +82,15 @@ private:
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static int OnProgress(void* self, curl_off_t downTotal, curl_off_t downNow,
                           curl_off_t upTotal, curl_off_t upNow);
+    static size_t ReadChunk(char* buffer, size_t size, size_t count, void* source);
+    static int SeekChunk(void* source, curl_off_t offset, int origin);
     void Release();
+
+    struct ChunkSource {
+        const char* data = nullptr;
+        size_t size = 0;
+        size_t offset = 0;
+    };
 
     HandlePolicy m_policy;
     platform::WindowHandle m_notifyWindow = platform::kNoWindow;
@@ -92,5 +100,6 @@ private:
     std::string m_postText;  // the POST body must outlive the transfer
     std::string m_url;
     std::string m_reply;
+    ChunkSource m_chunk;
     Hooks m_hooks;
 };
