@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "CloudFixture.h"
 
@@ -142,6 +143,32 @@ TEST_F(CloudActionsTest, ResumeAfterTheServerWasKilledMidUpload) {
     ASSERT_TRUE(last.Succeeded()) << last.text;
     EXPECT_EQ(last.File()["status"].asInt(), 1)
         << "the hash of the first chunks is rebuilt from the partial file";
+    EXPECT_EQ(Download(fid), data);
+}
+
+TEST_F(CloudActionsTest, KillingTheServerDuringAChunkLosesOnlyThatChunk) {
+    const std::string data = TestBytes(3 * kChunk, 13);
+    const std::string hash = ContentHash(data);
+    const int64_t fid = Init(context, "inflight.bin", data.size()).File()["id"].asInt64();
+    ASSERT_TRUE(context.performUpload(ChunkParams(fid, 0, hash, data.size()), "inflight.bin",
+                                      data.data(), kChunk)
+                    .Succeeded());
+    ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "20000"}}));
+    ServerReply inFlight;
+    std::thread sender([&] {
+        CRequestContext other;
+        inFlight = other.performUpload(ChunkParams(fid, kChunk, hash, data.size()), "inflight.bin",
+                                       data.data() + kChunk, kChunk);
+    });
+    ASSERT_TRUE(WaitFor([&] { return server.RequestHeaderLines("upload").size() == 2; }));
+    server.Stop(true);
+    sender.join();
+    EXPECT_NE(inFlight.result, CURLE_OK);
+    ASSERT_TRUE(server.Restart()) << server.Error();
+
+    auto info = context.performRequest(RequestKind::kGetFile, RequestParams().Add("fid", fid));
+    EXPECT_EQ(info.File()["breakPoint"].asInt64(), static_cast<int64_t>(kChunk));
+    ASSERT_TRUE(Upload(context, "inflight.bin", data).Succeeded());
     EXPECT_EQ(Download(fid), data);
 }
 
