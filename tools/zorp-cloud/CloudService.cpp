@@ -54,13 +54,22 @@ bool CloudService::Start(std::string* error) {
     return true;
 }
 
-void CloudService::Run() { m_server.listen_after_bind(); }
+void CloudService::Run() {
+    m_runEntered = true;
+    if (!m_stopRequested) {
+        m_server.listen_after_bind();
+    }
+    m_runFinished = true;
+}
 
 void CloudService::Stop() {
+    m_stopRequested = true;
     m_context.faults.Shutdown();  // ends delays and stalls at once
-    if (m_server.is_running()) {
-        m_server.stop();
+    // The library ignores a stop before its loop runs; Run may be just entering it.
+    for (int i = 0; i < 100 && m_runEntered && !m_runFinished && !m_server.is_running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    m_server.stop();
 }
 
 void CloudService::Serve(const char* action, const httplib::Request& request,

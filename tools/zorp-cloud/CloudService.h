@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,4 +42,7 @@ private:
     AdminActions m_admin;
     HttpConnectionServer m_server;
     int m_port = 0;
+    std::atomic<bool> m_runEntered{false};
+    std::atomic<bool> m_runFinished{false};
+    std::atomic<bool> m_stopRequested{false};
 };

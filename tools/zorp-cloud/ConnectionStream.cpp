@@ -76,6 +76,25 @@ ssize_t ConnectionStream::write(const char* ptr, size_t size) {
     return static_cast<ssize_t>(platform::SendSome(m_socket, ptr, size));
 }
 
+size_t ConnectionStream::ReadBody(char* out, size_t size) {
+    size_t done = 0;
+    const size_t buffered = std::min(size, m_end - m_begin);
+    std::memcpy(out, m_buffer.data() + m_begin, buffered);
+    m_begin += buffered;
+    done += buffered;
+    while (done < size && !m_dropped) {
+        if (platform::WaitSocketReadable(m_socket, m_readTimeoutMs) != platform::SocketWait::kReady) {
+            break;
+        }
+        int64_t n = platform::ReceiveSome(m_socket, out + done, size - done);
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
 void ConnectionStream::get_remote_ip_and_port(std::string& ip, int& port) const {
     platform::SocketAddress(m_socket, true, ip, port);
 }

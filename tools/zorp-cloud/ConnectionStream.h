@@ -50,6 +50,12 @@ public:
         return false;
     }
 
+    // Reads up to `size` bytes of the current request's body straight into `out`, in as few
+    // receives as the data allows (the library's reader goes 4 KiB at a time through a
+    // buffer of its own). Returns the bytes read; fewer than `size` when the peer stopped
+    // sending or the connection failed.
+    size_t ReadBody(char* out, size_t size);
+
     // Header capture: from the start of a request to the end of its headers.
     void BeginRequest();
     void EndHeaders();

@@ -1,5 +1,8 @@
 #include "UploadActions.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -331,21 +334,32 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
     // Receive the whole body; nothing is written before it is complete.
     auto* connection = ConnectionStream::Current();
     auto drop = m_context.faults.Take("upload", FaultInjector::Kind::kDrop);
-    auto body = std::make_shared<std::string>();
-    body->reserve(length ? static_cast<size_t>(*length) : BlockHasher::kBlockSize + 1024);
+    const size_t dropAt = drop ? static_cast<size_t>(drop->value) : SIZE_MAX;
+    const bool chunkedBody =
+        request.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
+    auto body = m_context.uploads.AcquireBuffer(
+        length ? static_cast<size_t>(*length) : BlockHasher::kBlockSize + 4096);
+    bool received = false;
     bool tooLarge = false;
-    bool received = reader([&](const char* data, size_t n) {
-        if (drop && body->size() + n >= static_cast<size_t>(drop->value)) {
-            body->append(data, static_cast<size_t>(drop->value) - body->size());
-            return false;
-        }
-        if (body->size() + n > kMaxChunkBody) {
-            tooLarge = true;
-            return false;
-        }
-        body->append(data, n);
-        return true;
-    });
+    if (length && !chunkedBody && connection) {
+        const size_t want = std::min(static_cast<size_t>(*length), dropAt);
+        body->length = connection->ReadBody(body->bytes.data(), want);
+        received = body->length == static_cast<size_t>(*length);
+    } else {
+        received = reader([&](const char* data, size_t n) {
+            if (body->length + n > kMaxChunkBody) {
+                tooLarge = true;
+                return false;
+            }
+            const size_t take = std::min(n, dropAt - body->length);
+            if (body->bytes.size() < body->length + take) {
+                body->bytes.resize(std::max(body->bytes.size() * 2, body->length + take));
+            }
+            std::memcpy(body->bytes.data() + body->length, data, take);
+            body->length += take;
+            return body->length < dropAt;
+        });
+    }
     if (drop) {
         // Cut after the fault's byte count (or after the whole body when it is shorter),
         // before anything is stored or answered.
@@ -358,7 +372,8 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
         return RefuseUnread(response, tooLarge ? kStatusSizeMismatch : kStatusBadParameter,
                             tooLarge ? "chunk too large" : "chunk body incomplete");
     }
-    auto part = MultipartBody::Find(*body, boundary, "file");
+    const std::string_view bodyText(body->data(), body->length);
+    auto part = MultipartBody::Find(bodyText, boundary, "file");
     if (!part) {
         return Reply::Error(response, kStatusBadParameter, "no multipart part named file");
     }

@@ -39,7 +39,7 @@ void UploadRegistry::ForgetFile(int64_t fid) {
 }
 
 void UploadRegistry::QueueHash(const std::shared_ptr<UploadState>& state,
-                               std::shared_ptr<const std::string> buffer, size_t offset,
+                               std::shared_ptr<const BufferPool::Buffer> buffer, size_t offset,
                                size_t size) {
     bool start = false;
     {

@@ -30,7 +30,10 @@ public:
     // Queues accepted bytes (a range of `buffer`) for the file's hash. Waits while too much
     // is queued, so a fast client cannot make the server hold unbounded memory.
     void QueueHash(const std::shared_ptr<UploadState>& state,
-                   std::shared_ptr<const std::string> buffer, size_t offset, size_t size);
+                   std::shared_ptr<const BufferPool::Buffer> buffer, size_t offset, size_t size);
+
+    // A buffer for a chunk body (see BufferPool).
+    std::shared_ptr<BufferPool::Buffer> AcquireBuffer(size_t size) { return m_buffers->Acquire(size); }
     // Waits until every queued byte of the file is hashed.
     void WaitHashed(UploadState& state);
 
@@ -40,6 +43,7 @@ private:
 
     static constexpr size_t kMaxPendingBytes = 32u << 20;
 
+    std::shared_ptr<BufferPool> m_buffers = BufferPool::Create();
     std::mutex m_mutex;
     std::map<std::pair<int64_t, int64_t>, std::shared_ptr<UploadState>> m_states;
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "BlockHasher.h"
+#include "BufferPool.h"
 
 // What the server keeps in memory about one file's upload while its chunks arrive. The hash
 // of the accepted bytes is built on a worker thread behind the requests, so a chunk's reply
@@ -24,7 +25,7 @@ struct UploadState {
     std::mutex lock;
     std::condition_variable changed;
     struct Piece {
-        std::shared_ptr<const std::string> buffer;
+        std::shared_ptr<const BufferPool::Buffer> buffer;
         size_t offset;
         size_t size;
     };

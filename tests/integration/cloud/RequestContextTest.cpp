@@ -100,5 +100,18 @@ TEST_F(RequestContextTest, SessionAndCookieStringsComeFromTheOptionsAtEachReques
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Cookie: QSESSIONID=other;"), lines.end());
 }
 
+TEST_F(RequestContextTest, RequestsGoThroughTheProxyWhenOneIsSet) {
+    COptions& options = COptions::GetInstance();
+    options.SetProxy("http://127.0.0.1:1");  // nothing listens there
+    CRequestContext context;
+    context.SetNotifyWindow(notifyWindow);
+    auto reply = context.performRequest(RequestKind::kGetSubFiles, RequestParams().Add("pid", 0));
+    options.SetProxy("");
+    EXPECT_EQ(reply.result, CURLE_COULDNT_CONNECT) << "the server itself is up";
+    EXPECT_TRUE(loop.RunUntil([&] { return recorder.Count(WM_NETWORK_ERROR) == 1; }, 2000));
+    EXPECT_TRUE(context.performRequest(RequestKind::kGetSubFiles, RequestParams().Add("pid", 0))
+                    .Succeeded());
+}
+
 }  // namespace
 }  // namespace zorp::test
