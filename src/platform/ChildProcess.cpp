@@ -144,6 +144,14 @@ std::optional<int> ChildProcess::Wait(int timeoutMs) {
     return m_exitCode;
 }
 
+int ChildProcess::Kill() {
+    if (m_pid > 0 && !Reap(false)) {
+        ::kill(static_cast<pid_t>(m_pid), SIGKILL);
+        Reap(true);
+    }
+    return m_exitCode.value_or(-1);
+}
+
 int ChildProcess::Stop(int graceMs) {
     if (m_pid > 0 && !Reap(false)) {
         ::kill(static_cast<pid_t>(m_pid), SIGTERM);

@@ -31,6 +31,8 @@ public:
     // Asks the child to end (SIGTERM), kills it after `graceMs`, and reaps it. Returns its exit
     // code, 128 + the signal number when a signal ended it, or -1 when nothing ran.
     int Stop(int graceMs = 5000);
+    // Kills the child at once (SIGKILL), as a crash would end it, and reaps it.
+    int Kill();
 
     // Waits for the child to end by itself; nullopt when it still runs after the time.
     std::optional<int> Wait(int timeoutMs);

@@ -65,7 +65,11 @@ bool CloudServer::Start() { return Launch(0); }
 
 void CloudServer::Stop(bool kill) {
     if (m_process) {
-        m_process->Stop(kill ? 0 : 5000);
+        if (kill) {
+            m_process->Kill();
+        } else {
+            m_process->Stop(5000);
+        }
     }
 }
 

@@ -97,12 +97,25 @@ void CloudService::Serve(const char* action, const httplib::Request& request,
         return refused();
     }
     auto& faults = m_context.faults;
+    // A server that stops during a delay or a stall drops the request rather than serving it
+    // half way through its shutdown.
+    auto wait = [&](int64_t ms) {
+        if (!faults.Sleep(ms) && connection) {
+            connection->Drop();
+            return false;
+        }
+        return true;
+    };
     if (auto delay = faults.Take(action, FaultInjector::Kind::kDelay)) {
-        faults.Sleep(delay->value);
+        if (!wait(delay->value)) {
+            return;
+        }
     }
     if (!download) {
         if (auto stall = faults.Take(action, FaultInjector::Kind::kStall)) {
-            faults.Sleep(stall->value);
+            if (!wait(stall->value)) {
+                return;
+            }
         }
     }
     if (auto http = faults.Take(action, FaultInjector::Kind::kHttp)) {

@@ -12,7 +12,12 @@ ConnectionStream::ConnectionStream(platform::SocketHandle socket, int readTimeou
     : m_socket(socket),
       m_readTimeoutMs(readTimeoutMs),
       m_writeTimeoutMs(writeTimeoutMs),
-      m_buffer(kBufferSize) {}
+      m_buffer(kBufferSize) {
+    // Asked for by the library on every request; they never change.
+    platform::SocketAddress(m_socket, true, m_remoteIp, m_remotePort);
+    platform::SocketAddress(m_socket, false, m_localIp, m_localPort);
+    m_out.reserve(kWriteBuffer);
+}
 
 ConnectionStream::~ConnectionStream() = default;
 
@@ -48,6 +53,11 @@ ssize_t ConnectionStream::read(char* ptr, size_t size) {
         return -1;
     }
     if (m_begin == m_end) {
+        // Whatever was written must be on its way before waiting for the peer (a "100
+        // Continue" is answered this way).
+        if (!Flush()) {
+            return -1;
+        }
         if (!is_readable()) {
             return -1;
         }
@@ -70,10 +80,48 @@ ssize_t ConnectionStream::read(char* ptr, size_t size) {
 }
 
 ssize_t ConnectionStream::write(const char* ptr, size_t size) {
+    if (m_dropped) {
+        return -1;
+    }
+    if (m_out.size() + size <= kWriteBuffer) {
+        m_out.append(ptr, size);
+        return static_cast<ssize_t>(size);
+    }
+    if (!Flush()) {
+        return -1;
+    }
+    if (size < kWriteBuffer) {
+        m_out.append(ptr, size);
+        return static_cast<ssize_t>(size);
+    }
     if (!is_writable()) {
         return -1;
     }
     return static_cast<ssize_t>(platform::SendSome(m_socket, ptr, size));
+}
+
+bool ConnectionStream::SendAll(const char* data, size_t size) {
+    size_t sent = 0;
+    while (sent < size) {
+        if (!is_writable()) {
+            return false;
+        }
+        int64_t n = platform::SendSome(m_socket, data + sent, size - sent);
+        if (n <= 0) {
+            return false;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ConnectionStream::Flush() {
+    if (m_out.empty()) {
+        return !m_dropped;
+    }
+    bool ok = !m_dropped && SendAll(m_out.data(), m_out.size());
+    m_out.clear();
+    return ok;
 }
 
 size_t ConnectionStream::ReadBody(char* out, size_t size) {
@@ -96,11 +144,13 @@ size_t ConnectionStream::ReadBody(char* out, size_t size) {
 }
 
 void ConnectionStream::get_remote_ip_and_port(std::string& ip, int& port) const {
-    platform::SocketAddress(m_socket, true, ip, port);
+    ip = m_remoteIp;
+    port = m_remotePort;
 }
 
 void ConnectionStream::get_local_ip_and_port(std::string& ip, int& port) const {
-    platform::SocketAddress(m_socket, false, ip, port);
+    ip = m_localIp;
+    port = m_localPort;
 }
 
 void ConnectionStream::BeginRequest() {
@@ -113,5 +163,6 @@ void ConnectionStream::EndHeaders() { m_capturing = false; }
 
 void ConnectionStream::Drop() {
     m_dropped = true;
+    m_out.clear();
     platform::ShutdownSocket(m_socket);
 }

@@ -11,7 +11,9 @@
 
 // One accepted connection, as cpp-httplib reads and writes it. It replaces the library's own
 // socket stream so that the server can: read in large blocks (the library asks for the
-// request line and headers one byte at a time and for bodies 4 KiB at a time), keep the raw
+// request line and headers one byte at a time and for bodies 4 KiB at a time), send a small
+// reply's status line, headers and body in one packet (the library writes them separately),
+// keep the raw
 // header lines of each request exactly as they came (tests check the client's header sets,
 // order included), close the connection after a reply, and cut it on purpose for the drop
 // fault. The request running on a thread finds its connection through Current().
@@ -50,6 +52,9 @@ public:
         return false;
     }
 
+    // Sends what small writes left in the buffer. False when the connection failed.
+    bool Flush();
+
     // Reads up to `size` bytes of the current request's body straight into `out`, in as few
     // receives as the data allows (the library's reader goes 4 KiB at a time through a
     // buffer of its own). Returns the bytes read; fewer than `size` when the peer stopped
@@ -74,8 +79,10 @@ private:
     static constexpr int kPollStepMs = 100;
     static constexpr size_t kBufferSize = 256 * 1024;
     static constexpr size_t kMaxCapture = 64 * 1024;
+    static constexpr size_t kWriteBuffer = 16 * 1024;
 
     ssize_t Fill();
+    bool SendAll(const char* data, size_t size);
 
     platform::SocketHandle m_socket;
     int m_readTimeoutMs;
@@ -85,6 +92,11 @@ private:
     size_t m_end = 0;
     bool m_capturing = false;
     std::string m_rawHeaders;
+    std::string m_out;  // small writes not sent yet
+    std::string m_remoteIp;
+    int m_remotePort = 0;
+    std::string m_localIp;
+    int m_localPort = 0;
     bool m_closeAfterReply = false;
     std::atomic<bool> m_dropped{false};
 };

@@ -20,9 +20,11 @@ public:
 
     bool HasObject(const std::string& hash) const;
 
-    // Writes a chunk at `offset` of the file's partial upload (creating it), and cuts the
-    // file after the chunk, so bytes left by an interrupted earlier attempt never survive.
-    bool WriteChunk(int64_t fid, int64_t gen, int64_t offset, const char* data, size_t size);
+    // Opens the partial upload for writing (creating it) and cuts it after `keep` bytes, so
+    // bytes that a crash left behind the last accepted chunk never survive. The upload keeps
+    // the file open while its chunks arrive.
+    std::FILE* OpenPartial(int64_t fid, int64_t gen, int64_t keep);
+    static bool WritePartial(std::FILE* file, int64_t offset, const char* data, size_t size);
     // Bytes in the partial upload (0 when there is none).
     int64_t PartialSize(int64_t fid, int64_t gen) const;
     void DiscardPartial(int64_t fid, int64_t gen);

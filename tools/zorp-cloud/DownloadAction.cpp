@@ -8,6 +8,7 @@
 
 #include "ActionRequest.h"
 #include "CloudStatus.h"
+#include "ConnectionStream.h"
 #include "Reply.h"
 
 namespace {
@@ -93,7 +94,12 @@ void DownloadAction::Get(const httplib::Request& request, httplib::Response& res
     // A stall without a byte count comes before anything is sent; with one, in the body.
     auto stall = m_context.faults.Take("download", FaultInjector::Kind::kStall);
     if (stall && stall->afterBytes <= 0) {
-        m_context.faults.Sleep(stall->value);
+        if (!m_context.faults.Sleep(stall->value)) {
+            if (auto* connection = ConnectionStream::Current()) {
+                connection->Drop();  // the server stops
+            }
+            return;
+        }
         stall.reset();
     }
     ActionRequest in(request);
@@ -178,6 +184,10 @@ void DownloadAction::Get(const httplib::Request& request, httplib::Response& res
             Progress& p = *progress;
             if (p.stallAt >= 0 && p.sent >= p.stallAt) {
                 p.stallAt = -1;
+                // What was sent before the stall must reach the client before it.
+                if (auto* connection = ConnectionStream::Current(); connection && !connection->Flush()) {
+                    return false;
+                }
                 if (!context->faults.Sleep(p.stallMs)) {
                     return false;
                 }

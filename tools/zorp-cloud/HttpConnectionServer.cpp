@@ -29,7 +29,9 @@ bool HttpConnectionServer::process_and_close_socket(socket_t sock) {
             }
             request.ranges.clear();
         });
-        if (!ok || closed || stream.ShouldClose()) {
+        // A reply cut short (the drop fault, a failed provider) still sends what it had.
+        const bool flushed = stream.Flush();
+        if (!ok || !flushed || closed || stream.ShouldClose()) {
             break;
         }
     }

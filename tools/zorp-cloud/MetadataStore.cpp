@@ -176,15 +176,47 @@ MetadataStore::Transaction::Transaction(MetadataStore& store)
     : m_store(store), m_lock(store.m_mutex), m_outer(store.m_depth == 0) {
     ++m_store.m_depth;
     if (m_outer) {
-        m_store.Exec("BEGIN IMMEDIATE;");
+        m_store.Step("BEGIN IMMEDIATE;");
     }
 }
 
 MetadataStore::Transaction::~Transaction() {
     --m_store.m_depth;
     if (m_outer) {
-        m_store.Exec(m_rollback ? "ROLLBACK;" : "COMMIT;");
+        m_store.Step(m_rollback ? "ROLLBACK;" : "COMMIT;");
     }
+}
+
+bool MetadataStore::Step(const char* sql) {
+    // A prepared statement: sqlite3_exec would compile the text again each time.
+    sqlite3_stmt* statement = Prepare(sql);
+    if (!statement) {
+        return false;
+    }
+    int rc = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    return rc == SQLITE_DONE;
+}
+
+bool MetadataStore::AdvanceBreakPoint(int64_t id, int64_t gen, int64_t from, int64_t to,
+                                      const std::string& hash) {
+    static const char* sql =
+        "UPDATE files SET break_point=?, up_hash=?, modified=? "
+        "WHERE id=? AND up_gen=? AND status=0 AND break_point=?;";
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    sqlite3_stmt* statement = Prepare(sql);
+    if (!statement) {
+        return false;
+    }
+    sqlite3_bind_int64(statement, 1, to);
+    BindText(statement, 2, hash);
+    sqlite3_bind_int64(statement, 3, static_cast<int64_t>(std::time(nullptr)));
+    sqlite3_bind_int64(statement, 4, id);
+    sqlite3_bind_int64(statement, 5, gen);
+    sqlite3_bind_int64(statement, 6, from);
+    int rc = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    return rc == SQLITE_DONE && sqlite3_changes(m_db) == 1;
 }
 
 std::optional<FileRecord> MetadataStore::Get(int64_t id) {

@@ -63,6 +63,12 @@ public:
     // Writes every column of the record back.
     bool Update(const FileRecord& record);
 
+    // Moves an open upload's break point from `from` to `to` and records the chunks' hash, in
+    // one statement that holds only while the attempt is still `gen`, open and at `from`.
+    // False when it no longer is (another chunk, a restart or a deletion came first).
+    bool AdvanceBreakPoint(int64_t id, int64_t gen, int64_t from, int64_t to,
+                           const std::string& hash);
+
     // Deletes the entry and everything below it. `files` receives the removed file entries
     // (their uploads and content may need cleaning up).
     bool DeleteTree(int64_t id, std::vector<FileRecord>* files);
@@ -78,6 +84,7 @@ public:
 
 private:
     bool Exec(const char* sql);
+    bool Step(const char* sql);
     sqlite3_stmt* Prepare(const char* sql);
     std::vector<FileRecord> Query(sqlite3_stmt* statement);
 

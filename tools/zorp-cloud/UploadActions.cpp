@@ -303,7 +303,8 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
                             record ? Reply::FileData(record->ToJson()) : Json::Value());
     }
     if ((!record->uploadHash.empty() && record->uploadHash != hash) ||
-        m_context.content.PartialSize(fid, record->uploadGen) < record->breakPoint) {
+        (!state->partial &&
+         m_context.content.PartialSize(fid, record->uploadGen) < record->breakPoint)) {
         // Other content than the bytes held so far, or those bytes are gone: start over.
         FileRecord restarted = Restart(*record);
         return RefuseUnread(response, kStatusWrongBreakPoint, "upload restarted",
@@ -386,38 +387,30 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
         return Reply::Error(response, kStatusWrongBreakPoint, "upload restarted",
                             Reply::FileData(restarted.ToJson()));
     }
-    if (!m_context.content.WriteChunk(fid, record->uploadGen, breakPoint,
-                                      body->data() + part->offset, part->size)) {
+    if (!state->partial) {
+        state->partial = m_context.content.OpenPartial(fid, record->uploadGen, breakPoint);
+    }
+    if (!state->partial || !ContentStore::WritePartial(state->partial, breakPoint,
+                                                       body->data() + part->offset, part->size)) {
         return Reply::Error(response, kStatusStorageError, CloudStatusText(kStatusStorageError));
     }
 
-    FileRecord advanced;
-    {
-        MetadataStore::Transaction transaction(m_context.metadata);
+    const int64_t advancedTo = breakPoint + static_cast<int64_t>(part->size);
+    if (!m_context.metadata.AdvanceBreakPoint(fid, record->uploadGen, breakPoint, advancedTo,
+                                              hash)) {
         auto fresh = m_context.metadata.Get(fid);
         if (!fresh) {
-            transaction.Rollback();
             // Deleted while the chunk arrived: remove what this chunk wrote.
             m_context.content.DiscardPartial(fid, record->uploadGen);
             m_context.uploads.Forget(fid, record->uploadGen);
             return Reply::Error(response, kStatusNotFound, CloudStatusText(kStatusNotFound));
         }
-        if (fresh->status != 0 || fresh->uploadGen != record->uploadGen ||
-            fresh->breakPoint != breakPoint) {
-            transaction.Rollback();
-            return Reply::Error(response, kStatusWrongBreakPoint,
-                                CloudStatusText(kStatusWrongBreakPoint),
-                                Reply::FileData(fresh->ToJson()));
-        }
-        fresh->breakPoint = breakPoint + static_cast<int64_t>(part->size);
-        fresh->uploadHash = hash;
-        fresh->modified = std::time(nullptr);
-        if (!m_context.metadata.Update(*fresh)) {
-            transaction.Rollback();
-            return Reply::Error(response, kStatusStorageError, CloudStatusText(kStatusStorageError));
-        }
-        advanced = *fresh;
+        return Reply::Error(response, kStatusWrongBreakPoint, CloudStatusText(kStatusWrongBreakPoint),
+                            Reply::FileData(fresh->ToJson()));
     }
+    FileRecord advanced = *record;
+    advanced.breakPoint = advancedTo;
+    advanced.uploadHash = hash;
     m_context.uploads.QueueHash(state, body, part->offset, part->size);
     state->queuedTo = advanced.breakPoint;
 
@@ -436,6 +429,10 @@ void UploadActions::Finish(const std::shared_ptr<UploadState>& state, const File
         FileRecord restarted = Restart(record);
         return Reply::Error(response, kStatusHashMismatch, CloudStatusText(kStatusHashMismatch),
                             Reply::FileData(restarted.ToJson()));
+    }
+    if (state->partial) {
+        std::fclose(state->partial);
+        state->partial = nullptr;
     }
     std::lock_guard<std::mutex> contentLock(m_context.contentMutex);
     if (!m_context.content.CommitPartial(record.id, record.uploadGen, hash)) {

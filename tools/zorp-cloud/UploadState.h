@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -14,10 +15,20 @@
 // of the accepted bytes is built on a worker thread behind the requests, so a chunk's reply
 // does not wait for SHA-256; the last chunk waits for it before the content is verified.
 struct UploadState {
+    UploadState() = default;
+    ~UploadState() {
+        if (partial) {
+            std::fclose(partial);
+        }
+    }
+    UploadState(const UploadState&) = delete;
+    UploadState& operator=(const UploadState&) = delete;
+
     // One chunk of a file at a time: held while a chunk is received and committed.
     std::mutex busy;
 
     // Used by the thread that holds `busy`.
+    std::FILE* partial = nullptr;  // the attempt's partial file, open while chunks arrive
     int64_t queuedTo = -1;    // bytes [0, queuedTo) are hashed or queued; -1: to be rebuilt
     BlockHasher hasher;       // fed by the hashing worker only while `hashing` is set
 

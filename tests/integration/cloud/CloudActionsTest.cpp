@@ -163,7 +163,7 @@ TEST_F(CloudActionsTest, KillingTheServerDuringAChunkLosesOnlyThatChunk) {
     ASSERT_TRUE(WaitFor([&] { return server.RequestHeaderLines("upload").size() == 2; }));
     server.Stop(true);
     sender.join();
-    EXPECT_NE(inFlight.result, CURLE_OK);
+    EXPECT_NE(inFlight.result, CURLE_OK) << inFlight.text;
     ASSERT_TRUE(server.Restart()) << server.Error();
 
     auto info = context.performRequest(RequestKind::kGetFile, RequestParams().Add("fid", fid));
