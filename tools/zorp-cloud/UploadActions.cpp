@@ -177,15 +177,20 @@ FileRecord UploadActions::Restart(const FileRecord& record) {
     return restarted;
 }
 
-bool UploadActions::MarkComplete(int64_t fid, const std::string& hash, int64_t size,
-                                 FileRecord* stored) {
+int UploadActions::MarkComplete(int64_t fid, int64_t gen, const std::string& hash, int64_t size,
+                                FileRecord* stored) {
     std::string previousHash;
     {
         MetadataStore::Transaction transaction(m_context.metadata);
         auto record = m_context.metadata.Get(fid);
         if (!record) {
             transaction.Rollback();
-            return false;
+            return kStatusNotFound;
+        }
+        *stored = *record;
+        if (record->status != 0 || record->uploadGen != gen) {
+            transaction.Rollback();  // a new attempt began meanwhile; it decides the content
+            return kStatusWrongBreakPoint;
         }
         previousHash = record->hash;
         record->status = 1;
@@ -196,7 +201,7 @@ bool UploadActions::MarkComplete(int64_t fid, const std::string& hash, int64_t s
         record->modified = std::time(nullptr);
         if (!m_context.metadata.Update(*record)) {
             transaction.Rollback();
-            return false;
+            return kStatusStorageError;
         }
         *stored = *record;
     }
@@ -204,7 +209,7 @@ bool UploadActions::MarkComplete(int64_t fid, const std::string& hash, int64_t s
         !m_context.metadata.IsHashStored(previousHash)) {
         m_context.content.RemoveObject(previousHash);
     }
-    return true;
+    return kStatusOk;
 }
 
 bool UploadActions::PrepareHasher(UploadState& state, const FileRecord& record) {
@@ -292,13 +297,15 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
         return RefuseUnread(response, kStatusSizeMismatch, CloudStatusText(kStatusSizeMismatch));
     }
 
-    auto state = m_context.uploads.Get(fid, record->uploadGen);
+    const int64_t gen = record->uploadGen;
+    auto state = m_context.uploads.Get(fid, gen);
     std::unique_lock<std::mutex> busy(state->busy, std::try_to_lock);
     if (!busy.owns_lock()) {
         return RefuseUnread(response, kStatusBusy, CloudStatusText(kStatusBusy));
     }
-    record = m_context.metadata.Get(fid);  // as it stands now that this chunk owns the file
-    if (!record || record->IsComplete() || record->uploadSize != size) {
+    record = m_context.metadata.Get(fid);  // as it stands now that this chunk owns the attempt
+    if (!record || record->IsComplete() || record->uploadGen != gen ||
+        record->uploadSize != size) {
         return RefuseUnread(response, kStatusWrongBreakPoint, CloudStatusText(kStatusWrongBreakPoint),
                             record ? Reply::FileData(record->ToJson()) : Json::Value());
     }
@@ -318,8 +325,10 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
         std::lock_guard<std::mutex> contentLock(m_context.contentMutex);
         if (m_context.content.HasObject(hash) && m_context.metadata.IsHashStored(hash)) {
             FileRecord stored;
-            if (!MarkComplete(fid, hash, size, &stored)) {
-                return RefuseUnread(response, kStatusStorageError, CloudStatusText(kStatusStorageError));
+            const int status = MarkComplete(fid, gen, hash, size, &stored);
+            if (status != kStatusOk) {
+                return RefuseUnread(response, status, CloudStatusText(status),
+                                    Reply::FileData(stored.ToJson()));
             }
             m_context.content.DiscardPartial(fid, record->uploadGen);
             m_context.uploads.Forget(fid, record->uploadGen);
@@ -439,13 +448,15 @@ void UploadActions::Finish(const std::shared_ptr<UploadState>& state, const File
         return Reply::Error(response, kStatusStorageError, CloudStatusText(kStatusStorageError));
     }
     FileRecord stored;
-    if (!MarkComplete(record.id, hash, record.uploadSize, &stored)) {
-        // Deleted meanwhile: the content just stored may have no holder.
+    const int status = MarkComplete(record.id, record.uploadGen, hash, record.uploadSize, &stored);
+    if (status != kStatusOk) {
+        // Deleted or started over meanwhile: the content just stored may have no holder.
         if (!m_context.metadata.IsHashStored(hash)) {
             m_context.content.RemoveObject(hash);
         }
         m_context.uploads.Forget(record.id, record.uploadGen);
-        return Reply::Error(response, kStatusNotFound, CloudStatusText(kStatusNotFound));
+        return Reply::Error(response, status, CloudStatusText(status),
+                            stored.id != 0 ? Reply::FileData(stored.ToJson()) : Json::Value());
     }
     m_context.uploads.Forget(record.id, record.uploadGen);
     Reply::Ok(response, Reply::FileData(m_context.ReportFile(stored, "upload")));

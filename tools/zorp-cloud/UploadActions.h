@@ -30,9 +30,11 @@ private:
     // Starts the upload of the record over (a new attempt, break point 0); returns the record
     // as stored afterwards.
     FileRecord Restart(const FileRecord& record);
-    // The file's content is now `hash` (stored already, or just committed); its previous
-    // content is dropped when nothing else holds it. Caller holds contentMutex.
-    bool MarkComplete(int64_t fid, const std::string& hash, int64_t size, FileRecord* stored);
+    // The file's content is now `hash` (stored already, or just committed), provided attempt
+    // `gen` is still the open one; its previous content is dropped when nothing else holds
+    // it. Caller holds contentMutex. Returns a CloudStatus; `stored` gets the record.
+    int MarkComplete(int64_t fid, int64_t gen, const std::string& hash, int64_t size,
+                     FileRecord* stored);
     // Makes the state's hasher cover exactly [0, breakPoint) of the current attempt.
     bool PrepareHasher(UploadState& state, const FileRecord& record);
     void Finish(const std::shared_ptr<UploadState>& state, const FileRecord& record,
