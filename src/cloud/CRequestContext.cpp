@@ -81,7 +81,10 @@ CURL* CRequestContext::Prepare(RequestKind kind, const RequestParams& params,
         curl_easy_setopt(m_curl, CURLOPT_ACCEPT_ENCODING, "gzip");
     }
     if (traits.sendCookie) {
-        curl_easy_setopt(m_curl, CURLOPT_COOKIE, options.GetCookieString().c_str());
+        const std::string cookies = options.GetCookieString();
+        if (!cookies.empty()) {
+            curl_easy_setopt(m_curl, CURLOPT_COOKIE, cookies.c_str());  // libcurl copies it
+        }
     }
     if (traits.userAgent) {
         curl_easy_setopt(m_curl, CURLOPT_USERAGENT, traits.userAgent);

@@ -4,16 +4,19 @@
 // "listening on 127.0.0.1:PORT" once connections are accepted.
 #include <CLI/CLI.hpp>
 
-#include <atomic>
 #include <iostream>
+#include <mutex>
 
 #include "CloudService.h"
 #include "platform/TerminationSignals.h"
 
 namespace {
 
-std::atomic<CloudService*> g_service{nullptr};
-std::atomic<bool> g_stopRequested{false};
+// The signal thread stops the service under this lock, so main never destroys the service
+// while a stop is still running on it.
+std::mutex g_serviceMutex;
+CloudService* g_service = nullptr;
+bool g_stopRequested = false;
 
 // "host:port", "[v6 address]:port".
 bool ParseListen(const std::string& text, ServerConfig& config) {
@@ -58,9 +61,10 @@ int main(int argc, char** argv) {
     config.dataDir = dataDir;
     // Before any thread starts: the signal is then routed to the handler's own thread.
     platform::InstallTerminationHandler([](int) {
+        std::lock_guard<std::mutex> lock(g_serviceMutex);
         g_stopRequested = true;
-        if (CloudService* service = g_service.load()) {
-            service->Stop();
+        if (g_service) {
+            g_service->Stop();
         }
     });
 
@@ -70,14 +74,20 @@ int main(int argc, char** argv) {
         std::cerr << "zorp-cloud: " << error << "\n";
         return 1;
     }
-    g_service = &service;
-    if (g_stopRequested) {
-        return 0;
+    {
+        std::lock_guard<std::mutex> lock(g_serviceMutex);
+        if (g_stopRequested) {
+            return 0;
+        }
+        g_service = &service;
     }
     const bool v6 = config.host.find(':') != std::string::npos;
     std::cout << "listening on " << (v6 ? "[" + config.host + "]" : config.host) << ":"
               << service.Port() << std::endl;
     service.Run();
-    g_service = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_serviceMutex);
+        g_service = nullptr;
+    }
     return 0;
 }
