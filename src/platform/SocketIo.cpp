@@ -72,6 +72,8 @@ void SetTcpNoDelay(SocketHandle socket, bool on) {
 
 void ShutdownSocket(SocketHandle socket) { ::shutdown(socket, SHUT_RDWR); }
 
+void ShutdownSocketSending(SocketHandle socket) { ::shutdown(socket, SHUT_WR); }
+
 void CloseSocket(SocketHandle socket) { ::close(socket); }
 
 bool SocketAddress(SocketHandle socket, bool peer, std::string& ip, int& port) {

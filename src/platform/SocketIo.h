@@ -27,6 +27,8 @@ void SetTcpNoDelay(SocketHandle socket, bool on);
 // Ends both directions: a read or write blocked on the socket in another thread returns, and
 // the peer sees the connection end. The handle stays open until CloseSocket.
 void ShutdownSocket(SocketHandle socket);
+// Ends the sending direction only: the peer reads the end of the stream after what was sent.
+void ShutdownSocketSending(SocketHandle socket);
 void CloseSocket(SocketHandle socket);
 
 // Numeric address and port of the peer (peer = true) or of the local end.

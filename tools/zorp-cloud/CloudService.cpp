@@ -79,11 +79,10 @@ void CloudService::Serve(const char* action, const httplib::Request& request,
         {action, request.method, request.target, connection ? connection->RawHeaders() : ""});
     const bool upload = std::string(action) == kUploadAction;
     const bool download = std::string(action) == kDownloadAction;
-    // A chunk upload refused before its body was read cannot share the connection further.
+    // A chunk upload refused before its body was read must not leave the body behind.
     auto refused = [&] {
-        if (upload && connection) {
-            connection->CloseAfterReply();
-            response.set_header("Connection", "close");
+        if (upload) {
+            UploadActions::SkipUnreadBody(request, response);
         }
     };
 

@@ -143,6 +143,38 @@ size_t ConnectionStream::ReadBody(char* out, size_t size) {
     return done;
 }
 
+bool ConnectionStream::DiscardBody(size_t size) {
+    std::vector<char> scratch(64 * 1024);
+    size_t done = 0;
+    while (done < size) {
+        const size_t want = std::min(scratch.size(), size - done);
+        const size_t got = ReadBody(scratch.data(), want);
+        done += got;
+        if (got < want) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ConnectionStream::CloseGracefully() {
+    if (!m_dropped) {
+        Flush();
+        platform::ShutdownSocketSending(m_socket);
+        // Bounded: at most a moment and a few chunks' worth of input.
+        size_t drained = 0;
+        while (drained < (4u << 20) &&
+               platform::WaitSocketReadable(m_socket, 250) == platform::SocketWait::kReady) {
+            int64_t n = platform::ReceiveSome(m_socket, m_buffer.data(), m_buffer.size());
+            if (n <= 0) {
+                break;
+            }
+            drained += static_cast<size_t>(n);
+        }
+    }
+    platform::ShutdownSocket(m_socket);
+}
+
 void ConnectionStream::get_remote_ip_and_port(std::string& ip, int& port) const {
     ip = m_remoteIp;
     port = m_remotePort;

@@ -61,6 +61,15 @@ public:
     // sending or the connection failed.
     size_t ReadBody(char* out, size_t size);
 
+    // Reads and forgets `size` bytes of the current request's body; false when they did not
+    // all arrive.
+    bool DiscardBody(size_t size);
+
+    // Closes without losing the last reply: a socket closed with unread input resets the
+    // connection, and the peer may then lose the reply it has not read yet. So the sending
+    // side ends first and what the peer still sends is read away for a short while.
+    void CloseGracefully();
+
     // Header capture: from the start of a request to the end of its headers.
     void BeginRequest();
     void EndHeaders();

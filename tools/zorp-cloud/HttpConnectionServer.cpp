@@ -36,7 +36,7 @@ bool HttpConnectionServer::process_and_close_socket(socket_t sock) {
         }
     }
     ConnectionStream::SetCurrent(nullptr);
-    platform::ShutdownSocket(sock);
+    stream.CloseGracefully();
     platform::CloseSocket(sock);
     return ok;
 }

@@ -242,10 +242,24 @@ void UploadActions::CloseAfterReply(httplib::Response& response) {
     response.set_header("Connection", "close");
 }
 
-void UploadActions::RefuseUnread(httplib::Response& response, int status,
-                                 const std::string& description, const Json::Value& data) {
-    Reply::Error(response, status, description, data);
+void UploadActions::SkipUnreadBody(const httplib::Request& request, httplib::Response& response) {
+    auto* connection = ConnectionStream::Current();
+    auto length = ActionRequest::ParseNumber(request.get_header_value("Content-Length"));
+    const bool chunkedBody =
+        request.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
+    if (connection && length && !chunkedBody && *length >= 0 &&
+        *length <= static_cast<int64_t>(kMaxChunkBody) &&
+        connection->DiscardBody(static_cast<size_t>(*length))) {
+        return;
+    }
     CloseAfterReply(response);
+}
+
+void UploadActions::RefuseUnread(const httplib::Request& request, httplib::Response& response,
+                                 int status, const std::string& description,
+                                 const Json::Value& data) {
+    Reply::Error(response, status, description, data);
+    SkipUnreadBody(request, response);
 }
 
 void UploadActions::Chunk(const httplib::Request& request, httplib::Response& response,
@@ -256,10 +270,10 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
     int64_t size = 0;
     if (!in.Number("fid", fid) || !in.Number("breakPoint", breakPoint) ||
         !in.Number("size", size)) {
-        return RefuseUnread(response, kStatusBadParameter, in.BadParameterText());
+        return RefuseUnread(request, response, kStatusBadParameter, in.BadParameterText());
     }
     if (fid <= 0 || breakPoint < 0 || size <= 0) {
-        return RefuseUnread(response, kStatusBadParameter,
+        return RefuseUnread(request, response, kStatusBadParameter,
                             std::string("parameter missing or malformed: ") +
                                 (fid <= 0 ? "fid" : breakPoint < 0 ? "breakPoint" : "size"));
     }
@@ -267,46 +281,46 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
     const std::string boundary =
         MultipartBody::Boundary(request.get_header_value("X-Multipart-Content-Type"));
     if (boundary.empty()) {
-        return RefuseUnread(response, kStatusBadParameter, "multipart body expected");
+        return RefuseUnread(request, response, kStatusBadParameter, "multipart body expected");
     }
     auto length = ActionRequest::ParseNumber(request.get_header_value("Content-Length"));
     if (length && *length > static_cast<int64_t>(kMaxChunkBody)) {
-        return RefuseUnread(response, kStatusSizeMismatch, "chunk too large");
+        return RefuseUnread(request, response, kStatusSizeMismatch, "chunk too large");
     }
 
     auto record = m_context.metadata.Get(fid);
     if (!record) {
-        return RefuseUnread(response, kStatusNotFound, CloudStatusText(kStatusNotFound));
+        return RefuseUnread(request, response, kStatusNotFound, CloudStatusText(kStatusNotFound));
     }
     if (record->IsFolder()) {
-        return RefuseUnread(response, kStatusConflict, CloudStatusText(kStatusConflict));
+        return RefuseUnread(request, response, kStatusConflict, CloudStatusText(kStatusConflict));
     }
     if (record->IsComplete()) {
         // A repeated last chunk, or a client that missed the completing reply.
         if (record->hash == hash) {
             Reply::Ok(response, Reply::FileData(m_context.ReportFile(*record, "upload")));
-            return CloseAfterReply(response);
+            return SkipUnreadBody(request, response);
         }
-        return RefuseUnread(response, kStatusWrongBreakPoint, "upload not initialised",
+        return RefuseUnread(request, response, kStatusWrongBreakPoint, "upload not initialised",
                             Reply::FileData(record->ToJson()));
     }
     if (!BlockHasher::IsWellFormed(hash, size)) {
-        return RefuseUnread(response, kStatusBadParameter, "parameter missing or malformed: hash");
+        return RefuseUnread(request, response, kStatusBadParameter, "parameter missing or malformed: hash");
     }
     if (size != record->uploadSize) {
-        return RefuseUnread(response, kStatusSizeMismatch, CloudStatusText(kStatusSizeMismatch));
+        return RefuseUnread(request, response, kStatusSizeMismatch, CloudStatusText(kStatusSizeMismatch));
     }
 
     const int64_t gen = record->uploadGen;
     auto state = m_context.uploads.Get(fid, gen);
     std::unique_lock<std::mutex> busy(state->busy, std::try_to_lock);
     if (!busy.owns_lock()) {
-        return RefuseUnread(response, kStatusBusy, CloudStatusText(kStatusBusy));
+        return RefuseUnread(request, response, kStatusBusy, CloudStatusText(kStatusBusy));
     }
     record = m_context.metadata.Get(fid);  // as it stands now that this chunk owns the attempt
     if (!record || record->IsComplete() || record->uploadGen != gen ||
         record->uploadSize != size) {
-        return RefuseUnread(response, kStatusWrongBreakPoint, CloudStatusText(kStatusWrongBreakPoint),
+        return RefuseUnread(request, response, kStatusWrongBreakPoint, CloudStatusText(kStatusWrongBreakPoint),
                             record ? Reply::FileData(record->ToJson()) : Json::Value());
     }
     if ((!record->uploadHash.empty() && record->uploadHash != hash) ||
@@ -314,11 +328,11 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
          m_context.content.PartialSize(fid, record->uploadGen) < record->breakPoint)) {
         // Other content than the bytes held so far, or those bytes are gone: start over.
         FileRecord restarted = Restart(*record);
-        return RefuseUnread(response, kStatusWrongBreakPoint, "upload restarted",
+        return RefuseUnread(request, response, kStatusWrongBreakPoint, "upload restarted",
                             Reply::FileData(restarted.ToJson()));
     }
     if (breakPoint != record->breakPoint) {
-        return RefuseUnread(response, kStatusWrongBreakPoint, CloudStatusText(kStatusWrongBreakPoint),
+        return RefuseUnread(request, response, kStatusWrongBreakPoint, CloudStatusText(kStatusWrongBreakPoint),
                             Reply::FileData(m_context.ReportFile(*record, "upload")));
     }
     {
@@ -327,18 +341,18 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
             FileRecord stored;
             const int status = MarkComplete(fid, gen, hash, size, &stored);
             if (status != kStatusOk) {
-                return RefuseUnread(response, status, CloudStatusText(status),
+                return RefuseUnread(request, response, status, CloudStatusText(status),
                                     Reply::FileData(stored.ToJson()));
             }
             m_context.content.DiscardPartial(fid, record->uploadGen);
             m_context.uploads.Forget(fid, record->uploadGen);
             Reply::Ok(response, Reply::FileData(m_context.ReportFile(stored, "upload")));
-            return CloseAfterReply(response);
+            return SkipUnreadBody(request, response);
         }
     }
     if (m_context.config.quota >= 0 &&
         m_context.metadata.UsedBytes(fid) + size > m_context.config.quota) {
-        return RefuseUnread(response, kStatusQuotaExceeded, CloudStatusText(kStatusQuotaExceeded));
+        return RefuseUnread(request, response, kStatusQuotaExceeded, CloudStatusText(kStatusQuotaExceeded));
     }
 
     // Receive the whole body; nothing is written before it is complete.
@@ -379,8 +393,10 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
         return;
     }
     if (!received) {
-        return RefuseUnread(response, tooLarge ? kStatusSizeMismatch : kStatusBadParameter,
-                            tooLarge ? "chunk too large" : "chunk body incomplete");
+        // Part of the body was read: the rest cannot be found again on this connection.
+        Reply::Error(response, tooLarge ? kStatusSizeMismatch : kStatusBadParameter,
+                     tooLarge ? "chunk too large" : "chunk body incomplete");
+        return CloseAfterReply(response);
     }
     const std::string_view bodyText(body->data(), body->length);
     auto part = MultipartBody::Find(bodyText, boundary, "file");

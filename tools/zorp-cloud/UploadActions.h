@@ -26,6 +26,10 @@ public:
     void Chunk(const httplib::Request& request, httplib::Response& response,
                const httplib::ContentReader& reader);
 
+    // A chunk refused before its body was read: the body is read away so the connection can
+    // carry the next chunk (or, when it is too large to bother, closed after the reply).
+    static void SkipUnreadBody(const httplib::Request& request, httplib::Response& response);
+
 private:
     // Starts the upload of the record over (a new attempt, break point 0); returns the record
     // as stored afterwards.
@@ -40,9 +44,9 @@ private:
     void Finish(const std::shared_ptr<UploadState>& state, const FileRecord& record,
                 const std::string& hash, httplib::Response& response);
     static void CloseAfterReply(httplib::Response& response);
-    // Refuses a chunk whose body was not read: the connection cannot carry another request.
-    void RefuseUnread(httplib::Response& response, int status, const std::string& description,
-                      const Json::Value& data = Json::Value());
+    static void RefuseUnread(const httplib::Request& request, httplib::Response& response,
+                             int status, const std::string& description,
+                             const Json::Value& data = Json::Value());
 
     CloudContext& m_context;
 };

@@ -52,6 +52,31 @@ TEST_F(RequestContextTest, KeptHandleSendsAWholeUploadOverOneConnection) {
     EXPECT_EQ(Download(fid), data);
 }
 
+// A chunk refused before the server read its body: the refusal must reach the client (a
+// socket closed with unread input resets the connection and can swallow the reply) and the
+// connection must stay fit for the next chunk.
+TEST_F(RequestContextTest, RefusedChunksAreAnsweredAndKeepTheConnection) {
+    CRequestContext context(CRequestContext::HandlePolicy::kKeepForNext);
+    const std::string data = TestBytes(2 * kChunk, 14);
+    auto init = context.performRequest(
+        RequestKind::kUploadInit,
+        RequestParams().Add("pid", 0).AddText("name", "r.bin").Add("size", static_cast<int64_t>(data.size())));
+    const int64_t fid = init.File()["id"].asInt64();
+    long connects = 0;
+    for (int i = 0; i < 30; ++i) {
+        CURL* handle = context.Prepare(
+            RequestKind::kUploadChunk, ChunkParams(fid, kChunk, ContentHash(data), data.size()));
+        context.AttachChunk("r.bin", data.data() + kChunk, kChunk);
+        ServerReply reply = context.Finish(context.Perform());
+        ASSERT_EQ(reply.result, CURLE_OK) << "attempt " << i;
+        ASSERT_EQ(reply.Status(), 102005) << reply.text;
+        long made = 0;
+        curl_easy_getinfo(handle, CURLINFO_NUM_CONNECTS, &made);
+        connects += made;
+    }
+    EXPECT_EQ(connects, 0);
+}
+
 TEST_F(RequestContextTest, HooksSeeHeadersBodyAndProgressAndCanStopTheTransfer) {
     CRequestContext setup;
     const std::string data = TestBytes(1 << 20, 10);
