@@ -319,15 +319,22 @@ int main(int argc, char** argv) {
     g.bytes = (mib ? std::atoll(mib) : 1024) * 1024 * 1024;
     g.bytes -= g.bytes % static_cast<int64_t>(kChunk);
     benchmark::Initialize(&argc, argv);
-    if (!StartServer() || !StoreDownloadFile()) {
+    const bool ready = StartServer() && StoreDownloadFile();
+    if (ready) {
+        benchmark::RunSpecifiedBenchmarks();
+    }
+    benchmark::Shutdown();
+    if (g.server) {
+        g.server->Stop();
+    }
+    std::error_code ec;
+    if (!g.home.empty()) {
+        fs::remove_all(g.home, ec);
+    }
+    if (!ready) {
         std::fprintf(stderr, "could not start zorp-cloud or store the download file\n");
         return 1;
     }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    g.server->Stop();
-    std::error_code ec;
-    fs::remove_all(g.home, ec);
 
     std::printf("\n%-18s %10s\n", "transfer", "best MB/s");
     for (const auto& [name, mbps] : g.best) {
