@@ -27,13 +27,13 @@ bool ParseRange(const std::string& header, int64_t size, int64_t& first, int64_t
     if (header.rfind(prefix, 0) != 0 || header.find(',') != std::string::npos) {
         return false;
     }
-    const std::string spec = header.substr(prefix.size());
-    const size_t dash = spec.find('-');
+    const std::string range = header.substr(prefix.size());
+    const size_t dash = range.find('-');
     if (dash == std::string::npos) {
         return false;
     }
-    const std::string from = spec.substr(0, dash);
-    const std::string to = spec.substr(dash + 1);
+    const std::string from = range.substr(0, dash);
+    const std::string to = range.substr(dash + 1);
     const bool hasFirst = !from.empty();
     const bool hasLast = !to.empty();
     int64_t a = 0;
