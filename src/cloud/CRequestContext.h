@@ -1,0 +1,105 @@
+#pragma once
+
+#include <curl/curl.h>
+#include <json/value.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "cloud/RequestKind.h"
+#include "cloud/RequestParams.h"
+#include "cloud/ServerReply.h"
+#include "platform/Message.h"
+
+// The one place that builds libcurl handles: a worker that talks to the cloud server owns one
+// context (easy handle, header list, reply buffer) and sends its requests through it, one at a
+// time, on its own thread. A request is a kind (RequestKind: URL, method, header set and
+// options), its parameters, and optionally hooks for the reply body, header lines and
+// progress; the answer is a ServerReply with the libcurl result and the parsed envelope.
+//
+//     CRequestContext context;
+//     ServerReply reply = context.performRequest(
+//         RequestKind::kCreatePath, RequestParams().AddText("path", "a/b").Add("pid", pid));
+//     if (reply.Succeeded()) { int64_t id = reply.File()["id"].asInt64(); }
+//
+// Host-not-found and connection-refused results (6 and 7) post WM_NETWORK_ERROR to the notify
+// window (the floating drop window of the options unless another is set).
+class CRequestContext {
+public:
+    enum class HandlePolicy {
+        kCleanUpAfterEach,  // small actions: a fresh handle (and connection) per request
+        kKeepForNext,       // transfers: one handle, its connection kept alive between requests
+    };
+
+    struct Hooks {
+        // Each block of the reply body; false refuses it (libcurl result 23). Without this
+        // hook the body is collected and parsed as the reply.
+        std::function<bool(const char* data, size_t size)> body;
+        // Each header line as received, line end included.
+        std::function<void(std::string_view line)> header;
+        // Transfer progress; false aborts the transfer (libcurl result 42).
+        std::function<bool(int64_t downTotal, int64_t downNow, int64_t upTotal, int64_t upNow)>
+            progress;
+    };
+
+    explicit CRequestContext(HandlePolicy policy = HandlePolicy::kCleanUpAfterEach);
+    ~CRequestContext();
+    CRequestContext(const CRequestContext&) = delete;
+    CRequestContext& operator=(const CRequestContext&) = delete;
+
+    void SetNotifyWindow(platform::WindowHandle window) { m_notifyWindow = window; }
+    platform::WindowHandle NotifyWindow() const;
+
+    // Builds, performs and reads one request. `url` replaces the kind's URL (downloads).
+    ServerReply performRequest(RequestKind kind, const RequestParams& params,
+                               const Hooks& hooks = {});
+    ServerReply performRequest(RequestKind kind, const RequestParams& params,
+                               const std::string& url, const Hooks& hooks = {});
+    // One chunk of a break-point upload: a multipart form with the part "file".
+    ServerReply performUpload(const RequestParams& params, const std::string& fileName,
+                              const char* data, size_t size, const Hooks& hooks = {});
+
+    // The steps of performRequest, for a worker that sets options of its own on the handle
+    // between Prepare and Perform (speed limits, for instance).
+    CURL* Prepare(RequestKind kind, const RequestParams& params, const std::string& url = {});
+    void AttachChunk(const std::string& fileName, const char* data, size_t size);
+    void SetHooks(Hooks hooks) { m_hooks = std::move(hooks); }
+    CURLcode Perform();
+    ServerReply Finish(CURLcode result);
+
+    // GET of the web host as a bare name: WM_NETWORK_OK on success, WM_NETWORK_ERROR when the
+    // host cannot be resolved or reached, nothing otherwise.
+    CURLcode CheckNetwork();
+
+    // A reply succeeds when "status" is 0 or "description" is "OK".
+    static bool judgeReply(const Json::Value& reply);
+    static bool ParseReply(const std::string& text, Json::Value& root);
+
+private:
+    static size_t OnBody(char* data, size_t size, size_t count, void* self);
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+    static int OnProgress(void* self, curl_off_t downTotal, curl_off_t downNow,
+                          curl_off_t upTotal, curl_off_t upNow);
+    static size_t ReadChunk(char* buffer, size_t size, size_t count, void* source);
+    static int SeekChunk(void* source, curl_off_t offset, int origin);
+    void Release();
+
+    struct ChunkSource {
+        const char* data = nullptr;
+        size_t size = 0;
+        size_t offset = 0;
+    };
+
+    HandlePolicy m_policy;
+    platform::WindowHandle m_notifyWindow = platform::kNoWindow;
+    CURL* m_curl = nullptr;
+    curl_slist* m_headerList = nullptr;
+    curl_mime* m_mime = nullptr;
+    std::string m_postText;  // the POST body must outlive the transfer
+    std::string m_url;
+    std::string m_reply;
+    ChunkSource m_chunk;
+    Hooks m_hooks;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <httplib.h>
+
+#include "CloudContext.h"
+
+// The test controls under "/admin/", answered only to peers on the loopback interface:
+//   /admin/fault?action=A&kind=K[&count=N][&ttl=S][&status=..|&code=..|&ms=..|&seconds=..[&bytes=..]|
+//                &bytes=..|&breakPoint=..]   switch a fault on (FaultInjector lists the kinds)
+//   /admin/clear                              switch every fault off, forget logged requests
+//   /admin/requests[?action=A]                the last requests with their raw header lines
+//   /admin/state                              file count, bytes used, live faults
+class AdminActions {
+public:
+    explicit AdminActions(CloudContext& context) : m_context(context) {}
+
+    static bool IsLoopbackPeer(const httplib::Request& request);
+
+    void Fault(const httplib::Request& request, httplib::Response& response);
+    void Clear(const httplib::Request& request, httplib::Response& response);
+    void Requests(const httplib::Request& request, httplib::Response& response);
+    void State(const httplib::Request& request, httplib::Response& response);
+
+private:
+    CloudContext& m_context;
+};

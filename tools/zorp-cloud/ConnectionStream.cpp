@@ -1,0 +1,200 @@
+#include "ConnectionStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+thread_local ConnectionStream* t_current = nullptr;
+}
+
+ConnectionStream::ConnectionStream(platform::SocketHandle socket, int readTimeoutMs,
+                                   int writeTimeoutMs)
+    : m_socket(socket),
+      m_readTimeoutMs(readTimeoutMs),
+      m_writeTimeoutMs(writeTimeoutMs),
+      m_buffer(kBufferSize) {
+    // Asked for by the library on every request; they never change.
+    platform::SocketAddress(m_socket, true, m_remoteIp, m_remotePort);
+    platform::SocketAddress(m_socket, false, m_localIp, m_localPort);
+    m_out.reserve(kWriteBuffer);
+}
+
+ConnectionStream::~ConnectionStream() = default;
+
+ConnectionStream* ConnectionStream::Current() { return t_current; }
+
+void ConnectionStream::SetCurrent(ConnectionStream* stream) { t_current = stream; }
+
+bool ConnectionStream::is_readable() const {
+    if (m_dropped) {
+        return false;
+    }
+    return m_begin < m_end ||
+           platform::WaitSocketReadable(m_socket, m_readTimeoutMs) == platform::SocketWait::kReady;
+}
+
+bool ConnectionStream::is_writable() const {
+    return !m_dropped &&
+           platform::WaitSocketWritable(m_socket, m_writeTimeoutMs) == platform::SocketWait::kReady;
+}
+
+ssize_t ConnectionStream::Fill() {
+    m_begin = 0;
+    m_end = 0;
+    int64_t n = platform::ReceiveSome(m_socket, m_buffer.data(), m_buffer.size());
+    if (n > 0) {
+        m_end = static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(n);
+}
+
+ssize_t ConnectionStream::read(char* ptr, size_t size) {
+    if (m_dropped) {
+        return -1;
+    }
+    if (m_begin == m_end) {
+        // Whatever was written must be on its way before waiting for the peer (a "100
+        // Continue" is answered this way).
+        if (!Flush()) {
+            return -1;
+        }
+        if (!is_readable()) {
+            return -1;
+        }
+        // A large read goes straight into the caller's memory.
+        if (size >= m_buffer.size() && !m_capturing) {
+            return static_cast<ssize_t>(platform::ReceiveSome(m_socket, ptr, size));
+        }
+        ssize_t n = Fill();
+        if (n <= 0) {
+            return n;
+        }
+    }
+    size_t n = std::min(size, m_end - m_begin);
+    std::memcpy(ptr, m_buffer.data() + m_begin, n);
+    m_begin += n;
+    if (m_capturing && m_rawHeaders.size() < kMaxCapture) {
+        m_rawHeaders.append(ptr, n);
+    }
+    return static_cast<ssize_t>(n);
+}
+
+ssize_t ConnectionStream::write(const char* ptr, size_t size) {
+    if (m_dropped) {
+        return -1;
+    }
+    if (m_out.size() + size <= kWriteBuffer) {
+        m_out.append(ptr, size);
+        return static_cast<ssize_t>(size);
+    }
+    if (!Flush()) {
+        return -1;
+    }
+    if (size < kWriteBuffer) {
+        m_out.append(ptr, size);
+        return static_cast<ssize_t>(size);
+    }
+    if (!is_writable()) {
+        return -1;
+    }
+    return static_cast<ssize_t>(platform::SendSome(m_socket, ptr, size));
+}
+
+bool ConnectionStream::SendAll(const char* data, size_t size) {
+    size_t sent = 0;
+    while (sent < size) {
+        if (!is_writable()) {
+            return false;
+        }
+        int64_t n = platform::SendSome(m_socket, data + sent, size - sent);
+        if (n <= 0) {
+            return false;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ConnectionStream::Flush() {
+    if (m_out.empty()) {
+        return !m_dropped;
+    }
+    bool ok = !m_dropped && SendAll(m_out.data(), m_out.size());
+    m_out.clear();
+    return ok;
+}
+
+size_t ConnectionStream::ReadBody(char* out, size_t size) {
+    size_t done = 0;
+    const size_t buffered = std::min(size, m_end - m_begin);
+    std::memcpy(out, m_buffer.data() + m_begin, buffered);
+    m_begin += buffered;
+    done += buffered;
+    while (done < size && !m_dropped) {
+        if (platform::WaitSocketReadable(m_socket, m_readTimeoutMs) != platform::SocketWait::kReady) {
+            break;
+        }
+        int64_t n = platform::ReceiveSome(m_socket, out + done, size - done);
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+bool ConnectionStream::DiscardBody(size_t size) {
+    std::vector<char> scratch(64 * 1024);
+    size_t done = 0;
+    while (done < size) {
+        const size_t want = std::min(scratch.size(), size - done);
+        const size_t got = ReadBody(scratch.data(), want);
+        done += got;
+        if (got < want) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ConnectionStream::CloseGracefully() {
+    if (!m_dropped) {
+        Flush();
+        platform::ShutdownSocketSending(m_socket);
+        // Bounded: at most a moment and a few chunks' worth of input.
+        size_t drained = 0;
+        while (drained < (4u << 20) &&
+               platform::WaitSocketReadable(m_socket, 250) == platform::SocketWait::kReady) {
+            int64_t n = platform::ReceiveSome(m_socket, m_buffer.data(), m_buffer.size());
+            if (n <= 0) {
+                break;
+            }
+            drained += static_cast<size_t>(n);
+        }
+    }
+    platform::ShutdownSocket(m_socket);
+}
+
+void ConnectionStream::get_remote_ip_and_port(std::string& ip, int& port) const {
+    ip = m_remoteIp;
+    port = m_remotePort;
+}
+
+void ConnectionStream::get_local_ip_and_port(std::string& ip, int& port) const {
+    ip = m_localIp;
+    port = m_localPort;
+}
+
+void ConnectionStream::BeginRequest() {
+    m_rawHeaders.clear();
+    m_capturing = true;
+    m_closeAfterReply = false;
+}
+
+void ConnectionStream::EndHeaders() { m_capturing = false; }
+
+void ConnectionStream::Drop() {
+    m_dropped = true;
+    m_out.clear();
+    platform::ShutdownSocket(m_socket);
+}

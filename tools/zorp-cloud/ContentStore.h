@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+// File contents on disk, addressed by their hash: "objects/<first two digits>/<hash>". An
+// upload under way lives in "partial/<file id>.<attempt>.part" and enters the store only when complete
+// and verified, by a rename, so a reader never sees half a file. Every path is built from a
+// file id and attempt number or from a hash already checked to be hex digits and a decimal size, so no request
+// text can name a place outside the data folder.
+class ContentStore {
+public:
+    bool Open(const std::filesystem::path& dataDir, std::string* error);
+
+    std::filesystem::path PartialPath(int64_t fid, int64_t gen) const;
+    std::filesystem::path ObjectPath(const std::string& hash) const;
+
+    bool HasObject(const std::string& hash) const;
+
+    // Opens the partial upload for writing (creating it) and cuts it after `keep` bytes, so
+    // bytes that a crash left behind the last accepted chunk never survive. The upload keeps
+    // the file open while its chunks arrive.
+    std::FILE* OpenPartial(int64_t fid, int64_t gen, int64_t keep);
+    static bool WritePartial(std::FILE* file, int64_t offset, const char* data, size_t size);
+    // Bytes in the partial upload (0 when there is none).
+    int64_t PartialSize(int64_t fid, int64_t gen) const;
+    void DiscardPartial(int64_t fid, int64_t gen);
+    // Moves the complete partial upload into the store under `hash`. When the store already
+    // has that content (another upload of it finished first), the partial file is dropped.
+    bool CommitPartial(int64_t fid, int64_t gen, const std::string& hash);
+    void RemoveObject(const std::string& hash);
+    // Reads `size` bytes at `offset` of the partial upload into `out`.
+    bool ReadPartial(int64_t fid, int64_t gen, int64_t offset, size_t size, char* out) const;
+
+    // Opens stored content for reading; null when absent.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenObject(const std::string& hash) const;
+
+private:
+    std::filesystem::path m_objects;
+    std::filesystem::path m_partial;
+};

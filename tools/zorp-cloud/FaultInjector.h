@@ -1,0 +1,65 @@
+#pragma once
+
+#include <json/value.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Faults that tests switch on through the admin endpoint. A fault applies to the next
+// `count` requests of one action (or of every action, "*") and lapses by itself after its
+// time to live, so a test that forgets it cannot break the next one for long.
+class FaultInjector {
+public:
+    enum class Kind {
+        kStatus,          // reply with this "status" in the envelope
+        kHttp,            // reply with this HTTP status (500 unless told)
+        kDelay,           // wait this many milliseconds, then serve normally
+        kStall,           // send nothing for this many milliseconds (after `afterBytes` of a
+                          // download's body), then go on
+        kDrop,            // close the connection after this many body bytes (the request body
+                          // of a chunk upload; the reply body of anything else)
+        kMalformed,       // reply with JSON that does not parse
+        kWrongBreakPoint  // report this break point instead of the real one
+    };
+
+    struct Rule {
+        std::string action;
+        Kind kind = Kind::kStatus;
+        int remaining = 1;
+        int64_t value = 0;
+        int64_t afterBytes = 0;
+        std::chrono::steady_clock::time_point expires;
+    };
+
+    static constexpr int kMaxCount = 1000;
+    static constexpr int64_t kMaxTtlSeconds = 600;
+    static constexpr int64_t kMaxWaitMs = 120000;
+
+    static std::optional<Kind> KindFromName(const std::string& name);
+    static const char* KindName(Kind kind);
+
+    // Validates the bounds; false with a reason when a value is out of them.
+    bool Add(Rule rule, std::string* error);
+    void Clear();
+
+    // Uses up one request of the first live rule of this kind for the action.
+    std::optional<Rule> Take(const std::string& action, Kind kind);
+
+    // Waits up to `ms`, returning false early when the server shuts down.
+    bool Sleep(int64_t ms);
+    void Shutdown();
+
+    Json::Value Describe();
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_shutdown = false;
+    std::vector<Rule> m_rules;
+};

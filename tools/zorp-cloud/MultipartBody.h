@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Finds one named part in a whole multipart/form-data body. The body of a chunk upload is
+// small (one chunk), so it is read whole and searched once for the boundary instead of being
+// fed byte by byte through a general parser; the part's bytes are not copied.
+class MultipartBody {
+public:
+    struct Part {
+        std::string name;
+        std::string fileName;
+        size_t offset = 0;  // of the part's content within the body
+        size_t size = 0;
+    };
+
+    // The boundary of a "multipart/form-data; boundary=..." content type; empty when absent.
+    static std::string Boundary(const std::string& contentType);
+
+    // The first part called `name`, provided the body is well formed up to its closing
+    // boundary; nullopt otherwise.
+    static std::optional<Part> Find(std::string_view body, const std::string& boundary,
+                                    const std::string& name);
+};

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "BlockHasher.h"
+#include "BufferPool.h"
+
+// What the server keeps in memory about one file's upload while its chunks arrive. The hash
+// of the accepted bytes is built on a worker thread behind the requests, so a chunk's reply
+// does not wait for SHA-256; the last chunk waits for it before the content is verified.
+struct UploadState {
+    UploadState() = default;
+    ~UploadState() {
+        if (partial) {
+            std::fclose(partial);
+        }
+    }
+    UploadState(const UploadState&) = delete;
+    UploadState& operator=(const UploadState&) = delete;
+
+    // One chunk of a file at a time: held while a chunk is received and committed.
+    std::mutex busy;
+
+    // Used by the thread that holds `busy`.
+    std::FILE* partial = nullptr;  // the attempt's partial file, open while chunks arrive
+    int64_t queuedTo = -1;    // bytes [0, queuedTo) are hashed or queued; -1: to be rebuilt
+    BlockHasher hasher;       // fed by the hashing worker only while `hashing` is set
+
+    // Guarded by `lock`.
+    std::mutex lock;
+    std::condition_variable changed;
+    struct Piece {
+        std::shared_ptr<const BufferPool::Buffer> buffer;
+        size_t offset;
+        size_t size;
+    };
+    std::deque<Piece> pending;
+    size_t pendingBytes = 0;
+    bool hashing = false;     // a worker is draining `pending`
+};
