@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Logging.h"
+#include "core/ReadAheadFile.h"
 #include "core/WindowMessages.h"
 #include "platform/SequentialFile.h"
 #include "platform/WindowRegistry.h"
@@ -28,6 +29,9 @@ void ToHex(const unsigned char* bytes, size_t length, char* out) {
 // A file may be rewritten while it is read; it is hashed again when its size or modification
 // time moved meanwhile, so the hash always belongs to one version of the content.
 constexpr int kAttemptsOnChange = 3;
+
+constexpr size_t kReadAheadFrom = 8 * ComputeShaHandler::kBlockSize;
+constexpr size_t kBlocksAhead = 4;
 
 }  // namespace
 
@@ -57,7 +61,16 @@ bool ComputeShaHandler::GenerateQuorvaFileHash(const std::filesystem::path& path
         // digests is the order of their lower-case hex texts.
         std::vector<Digest> digests;
         digests.reserve(static_cast<size_t>(size / kBlockSize + 1));
-        std::vector<unsigned char> buffer(kBlockSize);
+        // Larger files are read ahead on a second thread so the copy overlaps the hashing;
+        // for small ones starting that thread would cost more than it saves.
+        const bool readAhead = size >= static_cast<int64_t>(kReadAheadFrom);
+        ReadAheadFile ahead(kBlockSize, kBlocksAhead);
+        if (readAhead && !ahead.Start(file, size)) {
+            LOG(ERROR) << "---ComputeShaHandler::GenerateQuorvaFileHash: no reader thread, "
+                       << path.string();
+            return true;
+        }
+        std::vector<unsigned char> buffer(readAhead ? 0 : kBlockSize);
         int64_t left = size;
         bool carryOn = true;
         while (left > 0) {
@@ -66,18 +79,27 @@ bool ComputeShaHandler::GenerateQuorvaFileHash(const std::filesystem::path& path
                 break;
             }
             size_t want = static_cast<size_t>(std::min<int64_t>(left, kBlockSize));
-            int64_t got = file.Read(buffer.data(), want);
-            if (got <= 0 || static_cast<size_t>(got) != want) {
+            const unsigned char* data = buffer.data();
+            size_t got = 0;
+            if (readAhead) {
+                const std::vector<unsigned char>* block = ahead.Next(&got);
+                data = block ? block->data() : nullptr;
+            } else {
+                int64_t n = file.Read(buffer.data(), want);
+                got = n > 0 ? static_cast<size_t>(n) : 0;
+            }
+            if (!data || got != want) {
                 LOG(ERROR) << "---ComputeShaHandler::GenerateQuorvaFileHash: read failed at "
                            << (size - left) << " of " << size << ", " << path.string();
                 return true;  // hash stays empty, size stays reported
             }
             Digest digest;
             unsigned int length = 0;
-            EVP_Digest(buffer.data(), want, digest.data(), &length, EVP_sha256(), nullptr);
+            EVP_Digest(data, want, digest.data(), &length, EVP_sha256(), nullptr);
             digests.push_back(digest);
             left -= static_cast<int64_t>(want);
         }
+        ahead.Stop();
         if (!carryOn) {
             return false;
         }

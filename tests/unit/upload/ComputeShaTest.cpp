@@ -138,6 +138,22 @@ TEST(FileHashTest, AFileRewrittenWhileHashedIsHashedAgain) {
     EXPECT_EQ(hash, ReferenceHash(file)) << "the hash must describe the final content";
 }
 
+TEST(FileHashTest, ALargeFileCutShortWhileHashedGivesNoHash) {
+    TempDir dir;
+    auto file = dir / "shrinking";
+    WriteFile(file, Pattern(4 << 20, 'a'));
+    int calls = 0;
+    std::string hash;
+    int64_t size = 0;
+    ComputeShaHandler::GenerateQuorvaFileHash(file, hash, size, [&] {
+        if (++calls == 3) {
+            fs::resize_file(file, 200000);
+        }
+        return true;
+    });
+    EXPECT_EQ(hash, "") << "a hash of content that no longer exists would be a lie";
+}
+
 namespace {
 
 class ResultWindow : public platform::MessageTarget {
