@@ -249,8 +249,9 @@ bool RunRound(const std::string& name, benchmark::State& state) {
         return false;
     }
     g.stages[name + " 3 compare"] = Stage{Since(start), PeakKiB()};
-    // The queue's stage would start here: it takes list.takeUploadList() (Part of the upload
-    // queue's own benchmark).
+    // The queue's stage goes here: CUpldThreadMgr's queue takes list.takeUploadList() and
+    // starts the uploads. Until it exists the line stays empty and UploadAll stands in for it
+    // (untimed) between the rounds.
     g.stages[name + " 4 queue"] = Stage{};
     g.lastUploads = list.getUploadListSize();
     if (d.networkErrors > 0) {
