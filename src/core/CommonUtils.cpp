@@ -236,6 +236,44 @@ std::string TransferErrorText(int curlCode) {
     return fmt::sprintf("(%d)%s", curlCode, curl_easy_strerror(static_cast<CURLcode>(curlCode)));
 }
 
+bool IsValidUtf8(std::string_view text) {
+    const size_t n = text.size();
+    size_t i = 0;
+    auto continuation = [&](size_t at) {
+        return at < n && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
+    };
+    while (i < n) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len = 0;
+        char32_t cp = 0;
+        char32_t least = 0;
+        if ((c >> 5) == 0x6) {
+            len = 2, cp = c & 0x1F, least = 0x80;
+        } else if ((c >> 4) == 0xE) {
+            len = 3, cp = c & 0x0F, least = 0x800;
+        } else if ((c >> 3) == 0x1E) {
+            len = 4, cp = c & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        for (size_t k = 1; k < len; ++k) {
+            if (!continuation(i + k)) {
+                return false;
+            }
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return false;
+        }
+        i += len;
+    }
+    return true;
+}
+
 std::u16string Utf8ToUtf16(const std::string& text) {
     std::u16string out;
     out.reserve(text.size());

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // File-system, shell, text and error helpers shared by many subsystems. Each is a free
@@ -62,6 +63,10 @@ std::string SystemErrorText(const std::string& function, const std::string& argu
 
 // "(%d)%s" with the libcurl result code and its description.
 std::string TransferErrorText(int curlCode);
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF). Linux file names are bytes; the server takes names as UTF-8 text.
+bool IsValidUtf8(std::string_view text);
 
 // UTF-8 <-> UTF-16. Invalid UTF-8 sequences become U+FFFD.
 std::u16string Utf8ToUtf16(const std::string& text);

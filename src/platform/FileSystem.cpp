@@ -34,16 +34,20 @@ FileStat FromStatx(const struct statx& sx) {
 
 }  // namespace
 
-FileStat StatFile(const std::filesystem::path& path, bool followLinks) {
+FileStat StatFileAt(int dirFd, const char* name, bool followLinks) {
     struct statx sx {};
     int flags = AT_STATX_SYNC_AS_STAT | (followLinks ? 0 : AT_SYMLINK_NOFOLLOW);
-    if (path.empty() ||
-        ::statx(AT_FDCWD, path.c_str(), flags,
+    if (!name || name[0] == '\0' ||
+        ::statx(dirFd, name, flags,
                 STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME,
                 &sx) != 0) {
         return FileStat{};
     }
     return FromStatx(sx);
+}
+
+FileStat StatFile(const std::filesystem::path& path, bool followLinks) {
+    return StatFileAt(AT_FDCWD, path.c_str(), followLinks);
 }
 
 std::optional<FileTimes> GetFileTimes(const std::filesystem::path& path, bool followLinks) {

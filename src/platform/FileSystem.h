@@ -28,6 +28,9 @@ struct FileStat {
     FileTimes times;
 };
 FileStat StatFile(const std::filesystem::path& path, bool followLinks = true);
+// The same relative to an open directory descriptor of this layer (DirectoryReader): the
+// directory's path is not resolved again for each entry.
+FileStat StatFileAt(int dirFd, const char* name, bool followLinks);
 
 // Bytes available to an unprivileged user on the filesystem holding `path`.
 std::optional<uint64_t> FreeDiskSpace(const std::filesystem::path& path);

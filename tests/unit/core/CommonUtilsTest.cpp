@@ -128,3 +128,15 @@ TEST(TextHelpersTest, SplitPathUtf16RoundTripAndErrorTexts) {
     EXPECT_EQ(CommonUtils::SystemErrorText("RemoveDirectory", "/x"),
               "Function [RemoveDirectory(/x)] failed: GetLastError [13]");
 }
+
+TEST(Utf8Test, TellsWellFormedUtf8FromOtherBytes) {
+    EXPECT_TRUE(CommonUtils::IsValidUtf8(""));
+    EXPECT_TRUE(CommonUtils::IsValidUtf8("plain name.txt"));
+    EXPECT_TRUE(CommonUtils::IsValidUtf8("caf\xC3\xA9 \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80"));
+    EXPECT_FALSE(CommonUtils::IsValidUtf8("latin1 caf\xE9"));
+    EXPECT_FALSE(CommonUtils::IsValidUtf8("\xC0\xAF")) << "overlong";
+    EXPECT_FALSE(CommonUtils::IsValidUtf8("\xED\xA0\x80")) << "surrogate";
+    EXPECT_FALSE(CommonUtils::IsValidUtf8("\xF4\x90\x80\x80")) << "past U+10FFFF";
+    EXPECT_FALSE(CommonUtils::IsValidUtf8("\xE2\x82")) << "cut short";
+    EXPECT_FALSE(CommonUtils::IsValidUtf8("\x80"));
+}
