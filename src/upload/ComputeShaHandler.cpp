@@ -133,9 +133,12 @@ void ComputeShaHandler::Run() {
     std::string hash;
     int64_t size = 0;
     m_goOn = GenerateQuorvaFileHash(param.path, hash, size, [this] { return ShouldContinue(); });
-    // A short pause between files keeps five hash threads from starving the window thread of
-    // disk and processor when a large drop is hashed.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // A short pause after a large file gives the disk and the window thread a breath while five
+    // hash threads work through a big drop. After a small file it would only cap the pool at a
+    // hundred files a second, so small files go on at once.
+    if (size >= static_cast<int64_t>(kReadAheadFrom)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     std::unique_ptr<platform::Payload> record;
     if (m_goOn) {
         record = platform::MakePayload<CalcShaResult>(CalcShaResult{param.path, hash, size});
