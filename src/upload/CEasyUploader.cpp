@@ -505,6 +505,9 @@ CURLcode CEasyUploader::SendChunk(size_t size) {
     if (limitKiB > 0) {
         curl_easy_setopt(curl, CURLOPT_MAX_SEND_SPEED_LARGE,
                          static_cast<curl_off_t>(limitKiB) * 1024);
+        // libcurl paces between sends of its buffer; a chunk that fits in one send would leave
+        // at full speed.
+        curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, kPacedBufferSize);
     }
     context.SetHooks(MakeHooks());
     m_inChunk = true;
@@ -771,11 +774,11 @@ bool CEasyUploader::OnProgress(int64_t upNow) {
     if (state == TSE_DESTROYING) {
         return false;
     }
+    const uint64_t now = platform::TickCountMs();
     if (m_inChunk) {
         // The multipart framing counts as sent too; the position never passes the chunk.
         const int64_t sent = std::clamp<int64_t>(upNow, 0, m_chunkSize);
-        m_meter.Update(platform::TickCountMs(), m_param.breakPoint + sent,
-                       m_param.breakPoint - m_attemptStart + sent);
+        m_meter.Update(now, m_param.breakPoint + sent, m_param.breakPoint - m_attemptStart + sent);
         if ((m_meter.IsTick() || m_param.breakPoint == m_param.fileSize) &&
             !m_task->GetStopFlag()) {
             UpldProgressInfo progress;
@@ -797,7 +800,14 @@ bool CEasyUploader::OnProgress(int64_t upNow) {
     if (state == TSE_PAUSING) {
         return false;
     }
-    // A stopping pool (shutdown) need not wait for the request in flight.
-    auto* pool = GetPool();
-    return !(pool && pool->StopEvent().IsSet()) && !JobEvent().IsSet();
+    // A stopping pool (shutdown) need not wait for the request in flight. Its events take a
+    // lock, and this runs many times per chunk: they are looked at a few times a second.
+    if (now - m_lastPoolCheck >= kPoolCheckMs) {
+        m_lastPoolCheck = now;
+        auto* pool = GetPool();
+        if ((pool && pool->StopEvent().IsSet()) || JobEvent().IsSet()) {
+            return false;
+        }
+    }
+    return true;
 }

@@ -37,6 +37,9 @@ public:
     static constexpr size_t kChunkSize = 131072;
     // The end record's code for a chunk reply that held no file data.
     static constexpr int64_t kNoFileDataCode = 11;
+    static constexpr uint64_t kPoolCheckMs = 100;
+    // libcurl's smallest send buffer, used while a speed limit is set.
+    static constexpr long kPacedBufferSize = 16 * 1024;
 
     // The local edit helper keeps the server lock of an edited file while its upload runs; it
     // registers here, and every upload with the lock flag hands it (fid, lock key) once the
@@ -115,6 +118,7 @@ private:
     bool m_inChunk = false;       // the request in flight is a chunk (the meter runs)
     int64_t m_chunkSize = 0;
     int64_t m_attemptStart = 0;   // break point when the attempt began
+    uint64_t m_lastPoolCheck = 0;
     int64_t m_initStatus = -1;    // "status" of a refused initialisation
     int64_t m_chunkStatus = 0;    // 0 accepted, the server's code when refused, -1 no file data
     bool m_completeFlag = false;  // the server holds the whole file, with our content

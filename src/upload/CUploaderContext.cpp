@@ -34,7 +34,7 @@ CUploaderContext::~CUploaderContext() = default;
 void CUploaderContext::NoLockSetState(int32_t state, const std::string& statusText) {
     if (state != m_state) {
         VLOGF(1, "NoLockSetState Task[%02d]: StateChanged from [%d] to [%d]", m_param.taskIndex,
-              m_state, state);
+              m_state.load(), state);
     }
     if (m_state == TSE_DESTROYING && state != TSE_DESTROYED) {
         state = TSE_DESTROYED;
@@ -50,14 +50,11 @@ void CUploaderContext::SetState(int32_t state, const std::string& statusText) {
     NoLockSetState(state, statusText);
 }
 
-int32_t CUploaderContext::GetState() const {
-    platform::CriticalSectionGuard guard(m_lock);
-    return m_state;
-}
+int32_t CUploaderContext::GetState() const { return m_state.load(); }
 
 UpldStatusInfo CUploaderContext::GetStatus() const {
     platform::CriticalSectionGuard guard(m_lock);
-    return UpldStatusInfo{m_state, m_statusText};
+    return UpldStatusInfo{m_state.load(), m_statusText};
 }
 
 void CUploaderContext::SetStopFlag(bool stop) {
@@ -65,10 +62,7 @@ void CUploaderContext::SetStopFlag(bool stop) {
     m_stopFlag = stop;
 }
 
-bool CUploaderContext::GetStopFlag() const {
-    platform::CriticalSectionGuard guard(m_lock);
-    return m_stopFlag;
-}
+bool CUploaderContext::GetStopFlag() const { return m_stopFlag.load(); }
 
 CUploadParam CUploaderContext::GetParam() const {
     platform::CriticalSectionGuard guard(m_lock);

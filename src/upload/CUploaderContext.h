@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -54,9 +55,11 @@ protected:
     void NoLockSetState(int32_t state, const std::string& statusText);
 
     CUploadParam m_param;
-    int32_t m_state = TSE_READY;
+    // Written under the lock only; atomic so that the transfer's progress callback, which
+    // reads them many times per chunk, does not take the lock each time.
+    std::atomic<int32_t> m_state{TSE_READY};
     std::string m_statusText;
     int32_t m_maxConnections;  // copied from the options; an upload uses one connection
-    bool m_stopFlag = false;   // set by Stop, never cleared
+    std::atomic<bool> m_stopFlag{false};  // set by Stop, never cleared
     mutable platform::CriticalSection m_lock;
 };

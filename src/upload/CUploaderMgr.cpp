@@ -31,7 +31,7 @@ int CUploaderMgr::Start() {
         platform::CriticalSectionGuard guard(m_lock);
         if (!CanStart(m_state)) {
             VLOGF(1, "Task[%02d] can't be started, because of wrong state = %d", m_param.taskIndex,
-                  m_state);
+                  m_state.load());
             return 2;
         }
         // Without a pool the job would never run and the task would show "Transferring" for
@@ -43,7 +43,7 @@ int CUploaderMgr::Start() {
         }
         NoLockSetState(TSE_TRANSFERRING, std::string());
         param = m_param;
-        status = UpldStatusInfo{m_state, m_statusText};
+        status = UpldStatusInfo{m_state.load(), m_statusText};
     }
     // Sent without the lock: the window's handler reads the state again.
     platform::Message message(WM_UPLD_STATUS);
@@ -64,7 +64,7 @@ int32_t CUploaderMgr::Pause() {
     if (CanPause(m_state)) {
         NoLockSetState(TSE_PAUSING, std::string());
     }
-    return m_state;
+    return m_state.load();
 }
 
 uint32_t CUploaderMgr::QueryDestroyed() const {
@@ -79,5 +79,5 @@ int32_t CUploaderMgr::Stop() {
         NoLockSetState(running ? TSE_DESTROYING : TSE_DESTROYED, std::string());
         m_stopFlag = true;
     }
-    return m_state;
+    return m_state.load();
 }
