@@ -283,9 +283,13 @@ bool CEasyUploader::initUploadFile() {
         m_param.breakPoint = *breakPoint;
         link.pushUpldCreated(m_param.fid, Int64Of(Member(file, "pid")).value_or(m_param.pid), file);
         if (m_param.lockFlag) {
-            std::lock_guard<std::mutex> lock(g_lockHandlerMutex);
-            if (g_lockHandler) {
-                g_lockHandler(m_param.fid, m_param.name);
+            LockHandler handler;
+            {
+                std::lock_guard<std::mutex> lock(g_lockHandlerMutex);
+                handler = g_lockHandler;
+            }
+            if (handler) {
+                handler(m_param.fid, m_param.name);
             } else {
                 LOGF(WARNING, "Task[%02d]: no local edit helper holds the lock of %d",
                      m_param.taskIndex, m_param.fid);

@@ -351,9 +351,10 @@ TEST_F(EasyUploaderTest, WrongHashIsNeverReportedAsSuccess) {
 class ChangingFileTest : public UploadFixture {
 protected:
     // Starts a slow upload of 16 chunks and runs `change` once two chunks went through.
-    TaskWindow::End UploadWhileChanging(const std::function<void(const fs::path&)>& change) {
+    TaskWindow::End UploadWhileChanging(const std::string& name,
+                                        const std::function<void(const fs::path&)>& change) {
         data = TestBytes(16 * kChunk, 30);
-        param = MakeFile("changing.bin", data);
+        param = MakeFile(name, data);
         COptions::GetInstance().m_speedLimitKiB = 512;
         auto task = StartTask(param);
         EXPECT_TRUE(loop.RunUntil([&] { return ChunkBreakPoints().size() >= 2; }, 10000));
@@ -378,33 +379,34 @@ protected:
     CUploadParam param;
 };
 
-TEST_F(ChangingFileTest, GrowingFileFails) {
-    auto end = UploadWhileChanging([](const fs::path& path) {
-        std::ofstream(path, std::ios::binary | std::ios::app) << "more";
-    });
-    EXPECT_EQ(end.status.state, TSE_FAILED);
-    EXPECT_EQ(end.status.text, "File changed during upload");
-    ExpectConsistentServer(end);
-}
-
-TEST_F(ChangingFileTest, ShrinkingFileFails) {
-    auto end = UploadWhileChanging(
-        [](const fs::path& path) { fs::resize_file(path, 3 * kChunk + 10); });
-    EXPECT_EQ(end.status.state, TSE_FAILED);
-    EXPECT_EQ(end.status.text, "File changed during upload");
-    ExpectConsistentServer(end);
-}
-
-TEST_F(ChangingFileTest, DisappearingFileFails) {
-    auto end = UploadWhileChanging([](const fs::path& path) { fs::remove(path); });
-    EXPECT_EQ(end.status.state, TSE_FAILED);
-    EXPECT_EQ(end.status.text, CMultiLanguageMgr::GetInstance().LoadString(135));
-    ExpectConsistentServer(end);
+TEST_F(ChangingFileTest, GrowingShrinkingOrVanishingFileFails) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> change;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"grows.bin",
+         [](const fs::path& path) { std::ofstream(path, std::ios::binary | std::ios::app) << "more"; },
+         "File changed during upload"},
+        {"shrinks.bin", [](const fs::path& path) { fs::resize_file(path, 3 * kChunk + 10); },
+         "File changed during upload"},
+        {"vanishes.bin", [](const fs::path& path) { fs::remove(path); },
+         CMultiLanguageMgr::GetInstance().LoadString(135)},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(server.ClearFaults());
+        auto end = UploadWhileChanging(c.name, c.change);
+        EXPECT_EQ(end.status.state, TSE_FAILED) << c.name;
+        EXPECT_EQ(end.status.text, c.text) << c.name;
+        ExpectConsistentServer(end);
+    }
 }
 
 TEST_F(ChangingFileTest, FileChangedSinceItWasHashedFailsBeforeAnyRequest) {
     data = TestBytes(kChunk, 31);
     param = MakeFile("rehash.bin", data);
+    // Rewritten between the hash and the upload.
     WriteFile(param.LocalPath(), data + "x");
     auto end = UploadFile(param);
     ASSERT_TRUE(end);

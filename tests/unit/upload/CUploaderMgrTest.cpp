@@ -62,17 +62,6 @@ protected:
     zorp::test::TempDir dir;
 };
 
-TEST_F(UploaderStateTest, PermissionsFollowTheState) {
-    const std::map<int32_t, bool> canStart = {{0, true},  {1, false}, {2, false},
-                                              {3, true},  {4, true},  {5, false},
-                                              {6, false}, {7, false}, {8, false}};
-    for (const auto& [state, allowed] : canStart) {
-        EXPECT_EQ(CUploaderContext::CanStart(state), allowed) << state;
-        EXPECT_EQ(CUploaderContext::CanPause(state), state == TSE_TRANSFERRING) << state;
-        EXPECT_EQ(CUploaderContext::CanStop(state), state != 6 && state != 8) << state;
-    }
-}
-
 TEST_F(UploaderStateTest, StartRunsTheTaskOnThePoolOnlyFromReadyFailedOrPaused) {
     auto task = MakeTask();
     EXPECT_EQ(task->Start(), 2) << "no pool, no start";
