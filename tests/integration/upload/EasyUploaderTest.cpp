@@ -213,6 +213,25 @@ TEST_F(EasyUploaderTest, DroppedConnectionResumesFromTheServersBreakPoint) {
     EXPECT_EQ(Download(end->end.fid), data);
 }
 
+TEST_F(EasyUploaderTest, TransportFailuresAreRetriedUpToTheOptionsCount) {
+    COptions::GetInstance().m_retryCount = 2;
+    const CUploadParam param = MakeFile("flaky.bin", TestBytes(2 * kChunk, 25));
+    ASSERT_TRUE(server.SetFault("upload", "drop", {{"bytes", "1000"}, {"count", "10"}}));
+    auto end = UploadFile(param);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->status.state, TSE_FAILED);
+    EXPECT_FALSE(end->status.text.empty()) << "libcurl's text of the last failure";
+    // Two retries, each asking the server where it stands. (libcurl itself sends a request
+    // again, once, when a kept-alive connection dies under it.)
+    EXPECT_EQ(RequestCount("getFile"), 2u);
+    const auto points = ChunkBreakPoints();
+    EXPECT_GE(points.size(), 3u);
+    EXPECT_LE(points.size(), 6u);
+    EXPECT_EQ(std::count(points.begin(), points.end(), 0), static_cast<long>(points.size()));
+    EXPECT_FALSE(end->end.isErrorCode);
+    EXPECT_EQ(end->end.fid, taskWindow.infos[param.taskIndex].at(0).fid);
+}
+
 TEST_F(EasyUploaderTest, StalledServerIsAbandonedAfter15SecondsAndRetried) {
     const std::string data = TestBytes(2 * kChunk, 16);
     const CUploadParam param = MakeFile("stall.bin", data);
