@@ -39,7 +39,9 @@ constexpr uint32_t kTextCompleted = 140;          // "Completed"
 // their state's name alone, so this text reaches the logs and the task's status, not a row.
 constexpr const char* kTextFileChanged = "File changed during upload";
 
-std::string Text(uint32_t id) { return CMultiLanguageMgr::GetInstance().LoadString(id); }
+std::string Text(uint32_t id) {
+    return CMultiLanguageMgr::GetInstance().LoadString(id);
+}
 
 const Json::Value& Member(const Json::Value& value, const char* name) {
     static const Json::Value kNull;
@@ -78,9 +80,13 @@ CEasyUploader::CEasyUploader(std::unique_ptr<CUploadParam> param,
     }
 }
 
-CEasyUploader::~CEasyUploader() { Cleanup(); }
+CEasyUploader::~CEasyUploader() {
+    Cleanup();
+}
 
-void CEasyUploader::SetParam(const CUploadParam& param) { m_param = param; }
+void CEasyUploader::SetParam(const CUploadParam& param) {
+    m_param = param;
+}
 
 void CEasyUploader::Cleanup() {
     m_context.reset();
@@ -90,8 +96,7 @@ void CEasyUploader::Cleanup() {
 
 CRequestContext& CEasyUploader::Context() {
     if (!m_context) {
-        m_context =
-            std::make_unique<CRequestContext>(CRequestContext::HandlePolicy::kKeepForNext);
+        m_context = std::make_unique<CRequestContext>(CRequestContext::HandlePolicy::kKeepForNext);
     }
     return *m_context;
 }
@@ -126,8 +131,8 @@ void CEasyUploader::OnCancelJob() {
 void CEasyUploader::PostEnd() {
     UpldEndInfo end;
     end.taskIndex = m_param.taskIndex;
-    const int64_t code = m_chunkStatus != 0 ? (m_chunkStatus < 0 ? kNoFileDataCode : m_chunkStatus)
-                                            : m_initStatus;
+    const int64_t code =
+        m_chunkStatus != 0 ? (m_chunkStatus < 0 ? kNoFileDataCode : m_chunkStatus) : m_initStatus;
     if (m_chunkStatus == 0 && m_initStatus == -1) {
         end.fid = m_param.fid;
         end.breakPoint = m_param.breakPoint;
@@ -135,9 +140,10 @@ void CEasyUploader::PostEnd() {
         end.fid = end.breakPoint = code;
         end.isErrorCode = true;
     }
-    platform::PostMessage(m_param.window,
-                          platform::Message(WM_UPLD_END, platform::MakePayload<UpldEndInfo>(end),
-                                            platform::MakePayload<UpldStatusInfo>(m_task->GetStatus())));
+    platform::PostMessage(
+        m_param.window,
+        platform::Message(WM_UPLD_END, platform::MakePayload<UpldEndInfo>(end),
+                          platform::MakePayload<UpldStatusInfo>(m_task->GetStatus())));
 }
 
 // ---- the upload ----
@@ -179,8 +185,9 @@ int CEasyUploader::Upload() {
         if (!m_task->GetStopFlag()) {
             platform::PostMessage(
                 m_param.window,
-                platform::Message(WM_UPLD_INFO, platform::MakePayload<UpldFileIdInfo>(
-                                                    UpldFileIdInfo{m_param.fid, m_param.taskIndex})));
+                platform::Message(WM_UPLD_INFO,
+                                  platform::MakePayload<UpldFileIdInfo>(
+                                      UpldFileIdInfo{m_param.fid, m_param.taskIndex})));
         }
     } else if (!GetFileInfo()) {
         Cleanup();
@@ -258,16 +265,16 @@ bool CEasyUploader::initUploadFile() {
         }
         const auto fid = Int64Of(Member(file, "id"));
         const auto breakPoint = Int64Of(Member(file, "breakPoint"));
-        if (!fid || *fid <= 0 || !breakPoint || *breakPoint < 0 ||
-            *breakPoint > m_param.fileSize) {
+        if (!fid || *fid <= 0 || !breakPoint || *breakPoint < 0 || *breakPoint > m_param.fileSize) {
             LOGF(ERROR, "EasyUploader::initUploadFile bad file data, file's pid %d, name:%s, %s",
                  m_param.pid, m_param.name, file.toStyledString());
             return false;
         }
         const bool complete = Int64Of(Member(file, "status")) == 1;
         if (complete && !HoldsOurContent(file)) {
-            LOGF(ERROR, "EasyUploader::initUploadFile the server's complete file is not ours, "
-                        "file's pid %d, name:%s, %s",
+            LOGF(ERROR,
+                 "EasyUploader::initUploadFile the server's complete file is not ours, "
+                 "file's pid %d, name:%s, %s",
                  m_param.pid, m_param.name, file.toStyledString());
             return false;
         }
@@ -322,10 +329,9 @@ bool CEasyUploader::GetFileInfo() {
         const Json::Value& file = Member(Member(root, "data"), "file");
         const auto fid = Int64Of(Member(file, "id"));
         const auto breakPoint = Int64Of(Member(file, "breakPoint"));
-        if (!fid || *fid <= 0 || !breakPoint || *breakPoint < 0 ||
-            *breakPoint > m_param.fileSize) {
-            LOGF(ERROR, "EasyUploader::GetFileInfo bad file data, fid %d, name:%s, %s",
-                 m_param.fid, m_param.name, file.toStyledString());
+        if (!fid || *fid <= 0 || !breakPoint || *breakPoint < 0 || *breakPoint > m_param.fileSize) {
+            LOGF(ERROR, "EasyUploader::GetFileInfo bad file data, fid %d, name:%s, %s", m_param.fid,
+                 m_param.name, file.toStyledString());
             return false;
         }
         m_param.fid = *fid;
@@ -418,8 +424,9 @@ CURLcode CEasyUploader::RunAttempt() {
             if (m_chunkStatus == 0) {
                 m_param.breakPoint += static_cast<int64_t>(chunk);
                 if (left == 0) {
-                    LOGF(ERROR, "Task[%02d]: the server took the last chunk of %s without "
-                                "completing the file",
+                    LOGF(ERROR,
+                         "Task[%02d]: the server took the last chunk of %s without "
+                         "completing the file",
                          m_param.taskIndex, m_param.name);
                     Fail(Text(kTextUploadFailed));
                 }
@@ -679,9 +686,9 @@ int CEasyUploader::PostUpload(Result result) {
     // The local copy of an edited file has served its purpose once the server holds it (or the
     // edit upload was dropped). Nothing else is removed here: a folder named like a download's
     // cache folder belongs to that download, whose resumable data it holds.
-    if (m_param.lockFlag && (result.state == TSE_COMPLETED ||
-                             result.state == TSE_SERVER_COMPLETED ||
-                             result.state == TSE_DESTROYED)) {
+    if (m_param.lockFlag &&
+        (result.state == TSE_COMPLETED || result.state == TSE_SERVER_COMPLETED ||
+         result.state == TSE_DESTROYED)) {
         m_file.Close();
         std::error_code error;
         std::filesystem::remove(m_param.LocalPath(), error);
@@ -790,15 +797,15 @@ bool CEasyUploader::OnProgress(int64_t upNow) {
             progress.fid = m_param.fid;
             progress.fileSize = m_param.fileSize;
             progress.breakPoint = m_param.breakPoint;
-            progress.timeLeftMs = static_cast<uint32_t>(
-                std::clamp<int64_t>(m_meter.GetTimeLeft(), 0, UINT32_MAX));
+            progress.timeLeftMs =
+                static_cast<uint32_t>(std::clamp<int64_t>(m_meter.GetTimeLeft(), 0, UINT32_MAX));
             progress.speed = m_meter.GetCurrentSpeed();
-            platform::PostMessage(m_param.window,
-                                  platform::Message(WM_UPLD_PROGRESS,
-                                                    platform::MakePayload<UpldProgressInfo>(progress)));
-            ClientInterfaceMgr::GetInstance().pushUpldProgress(m_param.fid, m_param.pid,
-                                                               m_param.fileSize,
-                                                               m_param.breakPoint);
+            platform::PostMessage(
+                m_param.window,
+                platform::Message(WM_UPLD_PROGRESS,
+                                  platform::MakePayload<UpldProgressInfo>(progress)));
+            ClientInterfaceMgr::GetInstance().pushUpldProgress(
+                m_param.fid, m_param.pid, m_param.fileSize, m_param.breakPoint);
         }
     }
     if (state == TSE_PAUSING) {

@@ -69,7 +69,7 @@ private:
     struct ConnectionStatus {
         int64_t replyBytes = 0;  // reply body bytes of this attempt
         int retryCount = 0;
-        long httpCode = 0;       // of the last status line
+        long httpCode = 0;  // of the last status line
         std::string statusLine;
     };
 
@@ -113,11 +113,11 @@ private:
     CldFileInfo m_fileInfo;
     platform::SequentialFile m_file;
     platform::SequentialFile::Version m_fileVersion;
-    int64_t m_filePos = -1;       // where the next read starts; -1: seek first
-    std::vector<char> m_buffer;   // the chunk in flight
-    bool m_inChunk = false;       // the request in flight is a chunk (the meter runs)
+    int64_t m_filePos = -1;      // where the next read starts; -1: seek first
+    std::vector<char> m_buffer;  // the chunk in flight
+    bool m_inChunk = false;      // the request in flight is a chunk (the meter runs)
     int64_t m_chunkSize = 0;
-    int64_t m_attemptStart = 0;   // break point when the attempt began
+    int64_t m_attemptStart = 0;  // break point when the attempt began
     uint64_t m_lastPoolCheck = 0;
     int64_t m_initStatus = -1;    // "status" of a refused initialisation
     int64_t m_chunkStatus = 0;    // 0 accepted, the server's code when refused, -1 no file data

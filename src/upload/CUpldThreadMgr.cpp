@@ -20,7 +20,7 @@ bool CUpldThreadMgr::AddJob(const CUploadParam& param, std::shared_ptr<CUploader
     if (!task) {
         return false;
     }
-    auto job = std::make_unique<CEasyUploader>(std::make_unique<CUploadParam>(param),
-                                               std::move(task));
+    auto job =
+        std::make_unique<CEasyUploader>(std::make_unique<CUploadParam>(param), std::move(task));
     return CFPoolManager::AddJob(std::move(job));
 }

@@ -10,6 +10,7 @@ namespace {
 
 // String table entries of the state names.
 uint32_t StateNameId(int32_t state) {
+    // clang-format off
     switch (state) {
         case TSE_READY: return 105;             // "Ready"
         case TSE_TRANSFERRING: return 111;      // "Transferring"
@@ -22,6 +23,7 @@ uint32_t StateNameId(int32_t state) {
         case TSE_DESTROYING: return 112;        // "Destroying"
         default: return 0;
     }
+    // clang-format on
 }
 
 }  // namespace
@@ -50,7 +52,9 @@ void CUploaderContext::SetState(int32_t state, const std::string& statusText) {
     NoLockSetState(state, statusText);
 }
 
-int32_t CUploaderContext::GetState() const { return m_state.load(); }
+int32_t CUploaderContext::GetState() const {
+    return m_state.load();
+}
 
 UpldStatusInfo CUploaderContext::GetStatus() const {
     platform::CriticalSectionGuard guard(m_lock);
@@ -62,7 +66,9 @@ void CUploaderContext::SetStopFlag(bool stop) {
     m_stopFlag = stop;
 }
 
-bool CUploaderContext::GetStopFlag() const { return m_stopFlag.load(); }
+bool CUploaderContext::GetStopFlag() const {
+    return m_stopFlag.load();
+}
 
 CUploadParam CUploaderContext::GetParam() const {
     platform::CriticalSectionGuard guard(m_lock);
@@ -84,7 +90,9 @@ bool CUploaderContext::CanStart(int32_t state) {
     return state == TSE_READY || state == TSE_FAILED || state == TSE_PAUSED;
 }
 
-bool CUploaderContext::CanPause(int32_t state) { return state == TSE_TRANSFERRING; }
+bool CUploaderContext::CanPause(int32_t state) {
+    return state == TSE_TRANSFERRING;
+}
 
 bool CUploaderContext::CanStop(int32_t state) {
     return state != TSE_DESTROYED && state != TSE_DESTROYING;

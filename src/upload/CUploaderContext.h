@@ -59,7 +59,7 @@ protected:
     // reads them many times per chunk, does not take the lock each time.
     std::atomic<int32_t> m_state{TSE_READY};
     std::string m_statusText;
-    int32_t m_maxConnections;  // copied from the options; an upload uses one connection
+    int32_t m_maxConnections;             // copied from the options; an upload uses one connection
     std::atomic<bool> m_stopFlag{false};  // set by Stop, never cleared
     mutable platform::CriticalSection m_lock;
 };

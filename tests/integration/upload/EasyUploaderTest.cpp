@@ -54,13 +54,16 @@ TEST_F(EasyUploaderTest, ResumesFromStoredFidAndBreakPoint) {
     const CUploadParam fresh = MakeFile("resume.bin", data);
     // An earlier run got two chunks through.
     CRequestContext context;
-    auto init = context.performRequest(
-        RequestKind::kUploadInit, RequestParams().Add("pid", 0).AddText("name", "resume.bin").Add(
-                                      "size", static_cast<int64_t>(data.size())));
+    auto init = context.performRequest(RequestKind::kUploadInit,
+                                       RequestParams()
+                                           .Add("pid", 0)
+                                           .AddText("name", "resume.bin")
+                                           .Add("size", static_cast<int64_t>(data.size())));
     const int64_t fid = init.File()["id"].asInt64();
     for (int64_t at = 0; at < 2 * static_cast<int64_t>(kChunk); at += kChunk) {
-        ASSERT_TRUE(context.performUpload(ChunkParams(fid, at, fresh.hash, data.size()),
-                                          "resume.bin", data.data() + at, kChunk)
+        ASSERT_TRUE(context
+                        .performUpload(ChunkParams(fid, at, fresh.hash, data.size()), "resume.bin",
+                                       data.data() + at, kChunk)
                         .Succeeded());
     }
     ASSERT_TRUE(server.ClearFaults());
@@ -105,8 +108,9 @@ TEST_F(EasyUploaderTest, ServerCompletingBeforeTheLastChunkEndsAsServerCompleted
         RequestKind::kUploadInit,
         RequestParams().Add("pid", 0).AddText("name", "late.bin").Add("size", param.fileSize));
     const int64_t fid = init.File()["id"].asInt64();
-    ASSERT_TRUE(context.performUpload(ChunkParams(fid, 0, param.hash, data.size()), "late.bin",
-                                      data.data(), kChunk)
+    ASSERT_TRUE(context
+                    .performUpload(ChunkParams(fid, 0, param.hash, data.size()), "late.bin",
+                                   data.data(), kChunk)
                     .Succeeded());
     ASSERT_EQ(Upload(context, "elsewhere.bin", data).File()["status"].asInt(), 1);
     ASSERT_TRUE(server.ClearFaults());
@@ -335,9 +339,10 @@ TEST_F(EasyUploaderTest, BreakPointsOutsideTheFileFailCleanly) {
     CUploadParam param = MakeFile("bp-info.bin", data);
     CRequestContext context;
     param.fid = context
-                    .performRequest(RequestKind::kUploadInit,
-                                    RequestParams().Add("pid", 0).AddText("name", param.name).Add(
-                                        "size", param.fileSize))
+                    .performRequest(RequestKind::kUploadInit, RequestParams()
+                                                                  .Add("pid", 0)
+                                                                  .AddText("name", param.name)
+                                                                  .Add("size", param.fileSize))
                     .File()["id"]
                     .asInt64();
     param.breakPoint = 1;
@@ -406,7 +411,9 @@ TEST_F(ChangingFileTest, GrowingShrinkingOrVanishingFileFails) {
     };
     const Case cases[] = {
         {"grows.bin",
-         [](const fs::path& path) { std::ofstream(path, std::ios::binary | std::ios::app) << "more"; },
+         [](const fs::path& path) {
+             std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+         },
          "File changed during upload"},
         {"shrinks.bin", [](const fs::path& path) { fs::resize_file(path, 3 * kChunk + 10); },
          "File changed during upload"},

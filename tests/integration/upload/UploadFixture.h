@@ -15,9 +15,9 @@
 #include "integration/cloud/CloudFixture.h"
 #include "platform/MessageTarget.h"
 #include "support/TempDir.h"
-#include "upload/ComputeShaHandler.h"
-#include "upload/CUploaderMgr.h"
 #include "upload/CUpldThreadMgr.h"
+#include "upload/CUploaderMgr.h"
+#include "upload/ComputeShaHandler.h"
 #include "upload/UpldEndInfo.h"
 #include "upload/UpldFileIdInfo.h"
 #include "upload/UpldProgressInfo.h"
@@ -143,9 +143,10 @@ protected:
                 continue;
             }
             const auto at = lines[0].find("&breakPoint=");
-            points.push_back(at == std::string::npos
-                                 ? -1
-                                 : std::stoll(lines[0].substr(at + std::string("&breakPoint=").size())));
+            points.push_back(
+                at == std::string::npos
+                    ? -1
+                    : std::stoll(lines[0].substr(at + std::string("&breakPoint=").size())));
         }
         return points;
     }
@@ -156,7 +157,8 @@ protected:
     // The server's record of a file (null when it has none).
     Json::Value ServerFile(int64_t fid) {
         CRequestContext context;
-        return context.performRequest(RequestKind::kGetFile, RequestParams().Add("fid", fid)).File();
+        return context.performRequest(RequestKind::kGetFile, RequestParams().Add("fid", fid))
+            .File();
     }
 
     TempDir local{"zorp-upload"};

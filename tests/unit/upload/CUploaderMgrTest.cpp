@@ -13,8 +13,8 @@
 #include "platform/PlainMessageLoop.h"
 #include "support/TempDir.h"
 #include "upload/CEasyUploader.h"
-#include "upload/CUploaderMgr.h"
 #include "upload/CUpldThreadMgr.h"
+#include "upload/CUploaderMgr.h"
 #include "upload/UpldEndInfo.h"
 #include "upload/UpldStatusInfo.h"
 
