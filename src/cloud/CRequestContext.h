@@ -44,6 +44,9 @@ public:
             progress;
     };
 
+    // libcurl's send buffer for multipart bodies: room for a whole 128 KiB chunk and more.
+    static constexpr long kUploadBufferSize = 512 * 1024;
+
     explicit CRequestContext(HandlePolicy policy = HandlePolicy::kCleanUpAfterEach);
     ~CRequestContext();
     CRequestContext(const CRequestContext&) = delete;

@@ -20,7 +20,7 @@ const RequestTraits& TraitsOf(RequestKind kind) {
         {K::kGetFile,              {"getFile",       &Urls::getFile,              M::kGet,          H::kGetFile,        5,      0,     false, "quorva",  true,  true,  nullptr}},
         {K::kDeleteFile,           {"deleteFile",    &Urls::deleteFile,           M::kPost,         H::kForm,           5,      0,     false, nullptr,   true,  true,  nullptr}},
         {K::kUploadInit,           {"uploadInit",    &Urls::breakPointUploadInit, M::kPost,         H::kUploadInit,     5,      0,     true,  "quorva",  true,  true,  nullptr}},
-        {K::kUploadChunk,          {"upload",        &Urls::breakPointUpload,     M::kPostMultipart,H::kUploadData,     5,      0,     false, "quorva",  true,  true,  nullptr}},
+        {K::kUploadChunk,          {"upload",        &Urls::breakPointUpload,     M::kPostMultipart,H::kUploadData,     5,      0,     true,  "quorva",  true,  true,  nullptr}},
         {K::kLockFile,             {"lockFile",      &Urls::lockFile,             M::kPost,         H::kForm,           5,      0,     false, nullptr,   true,  true,  nullptr}},
         {K::kUnlockFile,           {"unlockFile",    &Urls::unlockFile,           M::kPost,         H::kForm,           5,      0,     false, nullptr,   true,  true,  nullptr}},
         {K::kDownload,             {"download",      nullptr,                     M::kGet,          H::kDownload,       15,     0,     true,  "quorva",  true,  true,  nullptr}},

@@ -16,7 +16,8 @@ enum class RequestKind {
     kGetFile,
     kDeleteFile,
     kUploadInit,
-    kUploadChunk,           // one chunk as a multipart form; parameters in the URL
+    kUploadChunk,           // one chunk as a multipart form; parameters in the URL; a server
+                            // that stalls a chunk for 15 s is given up (and retried)
     kLockFile,
     kUnlockFile,
     kDownload,              // the URL comes from the task; body goes to the caller's hook

@@ -1,6 +1,6 @@
 #include <atomic>
 
-#include "UploadFixture.h"
+#include "WalkFixture.h"
 #include "core/Logging.h"
 #include "upload/CompareFileMgr.h"
 #include "upload/TravelDirHandler.h"
@@ -13,10 +13,10 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-class CompareFileTest : public UploadFixture {
+class CompareFileTest : public WalkFixture {
 protected:
     void SetUp() override {
-        UploadFixture::SetUp();
+        WalkFixture::SetUp();
         if (HasFatalFailure()) {
             return;
         }
@@ -31,7 +31,7 @@ protected:
         CWriteDbMgr::GetInstance().WriteAllBatches();
         CWriteDbMgr::GetInstance().Flush(20000);
         CWriteDbMgr::GetInstance().Stop();
-        UploadFixture::TearDown();
+        WalkFixture::TearDown();
     }
 
     // A local file below the dropped folder `local`/Drop, queued as hashed.

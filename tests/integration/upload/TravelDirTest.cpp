@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "UploadFixture.h"
+#include "WalkFixture.h"
 #include "core/Logging.h"
 #include "support/Unprivileged.h"
 #include "upload/TravelDirHandler.h"
@@ -14,15 +14,15 @@ namespace fs = std::filesystem;
 namespace zorp::test {
 namespace {
 
-class TravelDirTest : public UploadFixture {
+class TravelDirTest : public WalkFixture {
 protected:
     void SetUp() override {
-        UploadFixture::SetUp();
+        WalkFixture::SetUp();
         ASSERT_TRUE(walker.Start());
     }
     void TearDown() override {
         walker.Stop();
-        UploadFixture::TearDown();
+        WalkFixture::TearDown();
     }
 
     // Walks a dropped folder (registered as the batch's root) to its last batch.

@@ -2,143 +2,171 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "autobackup/FileBackupMgr.h"
-#include "cloud/CloudFileEntry.h"
-#include "core/CWriteDbMgr.h"
-#include "core/DBWrapper.h"
 #include "core/Options.h"
+#include "core/TaskState.h"
+#include "core/WindowMessages.h"
 #include "integration/cloud/CloudFixture.h"
-#include "support/ScopedXdgHome.h"
+#include "platform/MessageTarget.h"
 #include "support/TempDir.h"
+#include "upload/CUpldThreadMgr.h"
+#include "upload/CUploaderMgr.h"
 #include "upload/ComputeShaHandler.h"
+#include "upload/UpldEndInfo.h"
+#include "upload/UpldFileIdInfo.h"
+#include "upload/UpldProgressInfo.h"
+#include "upload/UpldStatusInfo.h"
 
 namespace zorp::test {
 
-// The window of the walk and the comparison: keeps every message it receives with its plain
-// value and its text record (the failed folder's name).
-class UploadWindow : public platform::MessageTarget {
+// The transfer manager window as the upload tasks see it: every message they post or send,
+// with copies of the records.
+class TaskWindow : public platform::MessageTarget {
 public:
-    struct Seen {
-        uint32_t id;
-        int64_t lValue;
-        std::string text;
+    struct End {
+        UpldEndInfo end;
+        UpldStatusInfo status;
     };
+
     int64_t HandleMessage(platform::Message& message) override {
-        const std::string* text = message.W<std::string>();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_seen.push_back(Seen{message.id, message.lValue, text ? *text : std::string()});
+        switch (message.id) {
+            case WM_UPLD_STATUS:
+                if (auto* status = message.L<UpldStatusInfo>()) {
+                    statuses[static_cast<int32_t>(message.wValue)].push_back(*status);
+                }
+                break;
+            case WM_UPLD_PROGRESS:
+                if (auto* progress = message.W<UpldProgressInfo>()) {
+                    this->progress[progress->taskIndex].push_back(*progress);
+                }
+                break;
+            case WM_UPLD_INFO:
+                if (auto* info = message.W<UpldFileIdInfo>()) {
+                    infos[info->taskIndex].push_back(*info);
+                }
+                break;
+            case WM_UPLD_END:
+                if (message.W<UpldEndInfo>() && message.L<UpldStatusInfo>()) {
+                    ends[message.W<UpldEndInfo>()->taskIndex].push_back(
+                        End{*message.W<UpldEndInfo>(), *message.L<UpldStatusInfo>()});
+                }
+                break;
+            default:
+                break;
+        }
         return 0;
     }
-    size_t Count(uint32_t id) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return static_cast<size_t>(std::count_if(m_seen.begin(), m_seen.end(),
-                                                 [&](const Seen& s) { return s.id == id; }));
-    }
-    std::vector<Seen> Of(uint32_t id) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::vector<Seen> found;
-        std::copy_if(m_seen.begin(), m_seen.end(), std::back_inserter(found),
-                     [&](const Seen& s) { return s.id == id; });
-        return found;
-    }
 
-private:
-    std::mutex m_mutex;
-    std::vector<Seen> m_seen;
+    std::map<int32_t, std::vector<UpldStatusInfo>> statuses;
+    std::map<int32_t, std::vector<UpldProgressInfo>> progress;
+    std::map<int32_t, std::vector<UpldFileIdInfo>> infos;
+    std::map<int32_t, std::vector<End>> ends;
 };
 
-// A zorp-cloud with a fresh "Target" folder as the batch target, fresh databases, the backup
-// file list emptied, and a local folder for the files.
+// A zorp-cloud of the test's own, the upload pool running, a folder for the local files, and
+// the windows that receive the tasks' messages (the task window) and network errors (the
+// options' drop window).
 class UploadFixture : public CloudFixture {
 protected:
     void SetUp() override {
         CloudFixture::SetUp();
-        if (HasFatalFailure()) {
-            return;
-        }
-        COptions::GetInstance().SetWorkFolderMounts(std::vector<std::filesystem::path>{});
-        ASSERT_TRUE(COptions::GetInstance().Load());
-        COptions::GetInstance().SetUserId(3);
-        list.reset();
-        window = uploadWindow.Attach();
-        CRequestContext context;
-        targetId = CreateFolder(context, "Target");
-        ASSERT_GT(targetId, 0);
-        list.setBatchTarget(targetId, 0);
+        COptions& options = COptions::GetInstance();
+        options.m_hDndWnd = notifyWindow;
+        options.m_speedLimitKiB = 0;
+        options.m_retryCount = 5;
+        taskWindowHandle = taskWindow.Attach();
+        ASSERT_TRUE(CUpldThreadMgr::GetInstance().Start());
     }
+
     void TearDown() override {
-        list.reset();
-        COptions::GetInstance().SetWorkFolderMounts(std::nullopt);
+        CUpldThreadMgr::GetInstance().Stop();
+        COptions::GetInstance().m_speedLimitKiB = 0;
+        COptions::GetInstance().m_hDndWnd = platform::kNoWindow;
     }
 
-    static std::string Hash(const std::filesystem::path& path) {
-        std::string hash;
-        int64_t size = 0;
-        ComputeShaHandler::GenerateQuorvaFileHash(path, hash, size, nullptr);
-        return hash;
+    // A file of `data` in the local folder and the parameters of its upload task.
+    CUploadParam MakeFile(const std::string& name, const std::string& data, int64_t pid = 0) {
+        const auto path = local / name;
+        WriteFile(path, data);
+        return ParamFor(path, pid);
     }
 
-    // The server's entries of a folder by name.
-    std::map<std::string, CloudFileEntry> Children(int64_t folderId) {
-        CRequestContext context;
-        ServerReply reply =
-            context.performRequest(RequestKind::kGetSubFiles, RequestParams().Add("pid", folderId));
-        std::map<std::string, CloudFileEntry> children;
-        for (const auto& file : reply.Data()["files"]) {
-            CloudFileEntry entry = CloudFileEntry::FromJson(file);
-            children[entry.name] = entry;
+    CUploadParam ParamFor(const std::filesystem::path& path, int64_t pid = 0) {
+        CUploadParam param;
+        param.taskIndex = ++m_lastTaskIndex;
+        param.window = taskWindowHandle;
+        param.folder = path.parent_path();
+        param.name = path.filename().string();
+        param.pid = pid;
+        ComputeShaHandler::GenerateQuorvaFileHash(path, param.hash, param.fileSize, nullptr);
+        return param;
+    }
+
+    std::shared_ptr<CUploaderMgr> StartTask(const CUploadParam& param) {
+        auto task = CUploaderMgr::Create(param);
+        EXPECT_EQ(task->Start(), 0);
+        return task;
+    }
+
+    // Runs the window's loop until the task's end message arrives.
+    std::optional<TaskWindow::End> WaitEnd(int32_t taskIndex, uint32_t ms = 30000) {
+        loop.RunUntil([&] { return !taskWindow.ends[taskIndex].empty(); }, ms);
+        auto& ends = taskWindow.ends[taskIndex];
+        if (ends.empty()) {
+            return std::nullopt;
         }
-        return children;
+        return ends.back();
     }
 
-    // The id of a folder below Target ("Drop/sub"), -2 when it does not exist.
-    int64_t FolderId(const std::string& relative) {
-        int64_t id = targetId;
-        size_t at = 0;
-        while (at < relative.size()) {
-            size_t end = relative.find('/', at);
-            if (end == std::string::npos) {
-                end = relative.size();
+    // Runs the loop until the task is in one of the end states (a stopped task posts no end).
+    bool WaitState(const std::shared_ptr<CUploaderMgr>& task, int32_t state, uint32_t ms = 30000) {
+        return loop.RunUntil([&] { return task->GetState() == state; }, ms);
+    }
+
+    // Uploads through a task and waits for its end; the end record.
+    std::optional<TaskWindow::End> UploadFile(const CUploadParam& param) {
+        auto task = StartTask(param);
+        return WaitEnd(param.taskIndex);
+    }
+
+    // The break points of the chunk requests the server received, in order.
+    std::vector<int64_t> ChunkBreakPoints() {
+        std::vector<int64_t> points;
+        for (const auto& lines : server.RequestHeaderLines("upload")) {
+            if (lines.empty()) {
+                continue;
             }
-            auto children = Children(id);
-            auto it = children.find(relative.substr(at, end - at));
-            if (it == children.end() || !it->second.IsFolder()) {
-                return FileBackupMgr::kUnknownFolder;
-            }
-            id = it->second.id;
-            at = end + 1;
+            const auto at = lines[0].find("&breakPoint=");
+            points.push_back(
+                at == std::string::npos
+                    ? -1
+                    : std::stoll(lines[0].substr(at + std::string("&breakPoint=").size())));
         }
-        return id;
+        return points;
+    }
+    size_t RequestCount(const std::string& action) {
+        return server.RequestHeaderLines(action).size();
     }
 
-    // Puts `content` on the server as Target/<relative>; returns its id.
-    int64_t Put(const std::string& relative, const std::string& content) {
+    // The server's record of a file (null when it has none).
+    Json::Value ServerFile(int64_t fid) {
         CRequestContext context;
-        const size_t slash = relative.rfind('/');
-        int64_t folder = targetId;
-        if (slash != std::string::npos) {
-            folder = CreateFolder(context, relative.substr(0, slash), targetId);
-        }
-        const std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
-        ServerReply reply = Upload(context, name, content, folder);
-        EXPECT_TRUE(reply.Succeeded()) << reply.text;
-        return reply.File()["id"].asInt64();
+        return context.performRequest(RequestKind::kGetFile, RequestParams().Add("fid", fid))
+            .File();
     }
 
-    ScopedXdgHome home;
-    TempDir local;
-    UploadWindow uploadWindow;
-    platform::WindowHandle window = platform::kNoWindow;
-    FileBackupMgr& list = FileBackupMgr::GetInstance();
-    int64_t targetId = 0;
+    TempDir local{"zorp-upload"};
+    TaskWindow taskWindow;
+    platform::WindowHandle taskWindowHandle = platform::kNoWindow;
+
+private:
+    int32_t m_lastTaskIndex = 0;
 };
 
 }  // namespace zorp::test

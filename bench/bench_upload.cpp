@@ -1,0 +1,539 @@
+// Upload transfer throughput: files of 1 GiB (ZORP_BENCH_MIB changes it) uploaded by upload tasks
+// on the upload pool, beside a plain libcurl loop that posts the same 128 KiB multipart chunks
+// on one reused handle, against the same server:
+//   - zorp-cloud on loopback (stores and hashes what it receives);
+//   - a sink on loopback that only reads each request and acknowledges it, so that what is
+//     left is the client's own cost.
+// The loop runs three ways: chunks from memory (the bare HTTP cost, the reference of the
+// targets), chunks read from the file into a buffer (the same reads as the task), and chunks
+// read from the file straight into libcurl's send buffer. The tasks run alone, then three at
+// once; the files sit in the page cache (written just before). Prints MB/s and the ratios the
+// targets are stated in: one task at 0.90 or more of the loop from memory, three tasks at
+// 1.5 times one task or more.
+//
+//     build/default/bin/bench_upload [--benchmark_filter=target:1]   (0 zorp-cloud, 1 sink)
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cloud/CRequestContext.h"
+#include "core/Options.h"
+#include "core/TaskState.h"
+#include "core/WindowMessages.h"
+#include "platform/ChildProcess.h"
+#include "platform/LoopbackListener.h"
+#include "platform/MessageTarget.h"
+#include "platform/PlainMessageLoop.h"
+#include "platform/SequentialFile.h"
+#include "platform/SystemInfo.h"
+#include "platform/TcpConnection.h"
+#include "upload/CUpldThreadMgr.h"
+#include "upload/CUploaderMgr.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr size_t kChunk = 131072;
+
+std::string Hex(const unsigned char* bytes, size_t size) {
+    static const char* kDigits = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < size; ++i) {
+        text.push_back(kDigits[bytes[i] >> 4]);
+        text.push_back(kDigits[bytes[i] & 15]);
+    }
+    return text;
+}
+
+std::string Sha256Hex(const void* data, size_t size) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(data, size, digest, &length, EVP_sha256(), nullptr);
+    return Hex(digest, length);
+}
+
+// A file on disk made of one 128 KiB block repeated; its hash needs only the block's digest.
+struct BenchFile {
+    fs::path path;
+    std::string block;
+    int64_t size = 0;
+    std::string hash;
+
+    bool Create(const fs::path& where, uint32_t seed, int64_t bytes) {
+        path = where;
+        size = bytes;
+        block.assign(kChunk, '\0');
+        uint64_t state = 0x9E3779B97F4A7C15ull ^ seed;
+        for (auto& c : block) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            c = static_cast<char>(state >> 24);
+        }
+        const std::string digest = Sha256Hex(block.data(), block.size());
+        std::string joined;
+        joined.reserve(static_cast<size_t>(size / kChunk) * 64);
+        std::ofstream out(path, std::ios::binary);
+        for (int64_t at = 0; at < size; at += kChunk) {
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+            joined += digest;
+        }
+        hash = Sha256Hex(joined.data(), joined.size()) + std::to_string(size);
+        return static_cast<bool>(out.flush());
+    }
+};
+
+// ---- the sink: reads every request whole and says "accepted" ----
+
+class Sink {
+public:
+    bool Start() {
+        std::string error;
+        m_listener = platform::LoopbackListener::Listen(0, 16, &error);
+        if (!m_listener) {
+            std::fprintf(stderr, "sink: %s\n", error.c_str());
+            return false;
+        }
+        m_acceptor = std::thread([this] { AcceptLoop(); });
+        return true;
+    }
+    void Stop() {
+        m_stop = true;
+        if (m_acceptor.joinable()) {
+            m_acceptor.join();
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto& connection : m_connections) {
+            connection->Shutdown();
+        }
+        for (auto& thread : m_threads) {
+            thread.join();
+        }
+        m_threads.clear();
+        m_connections.clear();
+    }
+    uint16_t Port() const { return m_listener ? m_listener->Port() : 0; }
+
+private:
+    void AcceptLoop() {
+        while (!m_stop) {
+            if (!platform::WaitReadable({m_listener.get()}, 100)) {
+                continue;
+            }
+            auto connection = m_listener->Accept();
+            if (!connection) {
+                continue;
+            }
+            std::lock_guard<std::mutex> lock(m_mutex);
+            platform::TcpConnection* raw = connection.get();
+            m_connections.push_back(std::move(connection));
+            m_threads.emplace_back([this, raw] { Serve(*raw); });
+        }
+    }
+
+    static std::string Param(const std::string& text, const std::string& name) {
+        size_t at = text.find(name + "=");
+        while (at != std::string::npos && at > 0 && text[at - 1] != '&' && text[at - 1] != '?') {
+            at = text.find(name + "=", at + 1);
+        }
+        if (at == std::string::npos) {
+            return std::string();
+        }
+        at += name.size() + 1;
+        const size_t end = text.find_first_of("& \r\n", at);
+        return text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    }
+
+    void Serve(platform::TcpConnection& connection) {
+        std::vector<char> buffer(1 << 20);
+        size_t have = 0;
+        for (;;) {
+            // Headers.
+            size_t headerEnd = std::string::npos;
+            while (true) {
+                std::string_view view(buffer.data(), have);
+                headerEnd = view.find("\r\n\r\n");
+                if (headerEnd != std::string::npos) {
+                    break;
+                }
+                auto got = connection.Receive(buffer.data() + have, buffer.size() - have);
+                if (got.status != platform::TcpConnection::ReceiveResult::kData) {
+                    return;
+                }
+                have += got.bytes;
+            }
+            const std::string head(buffer.data(), headerEnd);
+            size_t length = 0;
+            std::string lower = head;
+            std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+            const size_t lengthAt = lower.find("content-length:");
+            if (lengthAt != std::string::npos) {
+                length = std::strtoull(head.c_str() + lengthAt + 15, nullptr, 10);
+            }
+            // Body: what came with the headers, then the rest straight from the socket.
+            size_t consumed = headerEnd + 4;
+            const size_t inBuffer = std::min(length, have - consumed);
+            std::string smallBody(buffer.data() + consumed, std::min<size_t>(inBuffer, 4096));
+            consumed += inBuffer;
+            size_t left = length - inBuffer;
+            std::memmove(buffer.data(), buffer.data() + consumed, have - consumed);
+            have -= consumed;
+            while (left > 0) {
+                auto got = connection.Receive(buffer.data(), std::min(left, buffer.size()));
+                if (got.status != platform::TcpConnection::ReceiveResult::kData) {
+                    return;
+                }
+                left -= got.bytes;
+            }
+            if (!connection.SendAll(Reply(head, smallBody))) {
+                return;
+            }
+        }
+    }
+
+    std::string Reply(const std::string& head, const std::string& body) {
+        const std::string requestLine = head.substr(0, head.find("\r\n"));
+        std::string json;
+        if (requestLine.find("breakPointUploadInitAction") != std::string::npos) {
+            const std::string size = Param(body, "size");
+            json = "{\"status\":0,\"description\":\"OK\",\"data\":{\"file\":{\"id\":" +
+                   std::to_string(++m_lastId) +
+                   ",\"pid\":0,\"type\":1,\"status\":0,\"size\":" + size +
+                   ",\"breakPoint\":0,\"hash\":\"\"}}}";
+        } else {
+            const int64_t size = std::atoll(Param(requestLine, "size").c_str());
+            const int64_t at = std::atoll(Param(requestLine, "breakPoint").c_str());
+            const int64_t next = std::min<int64_t>(at + static_cast<int64_t>(kChunk), size);
+            json = "{\"status\":0,\"description\":\"OK\",\"data\":{\"file\":{\"id\":" +
+                   Param(requestLine, "fid") +
+                   ",\"pid\":0,\"type\":1,\"status\":" + (next == size ? "1" : "0") +
+                   ",\"size\":" + std::to_string(size) + ",\"breakPoint\":" + std::to_string(next) +
+                   ",\"hash\":\"" + Param(requestLine, "hash") + "\"}}}";
+        }
+        return "HTTP/1.1 200 OK\r\nContent-Type: application/json;charset=UTF-8\r\n"
+               "Content-Length: " +
+               std::to_string(json.size()) + "\r\n\r\n" + json;
+    }
+
+    std::unique_ptr<platform::LoopbackListener> m_listener;
+    std::thread m_acceptor;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int64_t> m_lastId{0};
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<platform::TcpConnection>> m_connections;
+    std::vector<std::thread> m_threads;
+};
+
+// ---- set-up shared by the benchmarks ----
+
+struct Setup {
+    fs::path home;
+    std::unique_ptr<platform::ChildProcess> server;
+    int serverPort = 0;
+    Sink sink;
+    int64_t bytes = 0;
+    std::vector<BenchFile> files;
+    std::map<std::string, double> best;  // MB/s of each benchmark
+} g;
+
+enum Target { kCloud = 0, kSink = 1 };
+const char* TargetName(int target) {
+    return target == kCloud ? "zorp-cloud" : "sink";
+}
+
+void UseTarget(int target) {
+    const int port = target == kCloud ? g.serverPort : g.sink.Port();
+    std::ofstream(g.home / "config" / "zorp" / "appConfig")
+        << "{\"host\": \"web.localhost:" << port << "\"}";
+    COptions::GetInstance().GenerateUrls();
+}
+
+void Record(benchmark::State& state, const std::string& name, int64_t bytes, double seconds) {
+    const double mbps = static_cast<double>(bytes) / seconds / 1e6;
+    state.SetIterationTime(seconds);
+    state.counters["MB/s"] = mbps;
+    g.best[name] = std::max(g.best[name], mbps);
+}
+
+void DeleteOnServer(int target, int64_t fid) {
+    if (target == kCloud && fid > 0) {
+        CRequestContext context;
+        context.performRequest(RequestKind::kDeleteFile, RequestParams("").Add("fid", fid));
+    }
+}
+
+// Counts the tasks' end messages, as the transfer manager window would receive them.
+class EndCounter : public platform::MessageTarget {
+public:
+    int64_t HandleMessage(platform::Message& message) override {
+        if (message.id == WM_UPLD_END) {
+            ++ends;
+        }
+        return 0;
+    }
+    int ends = 0;
+};
+
+// Uploads the first `count` files at once through upload tasks; seconds, 0 on failure. The
+// thread waits in a message loop for the end messages, as the window thread does.
+double UploadThroughTasks(benchmark::State& state, int target, int count) {
+    static int32_t taskIndex = 0;
+    platform::PlainMessageLoop loop;
+    EndCounter window;
+    const platform::WindowHandle handle = window.Attach(&loop);
+    std::vector<std::shared_ptr<CUploaderMgr>> tasks;
+    const auto start = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        const BenchFile& file = g.files[static_cast<size_t>(i)];
+        CUploadParam param;
+        param.taskIndex = ++taskIndex;
+        param.window = handle;
+        param.folder = file.path.parent_path();
+        param.name = file.path.filename().string();
+        param.fileSize = file.size;
+        param.hash = file.hash;
+        auto task = CUploaderMgr::Create(param);
+        if (task->Start() != 0) {
+            state.SkipWithError("task did not start");
+            return 0;
+        }
+        tasks.push_back(task);
+    }
+    loop.RunUntil([&] { return window.ends == count; }, 600000);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    bool ok = true;
+    for (const auto& task : tasks) {
+        ok = ok && task->GetState() == TSE_COMPLETED;
+        DeleteOnServer(target, task->GetParam().fid);
+    }
+    if (!ok) {
+        state.SkipWithError((std::string("upload failed: ") + tasks[0]->GetStatus().text).c_str());
+        return 0;
+    }
+    return seconds;
+}
+
+void BM_TaskUpload(benchmark::State& state) {
+    const int target = static_cast<int>(state.range(0));
+    const int count = static_cast<int>(state.range(1));
+    UseTarget(target);
+    for (auto _ : state) {
+        const double seconds = UploadThroughTasks(state, target, count);
+        if (seconds <= 0) {
+            return;
+        }
+        Record(state, std::string(TargetName(target)) + (count == 1 ? " task x1" : " task x3"),
+               g.bytes * count, seconds);
+    }
+}
+
+size_t Discard(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
+struct ChunkSource {
+    const char* data;
+    size_t size;
+    size_t offset;
+};
+
+size_t ReadChunk(char* buffer, size_t size, size_t count, void* source) {
+    auto* chunk = static_cast<ChunkSource*>(source);
+    const size_t n = std::min(size * count, chunk->size - chunk->offset);
+    std::memcpy(buffer, chunk->data + chunk->offset, n);
+    chunk->offset += n;
+    return n;
+}
+
+struct FileSource {
+    platform::SequentialFile* file;
+    size_t size;
+    size_t offset;
+};
+
+size_t ReadFromFile(char* buffer, size_t size, size_t count, void* source) {
+    auto* chunk = static_cast<FileSource*>(source);
+    const size_t n = std::min(size * count, chunk->size - chunk->offset);
+    const int64_t got = chunk->file->Read(buffer, n);
+    chunk->offset += static_cast<size_t>(std::max<int64_t>(got, 0));
+    return got < 0 ? CURL_READFUNC_ABORT : static_cast<size_t>(got);
+}
+
+// The reference: one handle, one 128 KiB multipart POST per chunk, the reply discarded.
+void BM_LibcurlLoop(benchmark::State& state) {
+    const int target = static_cast<int>(state.range(0));
+    const bool fromFile = state.range(1) != 0;
+    const bool direct = state.range(1) == 2;
+    UseTarget(target);
+    const BenchFile& file = g.files[0];
+    const std::string base = COptions::GetInstance().GetUrls().breakPointUpload;
+    std::vector<char> buffer(kChunk);
+    for (auto _ : state) {
+        CRequestContext init;
+        auto reply = init.performRequest(
+            RequestKind::kUploadInit,
+            RequestParams("").Add("pid", 0).AddText("name", "loop.bin").Add("size", file.size));
+        const int64_t fid = reply.File()["id"].asInt64();
+        platform::SequentialFile input;
+        if (fid <= 0 || (fromFile && !input.Open(file.path))) {
+            state.SkipWithError("init failed");
+            return;
+        }
+        CURL* curl = curl_easy_init();
+        bool ok = true;
+        const auto start = Clock::now();
+        for (int64_t at = 0; at < file.size && ok; at += kChunk) {
+            const char* data = file.block.data();
+            if (fromFile && !direct) {
+                ok = input.Read(buffer.data(), kChunk) == static_cast<int64_t>(kChunk);
+                data = buffer.data();
+            }
+            const std::string url = base + "fid=" + std::to_string(fid) +
+                                    "&breakPoint=" + std::to_string(at) + "&hash=" + file.hash +
+                                    "&size=" + std::to_string(file.size);
+            ChunkSource source{data, kChunk, 0};
+            FileSource fileSource{&input, kChunk, 0};
+            curl_mime* mime = curl_mime_init(curl);
+            curl_mimepart* part = curl_mime_addpart(mime);
+            curl_mime_name(part, "file");
+            curl_mime_filename(part, "loop.bin");
+            if (direct) {
+                curl_mime_data_cb(part, kChunk, &ReadFromFile, nullptr, nullptr, &fileSource);
+            } else {
+                curl_mime_data_cb(part, kChunk, &ReadChunk, nullptr, nullptr, &source);
+            }
+            curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+            curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Discard);
+            ok = ok && curl_easy_perform(curl) == CURLE_OK;
+            curl_mime_free(mime);
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        curl_easy_cleanup(curl);
+        DeleteOnServer(target, fid);
+        if (!ok) {
+            state.SkipWithError("libcurl loop failed");
+            return;
+        }
+        Record(state,
+               std::string(TargetName(target)) + (direct     ? " loop file direct"
+                                                  : fromFile ? " loop file"
+                                                             : " loop memory"),
+               g.bytes, seconds);
+    }
+}
+
+bool StartServer() {
+    g.server = std::make_unique<platform::ChildProcess>();
+    if (!g.server->Start({(platform::ExecutableDir() / "zorp-cloud").string(), "--listen",
+                          "127.0.0.1:0", "--data", (g.home / "data").string()})) {
+        return false;
+    }
+    auto line = g.server->ReadLine(10000);
+    const std::string prefix = "listening on 127.0.0.1:";
+    if (!line || line->rfind(prefix, 0) != 0) {
+        return false;
+    }
+    g.serverPort = std::atoi(line->c_str() + prefix.size());
+    return true;
+}
+
+bool Prepare() {
+    char pattern[] = "/tmp/zorp-bench-upload-XXXXXX";
+    if (!::mkdtemp(pattern)) {
+        return false;
+    }
+    g.home = pattern;
+    // The options read "appConfig" from here; the real home stays untouched.
+    ::setenv("XDG_CONFIG_HOME", (g.home / "config").c_str(), 1);
+    fs::create_directories(g.home / "config" / "zorp");
+    fs::create_directories(g.home / "files");
+    if (!StartServer() || !g.sink.Start()) {
+        return false;
+    }
+    g.files.resize(3);
+    for (uint32_t i = 0; i < 3; ++i) {
+        if (!g.files[i].Create(g.home / "files" / ("upload" + std::to_string(i) + ".bin"), i + 1,
+                               g.bytes)) {
+            return false;
+        }
+    }
+    return CUpldThreadMgr::GetInstance().Start();
+}
+
+}  // namespace
+
+BENCHMARK(BM_LibcurlLoop)
+    ->ArgsProduct({{kCloud, kSink}, {0, 1, 2}})
+    ->ArgNames({"target", "file"})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TaskUpload)
+    ->ArgsProduct({{kCloud, kSink}, {1, 3}})
+    ->ArgNames({"target", "files"})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+    const char* mib = std::getenv("ZORP_BENCH_MIB");
+    g.bytes = (mib ? std::atoll(mib) : 1024) * 1024 * 1024;
+    g.bytes -= g.bytes % static_cast<int64_t>(kChunk);
+    benchmark::Initialize(&argc, argv);
+    const bool ready = Prepare();
+    if (ready) {
+        benchmark::RunSpecifiedBenchmarks();
+    }
+    benchmark::Shutdown();
+    CUpldThreadMgr::GetInstance().Stop();
+    g.sink.Stop();
+    if (g.server) {
+        g.server->Stop();
+    }
+    std::error_code ec;
+    if (!g.home.empty()) {
+        fs::remove_all(g.home, ec);
+    }
+    if (!ready) {
+        std::fprintf(stderr, "could not prepare the files, zorp-cloud or the sink\n");
+        return 1;
+    }
+
+    std::printf("\n%-24s %10s\n", "upload", "best MB/s");
+    for (const auto& [name, mbps] : g.best) {
+        std::printf("%-24s %10.0f\n", name.c_str(), mbps);
+    }
+    auto ratio = [](const std::string& a, const std::string& b) {
+        const double d = g.best[b];
+        return d > 0 ? g.best[a] / d : 0.0;
+    };
+    for (const char* target : {"zorp-cloud", "sink"}) {
+        const std::string t(target);
+        std::printf("%-10s one task / loop from memory: %.2f (target 0.90)\n", target,
+                    ratio(t + " task x1", t + " loop memory"));
+        std::printf("%-10s one task / loop from file:   %.2f\n", target,
+                    ratio(t + " task x1", t + " loop file"));
+        std::printf("%-10s three tasks / one task:      %.2f (target 1.50)\n", target,
+                    ratio(t + " task x3", t + " task x1"));
+    }
+    return 0;
+}
