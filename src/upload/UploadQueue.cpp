@@ -153,8 +153,8 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
               end->taskIndex, status->state, status->text);
         return;
     }
-    LOGF(INFO, "[CMainUiDlg::OnEndUl]: The task [%02d] end. Status=0x%08X, name = %s, fid=%d",
-         end->taskIndex, status->state, info->name, end->fid);
+    VLOGF(1, "[CMainUiDlg::OnEndUl]: The task [%02d] end. Status=0x%08X, name = %s, fid=%d",
+          end->taskIndex, status->state, info->name, end->fid);
 
     // The task's own record holds the fid and break point it reached even when the end record
     // carries an error code instead.
@@ -496,9 +496,8 @@ void UploadQueue::resume() {
     VLOG(1) << "CMainUiDlg::resume";
     m_stopped = false;
     m_pauseAllStatus = kAllRunning;
-    COptions& options = COptions::GetInstance();
-    options.m_txStatus =
-        MoveTxStatus(options.m_txStatus, GetUploadCount() > 0 ? kTxUploadsActive : kTxAllFinished);
+    COptions::GetInstance().m_txStatus =
+        MoveTxStatus(COptions::GetInstance().m_txStatus, kTxUploadsActive);
 }
 
 void UploadQueue::cancelAll() {
@@ -631,7 +630,8 @@ int UploadQueue::saveUndoFiles() {
         rows.push_back(std::move(row));
     };
     for (const auto& entry : m_taskList) {
-        if (IsDone(entry->state)) {
+        // Deleted by the user, only waiting for its transfer to end: not to come back.
+        if (IsDone(entry->state) || entry->deleting) {
             continue;
         }
         int64_t fid = entry->fid;

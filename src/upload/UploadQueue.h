@@ -35,8 +35,10 @@ struct UpldStatusInfo;
 // (COptions::m_hDndWnd).
 //
 // The dispatcher's part: upldNewFiles when waiting records are ready in the backup file list,
-// resume before new work after the stopped flag was set (the last running task ended), and
-// the finished / failed names when OnUpldFinish reports the batch.
+// resume before new work after the stopped flag was set (the last running task ended, or pause
+// all), and the finished / failed names when OnUpldFinish reports the batch. Restored uploads
+// that are to stay paused: OnButtonUpPause before upldNewFiles lists them without starting
+// them.
 class UploadQueue {
 public:
     static constexpr size_t kMaxListed = 5;
