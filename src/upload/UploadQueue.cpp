@@ -608,6 +608,21 @@ void UploadQueue::StopAllTasks() {
 
 int UploadQueue::saveUndoFiles() {
     VLOG(1) << "CMainUiDlg::saveUndoFiles";
+    const std::vector<CWriteDbMgr::UpldUndoRecord> rows = GetUndoRecords();
+    // A folder is no upload of its own: it goes back with the dropped folders.
+    for (const auto& folder : GetFailedFolders()) {
+        WriteQueue().AddDragDir(folder.path, folder.pid, folder.share);
+    }
+    WriteQueue().AddInUndoLog(rows);
+    LOGF(INFO, "CMainUiDlg::saveUndoFiles - %d unfinished uploads saved",
+         static_cast<int>(rows.size()));
+    m_waitingList.clear();
+    m_failedList.clear();
+    m_failedList2.clear();
+    return static_cast<int>(rows.size());
+}
+
+std::vector<CWriteDbMgr::UpldUndoRecord> UploadQueue::GetUndoRecords() const {
     const int splitNum = COptions::GetInstance().m_splitNum;
     std::vector<CWriteDbMgr::UpldUndoRecord> rows;
     // The file's times go with the row: at the next start an untouched file is queued again
@@ -655,21 +670,24 @@ int UploadQueue::saveUndoFiles() {
     }
     for (const auto* list : {&m_failedList, &m_failedList2}) {
         for (const auto& failed : *list) {
-            if (failed.isFolder) {
-                // A folder is no upload of its own: it goes back with the dropped folders.
-                WriteQueue().AddDragDir(failed.path, failed.pid, failed.share);
-                continue;
+            if (!failed.isFolder) {
+                add(failed.path, failed.fid, failed.pid, failed.hash, failed.size, 0, failed.share);
             }
-            add(failed.path, failed.fid, failed.pid, failed.hash, failed.size, 0, failed.share);
         }
     }
-    WriteQueue().AddInUndoLog(rows);
-    LOGF(INFO, "CMainUiDlg::saveUndoFiles - %d unfinished uploads saved",
-         static_cast<int>(rows.size()));
-    m_waitingList.clear();
-    m_failedList.clear();
-    m_failedList2.clear();
-    return static_cast<int>(rows.size());
+    return rows;
+}
+
+std::vector<UpldFailedFile> UploadQueue::GetFailedFolders() const {
+    std::vector<UpldFailedFile> folders;
+    for (const auto* list : {&m_failedList, &m_failedList2}) {
+        for (const auto& failed : *list) {
+            if (failed.isFolder) {
+                folders.push_back(failed);
+            }
+        }
+    }
+    return folders;
 }
 
 // ---- reading ----

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "autobackup/UpldWaitingFile.h"
+#include "core/CWriteDbMgr.h"
 #include "platform/Message.h"
 #include "upload/IUpldQueueView.h"
 #include "upload/UpldFailedFile.h"
 #include "upload/UpldTaskInfo.h"
 
-class CWriteDbMgr;
 struct UpldEndInfo;
 struct UpldFileIdInfo;
 struct UpldProgressInfo;
@@ -142,6 +142,11 @@ public:
     // One `undo_files` row per unfinished upload (listed, waiting, failed), written through
     // the write queue; the waiting and failed lists are emptied. Returns the rows written.
     int saveUndoFiles();
+    // What saveUndoFiles writes, without writing it or emptying anything: one row per
+    // unfinished upload, and the failed dropped folders (drag_dir rows), for a caller that
+    // stores them together with other rows.
+    std::vector<CWriteDbMgr::UpldUndoRecord> GetUndoRecords() const;
+    std::vector<UpldFailedFile> GetFailedFolders() const;
 
     // ---- what the windows and the dispatcher read ----
     const std::vector<std::unique_ptr<UpldTaskInfo>>& GetTaskList() const { return m_taskList; }
