@@ -1,6 +1,7 @@
 #include "upload/UploadQueue.h"
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 #include "autobackup/FileBackupMgr.h"
@@ -229,41 +230,47 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
 void UploadQueue::OnUpldCancel() {
     int removeFlag = 0;
     const std::vector<int64_t> fids = FileBackupMgr::GetInstance().takeCancelFids(&removeFlag);
+    const std::set<int64_t> cancelled(fids.begin(), fids.end());
+    std::set<int64_t> found;
     auto& link = ClientInterfaceMgr::GetInstance();
-    for (const int64_t fid : fids) {
-        bool found = false;
-        std::vector<int32_t> listed;
-        for (const auto& entry : m_taskList) {
-            if (entry->fid == fid && fid != 0) {
-                listed.push_back(entry->taskIndex);
-            }
-        }
-        for (const int32_t taskIndex : listed) {
-            deleteItem(taskIndex, removeFlag == 1);
-            found = true;
-        }
-        const auto removeFrom = [&](auto& list) {
-            for (auto it = list.begin(); it != list.end();) {
-                if (it->fid == fid && fid != 0) {
-                    if (removeFlag == 1) {
-                        link.pushUpldRemoved(it->fid, it->pid);
-                    }
-                    it = list.erase(it);
-                    found = true;
-                } else {
-                    ++it;
+    // The waiting and failed records go first: deleting a listed entry refills the list from
+    // the waiting ones, which must not pull in (and start) an upload being cancelled.
+    const auto removeFrom = [&](auto& list) {
+        size_t removed = 0;
+        for (auto it = list.begin(); it != list.end();) {
+            if (it->fid != 0 && cancelled.count(it->fid)) {
+                if (removeFlag == 1) {
+                    link.pushUpldRemoved(it->fid, it->pid);
                 }
+                found.insert(it->fid);
+                it = list.erase(it);
+                ++removed;
+            } else {
+                ++it;
             }
-        };
-        const size_t waitingBefore = m_waitingList.size();
-        removeFrom(m_waitingList);
-        for (size_t i = m_waitingList.size(); i < waitingBefore; ++i) {
-            FileBackupMgr::GetInstance().decreaseRemainingCount();
         }
-        removeFrom(m_failedList);
-        removeFrom(m_failedList2);
-        if (!found && removeFlag == 1) {
-            link.pushUpldRemoved(fid, 0);
+        return removed;
+    };
+    for (size_t i = removeFrom(m_waitingList); i > 0; --i) {
+        FileBackupMgr::GetInstance().decreaseRemainingCount();
+    }
+    removeFrom(m_failedList);
+    removeFrom(m_failedList2);
+    std::vector<int32_t> listed;
+    for (const auto& entry : m_taskList) {
+        if (entry->fid != 0 && cancelled.count(entry->fid)) {
+            listed.push_back(entry->taskIndex);
+            found.insert(entry->fid);
+        }
+    }
+    for (const int32_t taskIndex : listed) {
+        deleteItem(taskIndex, removeFlag == 1);
+    }
+    if (removeFlag == 1) {
+        for (const int64_t fid : cancelled) {
+            if (!found.count(fid)) {
+                link.pushUpldRemoved(fid, 0);
+            }
         }
     }
     RefreshCount();
