@@ -582,6 +582,22 @@ void UploadQueue::clearDoneTask(int32_t taskIndex) {
     }
 }
 
+void UploadQueue::ClearUpldInfo() {
+    VLOG(1) << "CMainUiDlg::ClearUpldInfo";
+    stopRunningTasks(false);
+    while (!m_taskList.empty()) {
+        clearDoneTask(m_taskList.front()->taskIndex);
+    }
+    m_waitingList.clear();
+    m_failedList.clear();
+    m_failedList2.clear();
+    m_finishedNames.clear();
+    m_upCount = 0;
+    m_stopped = false;
+    m_pauseAllStatus = kAllRunning;
+    RefreshCount();
+}
+
 // ---- shutdown ----
 
 void UploadQueue::stopRunningTasks(bool tellPage) {

@@ -134,6 +134,11 @@ public:
     // Drops an entry's row and the entry; its task object goes with it.
     void clearDoneTask(int32_t taskIndex);
 
+    // Forgets every upload: running tasks are stopped (they post no end), rows, waiting and
+    // failed records and finished names go, the counts start again. What is to come back later
+    // must be saved first (saveUndoFiles or GetUndoRecords).
+    void ClearUpldInfo();
+
     // ---- shutdown ----
     // Stops the running tasks (they post no end any more); `tellPage` reports them removed.
     void stopRunningTasks(bool tellPage);

@@ -91,6 +91,11 @@ TEST_F(UploadQueueListsTest, TasksThatCannotStartStayListedAndAreNotCountedAsRun
         EXPECT_EQ(rows[i].name, "f" + std::to_string(i) + ".txt");
         EXPECT_GT(rows[i].mtime, 0);
     }
+
+    queue.ClearUpldInfo();
+    EXPECT_TRUE(queue.GetTaskList().empty());
+    EXPECT_TRUE(queue.GetWaitingList().empty());
+    EXPECT_TRUE(queue.GetUndoRecords().empty());
 }
 
 TEST_F(UploadQueueListsTest, CancelRemovesListedAndWaitingUploadsByFidAndRefillsTheList) {
