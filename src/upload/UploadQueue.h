@@ -64,8 +64,8 @@ public:
     static int MoveTxStatus(int current, int column);
 
     // The local edit manager's share of the queue: uploads of edited files enter the list
-    // before other waiting files, and their ends and removals go back to it instead of to the
-    // history or the failed lists. Unset hooks do nothing.
+    // before other waiting files, and their ends and removals are reported back to it; a
+    // failed one goes back to it instead of into a failed list. Unset hooks do nothing.
     struct LocalEditHooks {
         // Up to `count` waiting uploads of edited files.
         std::function<std::vector<UpldWaitingFile>(size_t count)> takeWaitingUploads;
