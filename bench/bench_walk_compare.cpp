@@ -7,8 +7,9 @@
 //            101, cloud folders created), until the walk's last batch;
 //   hash     ComputeShaMgr driven as the dispatcher drives it (at most five files in flight);
 //   compare  CompareFileMgr over all hashed files, until its pass ends;
-//   queue    the upload queue's stage belongs to the queue (CUpldThreadMgr); it has its own
-//            benchmark, this one only leaves its line in the table.
+//   queue    UploadQueue as the transfer manager runs it (five listed, three running on the
+//            upload pool) over the comparison's waiting records, until the list is empty:
+//            every new file registered and sent; nothing to do in the present round.
 // Beside it, the walk alone (listing and batching, no pause, folders known so no request)
 // against `find -printf '%s %T@\n'` and a std::filesystem walk asking file_size() and
 // last_write_time() over the same tree.
@@ -43,8 +44,10 @@
 #include "upload/CompareFileMgr.h"
 #include "upload/ComputeShaHandler.h"
 #include "upload/ComputeShaMgr.h"
+#include "upload/CUpldThreadMgr.h"
 #include "upload/TravelDirHandler.h"
 #include "upload/TravelDirMgr.h"
+#include "upload/UploadQueue.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -69,7 +72,9 @@ struct Setup {
     std::map<std::string, Stage> stages;  // "new walk", "present hash", ...
     std::map<std::string, double> best;   // seconds of the listing comparisons
     size_t lastUploads = 0;
+    size_t lastCompleted = 0;
     double historySeconds = 0;
+    double newHistorySeconds = 0;
 } g;
 
 double Since(Clock::time_point start) {
@@ -150,10 +155,15 @@ bool StartServer() {
     return g.targetId > 0;
 }
 
-// What the dispatcher does with the workers' messages, reduced to this benchmark's needs.
+// What the dispatcher does with the workers' messages, reduced to this benchmark's needs. It
+// also stands in for the transfer manager: it owns the upload queue and hands it the upload
+// tasks' messages, and as the drop window it hears the queue's end.
 class Dispatcher : public platform::MessageTarget {
 public:
     int64_t HandleMessage(platform::Message& message) override {
+        if (queue.HandleMessage(message)) {
+            return 0;
+        }
         switch (message.id) {
             case WM_TRAVEL_BATCH:
                 if (message.lValue == TravelDirHandler::kLastBatch) {
@@ -173,13 +183,14 @@ public:
                 break;
             case WM_CMP_UPLOAD: ++toUpload; break;
             case WM_CMP_LOOP_OVER: compareEnded = true; break;
+            case WM_UPLD_ALL_DONE: queueEnded = true; break;
             case WM_NETWORK_ERROR: ++networkErrors; break;
             default: break;
         }
         return 0;
     }
     void Reset() {
-        walkEnded = compareEnded = false;
+        walkEnded = compareEnded = queueEnded = false;
         inFlight = hashed = toUpload = networkErrors = 0;
         waiting.clear();
     }
@@ -196,6 +207,8 @@ public:
 
     bool walkEnded = false;
     bool compareEnded = false;
+    bool queueEnded = false;
+    UploadQueue queue;
     int inFlight = 0;
     int hashed = 0;
     int toUpload = 0;
@@ -249,38 +262,27 @@ bool RunRound(const std::string& name, benchmark::State& state) {
         return false;
     }
     g.stages[name + " 3 compare"] = Stage{Since(start), PeakKiB()};
-    // The queue's stage goes here: CUpldThreadMgr's queue takes list.takeUploadList() and
-    // starts the uploads. Until it exists the line stays empty and UploadAll stands in for it
-    // (untimed) between the rounds.
-    g.stages[name + " 4 queue"] = Stage{};
     g.lastUploads = list.getUploadListSize();
+
+    // As the dispatcher does when compared files come back: resume, then hand them over.
+    ResetPeak();
+    start = Clock::now();
+    d.queue.takeFinishedNames();
+    d.queue.resume();
+    d.queue.upldNewFiles();
+    if (!g_loop->RunUntil([&] { return d.queueEnded; }, 3600000)) {
+        state.SkipWithError("the upload queue did not end");
+        return false;
+    }
+    g.stages[name + " 4 queue"] = Stage{Since(start), PeakKiB()};
+    g.lastCompleted = d.queue.takeFinishedNames().size();
+    if (d.queue.HasFailedItems() || g.lastCompleted != g.lastUploads) {
+        state.SkipWithError("not every upload completed");
+        return false;
+    }
     if (d.networkErrors > 0) {
         state.SkipWithError("network errors");
         return false;
-    }
-    return true;
-}
-
-// Puts every waiting record's file on the server (what the upload queue would do; not timed).
-bool UploadAll() {
-    CRequestContext context(CRequestContext::HandlePolicy::kKeepForNext);
-    for (const auto& record : FileBackupMgr::GetInstance().takeUploadList()) {
-        std::ifstream in(record.path, std::ios::binary);
-        std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const std::string name = record.path.filename().string();
-        auto init = context.performRequest(
-            RequestKind::kUploadInit, RequestParams("").Add("pid", record.pid).AddText("name", name)
-                                          .Add("size", static_cast<int64_t>(data.size())));
-        if (!init.Succeeded()) {
-            return false;
-        }
-        auto reply = context.performUpload(RequestParams("").Add("fid", init.File()["id"].asInt64())
-                                               .Add("breakPoint", 0).AddText("hash", record.hash)
-                                               .Add("size", static_cast<int64_t>(data.size())),
-                                           name, data.data(), data.size());
-        if (!reply.Succeeded() || reply.File()["status"].asInt() != 1) {
-            return false;
-        }
     }
     return true;
 }
@@ -291,12 +293,17 @@ void BM_DropAllNew(benchmark::State& state) {
             return;
         }
         state.SetIterationTime(g.stages["new 1 walk"].seconds + g.stages["new 2 hash"].seconds +
-                               g.stages["new 3 compare"].seconds);
+                               g.stages["new 3 compare"].seconds + g.stages["new 4 queue"].seconds);
         state.counters["to upload"] = static_cast<double>(g.lastUploads);
-        if (g.lastUploads != static_cast<size_t>(g.files) || !UploadAll()) {
-            state.SkipWithError("not every file was to upload, or the upload failed");
+        state.counters["uploaded"] = static_cast<double>(g.lastCompleted);
+        if (g.lastUploads != static_cast<size_t>(g.files)) {
+            state.SkipWithError("not every file was to upload");
             return;
         }
+        const auto start = Clock::now();
+        CWriteDbMgr::GetInstance().WriteAllBatches();
+        CWriteDbMgr::GetInstance().Flush(600000);
+        g.newHistorySeconds = Since(start);
     }
 }
 
@@ -307,7 +314,8 @@ void BM_DropAllPresent(benchmark::State& state) {
         }
         state.SetIterationTime(g.stages["present 1 walk"].seconds +
                                g.stages["present 2 hash"].seconds +
-                               g.stages["present 3 compare"].seconds);
+                               g.stages["present 3 compare"].seconds +
+                               g.stages["present 4 queue"].seconds);
         state.counters["to upload"] = static_cast<double>(g.lastUploads);
         const auto start = Clock::now();
         CWriteDbMgr::GetInstance().WriteAllBatches();
@@ -406,13 +414,15 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     platform::PlainMessageLoop loop;
     Dispatcher dispatcher;
-    dispatcher.Attach();
+    dispatcher.queue.SetWindow(dispatcher.Attach());
+    COptions::GetInstance().m_hDndWnd = dispatcher.GetHandle();
     g_loop = &loop;
     g_dispatcher = &dispatcher;
     const bool ready = StartServer() && MakeTree();
     std::unique_ptr<CompareFileMgr> compare;
     if (ready) {
         CWriteDbMgr::GetInstance().Start();
+        CUpldThreadMgr::GetInstance().Start();
         ComputeShaMgr::GetInstance().Start();
         TravelDirMgr::GetInstance().Start();
         compare = std::make_unique<CompareFileMgr>();
@@ -424,6 +434,7 @@ int main(int argc, char** argv) {
         compare->Shutdown(10000);
         TravelDirMgr::GetInstance().Stop();
         ComputeShaMgr::GetInstance().Stop();
+        CUpldThreadMgr::GetInstance().Stop();
         CWriteDbMgr::GetInstance().Stop();
     }
     benchmark::Shutdown();
@@ -444,20 +455,23 @@ int main(int argc, char** argv) {
     std::map<std::string, double> totals;
     long peak = 0;
     for (const auto& [name, stage] : g.stages) {
-        if (name.find("queue") != std::string::npos) {
-            std::printf("%-20s %10s %12s %14s\n", name.c_str(), "-", "-", "(upload queue)");
-            continue;
-        }
         totals[name.substr(0, name.find(' '))] += stage.seconds;
         peak = std::max(peak, stage.peakKiB);
+        if (stage.seconds < 0.001) {  // nothing went through (the present round's queue)
+            std::printf("%-20s %10.2f %12s %14ld\n", name.c_str(), stage.seconds, "-",
+                        stage.peakKiB);
+            continue;
+        }
         std::printf("%-20s %10.2f %12.0f %14ld\n", name.c_str(), stage.seconds,
-                    stage.seconds > 0 ? g.files / stage.seconds : 0.0, stage.peakKiB);
+                    g.files / stage.seconds, stage.peakKiB);
     }
     for (const auto& [round, seconds] : totals) {
         std::printf("%-20s %10.2f %12.0f\n", (round + " in all").c_str(), seconds,
                     seconds > 0 ? g.files / seconds : 0.0);
     }
     std::printf("peak RSS of any stage: %ld KiB\n", peak);
+    std::printf("history rows of the new round written %.2f s after its queue stage\n",
+                g.newHistorySeconds);
     std::printf("history rows of the present round written %.2f s after its comparison\n",
                 g.historySeconds);
     std::printf("\nwalk alone (best of 5)   %8.1f ms  %10.0f files/s\n", g.best["walk alone"] * 1e3,

@@ -7,14 +7,20 @@
 
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
+#include "core/Options.h"
 #include "core/WindowMessages.h"
 #include "ui/SkinImage.h"
+#include "upload/CUploaderContext.h"
+#include "upload/UpldTaskInfo.h"
 
 using Kind = ControlSpec::Kind;
 
 CMainUiDlg::CMainUiDlg() = default;
 
-CMainUiDlg::~CMainUiDlg() = default;
+CMainUiDlg::~CMainUiDlg() {
+    // The rows go with the list widget; the queue must not report to a half-destroyed window.
+    m_upldQueue.SetView(nullptr);
+}
 
 QRect CMainUiDlg::DefaultGeometry(const QRect& available) {
     return QRect(available.x() + available.width() - 440, available.y() + available.height() - 475,
@@ -53,6 +59,7 @@ void CMainUiDlg::InitWindow() {
     m_pDnldNumLabel = FindControl<QLabel>("dnldNumLabel");
     SelectPage(kUploadPage);
     SetStartBtnState(kNothingToStart);
+    m_upldQueue.SetWindow(GetHandle());
 }
 
 void CMainUiDlg::SetDndDlg(CDndUiDlg* dndDlg, platform::WindowHandle hDndWnd) {
@@ -111,11 +118,21 @@ void CMainUiDlg::Notify(const UiNotify& notify) {
     }
     if (notify.name == "closeBtn") {
         ShowWindow(false);
-    } else if (notify.name == "startBtn" || notify.name == "cancelBtn" ||
-               notify.name == "clearLogBtn") {
-        // Pause/start all, cancel all and clearing the history act on the upload and download
-        // queues and the history page, which take these clicks when they land here.
-        VLOGF(1, "CMainUiDlg::Notify - %s has no queue to act on yet", notify.name.c_str());
+    } else if (notify.name == "startBtn") {
+        if (m_startBtnState == kRunning) {
+            SetStartBtnState(kPaused);
+            m_upldQueue.OnButtonUpPause();
+        } else if (m_startBtnState == kPaused) {
+            SetStartBtnState(kRunning);
+            m_upldQueue.OnButtonUpStart();
+        }
+    } else if (notify.name == "cancelBtn") {
+        SetStartBtnState(kNothingToStart);
+        COptions::GetInstance().m_workState = 9;
+        m_upldQueue.cancelAll();
+    } else if (notify.name == "clearLogBtn") {
+        // Clearing the history acts on the history page, which takes this click here.
+        VLOGF(1, "CMainUiDlg::Notify - %s has no page to act on yet", notify.name.c_str());
     }
 }
 
@@ -131,7 +148,8 @@ int64_t CMainUiDlg::HandleCustomMessage(platform::Message& message, bool& handle
         case WM_UPLD_END:
         case WM_UPLD_INFO:
         case WM_UPLD_CANCEL:
-            // The upload queue's handlers go here; until then the records are freed unread.
+            handled = m_upldQueue.HandleMessage(message);
+            return 0;
         case WM_DNLD_STATUS:
         case WM_DNLD_PROGRESS:
         case WM_DNLD_END:
@@ -142,5 +160,66 @@ int64_t CMainUiDlg::HandleCustomMessage(platform::Message& message, bool& handle
         default:
             handled = false;
             return 0;
+    }
+}
+
+// ---- the upload queue's rows ----
+
+std::string CMainUiDlg::UpldRowText(const UpldTaskInfo& info) {
+    std::string text = info.name + "    " +
+                       CUploaderContext::GetDisplayText(info.state, info.statusText);
+    if (info.state == TSE_TRANSFERRING && info.fileSize > 0) {
+        text += "  " + std::to_string(info.breakPoint * 100 / info.fileSize) + "%";
+    }
+    return text;
+}
+
+void CMainUiDlg::OnUpldRowAdded(const UpldTaskInfo& info) {
+    if (!m_pUpldList) {
+        return;
+    }
+    auto* item = new QListWidgetItem(QString::fromStdString(UpldRowText(info)), m_pUpldList);
+    m_upldRows[info.taskIndex] = item;
+}
+
+void CMainUiDlg::OnUpldRowChanged(const UpldTaskInfo& info) {
+    auto it = m_upldRows.find(info.taskIndex);
+    if (it != m_upldRows.end()) {
+        it->second->setText(QString::fromStdString(UpldRowText(info)));
+    }
+}
+
+void CMainUiDlg::OnUpldRowRemoved(int32_t taskIndex) {
+    auto it = m_upldRows.find(taskIndex);
+    if (it != m_upldRows.end()) {
+        delete it->second;  // takes it out of the list widget
+        m_upldRows.erase(it);
+    }
+}
+
+void CMainUiDlg::OnUpldCountChanged(const IUpldQueueView::Counts& counts) {
+    if (m_pUpldNumLabel) {
+        auto& language = CMultiLanguageMgr::GetInstance();
+        std::string text;
+        if (counts.left > 0) {
+            text = language.LoadString(141) + std::to_string(counts.left);  // "  File Left:"
+        } else if (counts.failed > 0) {
+            text = language.LoadString(142) + std::to_string(counts.failed);  // "  Failed Files:"
+        }
+        m_pUpldNumLabel->setText(QString::fromStdString(text));
+    }
+    if (counts.stopped && m_upldQueue.GetPauseAllStatus() == UploadQueue::kAllPaused) {
+        SetStartBtnState(kPaused);
+    } else {
+        changeBtns(counts.running, 0);
+    }
+}
+
+void CMainUiDlg::OnCapacityWarning() {
+    // The drop window shows the warning with its look; until it does, the count label says it.
+    LOG(WARNING) << "CMainUiDlg::OnCapacityWarning - the cloud disk is full";
+    if (m_pUpldNumLabel) {
+        m_pUpldNumLabel->setText(
+            QString::fromStdString(CMultiLanguageMgr::GetInstance().LoadString(130)));  // "No Capacity"
     }
 }

@@ -1,18 +1,24 @@
 #pragma once
 
+#include <cstdint>
+#include <map>
+
 #include "ui/WindowImplBase.h"
+#include "upload/IUpldQueueView.h"
+#include "upload/UploadQueue.h"
 
 class CDndUiDlg;
 class QLabel;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class QStackedWidget;
 
 // The transfer manager: upload, download and history pages and the buttons that act on all
-// transfers at once. Created hidden at start-up; its close command only hides it. The upload
-// and download queues that drive its lists live here once they exist; until then it shows the
-// pages and keeps the start/pause button's state.
-class CMainUiDlg : public WindowImplBase {
+// transfers at once. Created hidden at start-up; its close command only hides it. It owns the
+// upload queue (UploadQueue), hands it the upload tasks' messages and draws what it reports;
+// the download queue joins it here.
+class CMainUiDlg : public WindowImplBase, public IUpldQueueView {
 public:
     // Pages of "tab_main".
     enum Page { kUploadPage = 0, kDownloadPage = 1, kHistoryPage = 2 };
@@ -42,6 +48,19 @@ public:
     void SelectPage(int page);
     int GetCurrentPage() const;
 
+    UploadQueue& GetUploadQueue() { return m_upldQueue; }
+    const UploadQueue& GetUploadQueue() const { return m_upldQueue; }
+
+    // IUpldQueueView
+    void OnUpldRowAdded(const UpldTaskInfo& info) override;
+    void OnUpldRowChanged(const UpldTaskInfo& info) override;
+    void OnUpldRowRemoved(int32_t taskIndex) override;
+    void OnUpldCountChanged(const IUpldQueueView::Counts& counts) override;
+    void OnCapacityWarning() override;
+
+    // The text of an upload row: name, state, and the position while it runs.
+    static std::string UpldRowText(const UpldTaskInfo& info);
+
 protected:
     void InitWindow() override;
     void Notify(const UiNotify& notify) override;
@@ -51,6 +70,8 @@ private:
     CDndUiDlg* m_pDndDlg = nullptr;
     platform::WindowHandle m_hDndWnd = platform::kNoWindow;
     int m_startBtnState = kNothingToStart;
+    UploadQueue m_upldQueue{this};
+    std::map<int32_t, QListWidgetItem*> m_upldRows;  // by task index
 
     QStackedWidget* m_pTabMain = nullptr;
     QPushButton* m_pUpldOption = nullptr;

@@ -1,0 +1,862 @@
+#include "upload/UploadQueue.h"
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "autobackup/FileBackupMgr.h"
+#include "core/CWriteDbMgr.h"
+#include "core/Logging.h"
+#include "core/Options.h"
+#include "core/TaskIndexCounter.h"
+#include "core/WindowMessages.h"
+#include "link/ClientInterfaceMgr.h"
+#include "platform/FileSystem.h"
+#include "platform/WindowRegistry.h"
+#include "upload/CUploaderMgr.h"
+#include "upload/UpldEndInfo.h"
+#include "upload/UpldFileIdInfo.h"
+#include "upload/UpldProgressInfo.h"
+#include "upload/UpldStatusInfo.h"
+
+namespace {
+
+constexpr int kWorkStateOffline = 6;
+
+bool IsDone(int32_t state) {
+    return state == TSE_COMPLETED || state == TSE_SERVER_COMPLETED;
+}
+
+// The transfer has not ended yet: queued or running on the pool, or asked to pause or stop.
+bool IsOnPool(int32_t state) {
+    return state == TSE_TRANSFERRING || state == TSE_PAUSING || state == TSE_DESTROYING;
+}
+
+UpldWaitingFile WaitingFrom(const UpldFailedFile& failed) {
+    UpldWaitingFile record;
+    record.path = failed.path;
+    record.pid = failed.pid;
+    record.fid = failed.fid;
+    record.size = failed.size;
+    record.hash = failed.hash;
+    record.batchTarget = failed.batchTarget;
+    record.share = failed.share;
+    record.lockFlag = failed.lockFlag;
+    return record;
+}
+
+}  // namespace
+
+int UploadQueue::MoveTxStatus(int current, int column) {
+    // Rows: the current state; columns: all finished, uploads active, downloads active, both
+    // active, paused, and a column no event uses.
+    static constexpr int kTable[6][6] = {
+        {0, 1, 2, 3, 4, 5}, {0, 1, 3, 3, 4, 5}, {0, 3, 2, 3, 4, 5},
+        {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5}, {0, 1, 2, 5, 4, 5},
+    };
+    if (current < 0 || current > 5 || column < 0 || column > 5) {
+        return current;
+    }
+    return kTable[current][column];
+}
+
+UploadQueue::UploadQueue(IUpldQueueView* view) : m_view(view) {}
+
+UploadQueue::~UploadQueue() {
+    // A transfer holds its task alive; without its list it would go on uploading for nobody.
+    for (const auto& entry : m_taskList) {
+        if (entry->task && IsOnPool(entry->task->GetState())) {
+            entry->task->Stop();
+        }
+    }
+}
+
+// ---- messages ----
+
+bool UploadQueue::HandleMessage(platform::Message& message) {
+    switch (message.id) {
+        case WM_UPLD_STATUS:
+            OnStatusUpdate(static_cast<int32_t>(message.wValue), message.L<UpldStatusInfo>());
+            return true;
+        case WM_UPLD_PROGRESS:
+            OnUpdateProgress(message.W<UpldProgressInfo>());
+            return true;
+        case WM_UPLD_INFO:
+            OnUpdateUlInfo(message.W<UpldFileIdInfo>());
+            return true;
+        case WM_UPLD_END:
+            OnEndUl(message.W<UpldEndInfo>(), message.L<UpldStatusInfo>());
+            return true;
+        case WM_UPLD_CANCEL:
+            OnUpldCancel();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void UploadQueue::OnStatusUpdate(int32_t taskIndex, const UpldStatusInfo* status) {
+    UpldTaskInfo* info = Find(taskIndex);
+    if (!info || !status) {
+        LOGF(ERROR,
+             "[CMainUiDlg::OnStatusUpdate]: The task [%02d] is NULL. Status=0x%08X, detail = %s",
+             taskIndex, status ? status->state : -1, status ? status->text : std::string());
+        return;
+    }
+    info->state = status->state;
+    info->statusText = status->text;
+    info->held = false;
+    RowChanged(*info);
+    if (status->state == TSE_TRANSFERRING) {
+        PostToDropWindow(WM_TX_REFRESH);
+    }
+}
+
+void UploadQueue::OnUpdateProgress(const UpldProgressInfo* progress) {
+    if (!progress) {
+        return;
+    }
+    UpldTaskInfo* info = Find(progress->taskIndex);
+    if (!info) {
+        VLOGF(1, "[OnUpdateProgress]: The task [%02d] has been destroyed already.",
+              progress->taskIndex);
+        return;
+    }
+    info->fid = progress->fid;
+    info->breakPoint = progress->breakPoint;
+    info->timeLeftMs = progress->timeLeftMs;
+    info->speed = progress->speed;
+    RowChanged(*info);
+    PostToDropWindow(WM_TX_REFRESH);
+}
+
+void UploadQueue::OnUpdateUlInfo(const UpldFileIdInfo* fileId) {
+    if (!fileId) {
+        return;
+    }
+    UpldTaskInfo* info = Find(fileId->taskIndex);
+    if (!info) {
+        VLOGF(1, "[OnUpdateUlInfo]: The task [%02d] is in destroying.", fileId->taskIndex);
+        return;
+    }
+    info->fid = fileId->fid;
+    RowChanged(*info);
+}
+
+void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) {
+    if (!end || !status) {
+        LOG(ERROR) << "[OnEnd]: retInfo or pStatuInfo is null, return";
+        return;
+    }
+    UpldTaskInfo* info = Find(end->taskIndex);
+    if (!info) {
+        VLOGF(1, "[OnEnd]: The task [%02d] is in destroying. Status=0x%08X, detail = %s",
+              end->taskIndex, status->state, status->text);
+        return;
+    }
+    VLOGF(1, "[CMainUiDlg::OnEndUl]: The task [%02d] end. Status=0x%08X, name = %s, fid=%d",
+          end->taskIndex, status->state, info->name, end->fid);
+
+    // The task's own record holds the fid and break point it reached even when the end record
+    // carries an error code instead.
+    if (info->task) {
+        const CUploadParam reached = info->task->GetParam();
+        if (reached.fid > 0) {
+            info->fid = reached.fid;
+            info->breakPoint = reached.breakPoint;
+        }
+    }
+    int64_t code = kNoServerCode;
+    if (end->isErrorCode) {
+        if (end->fid != 0) {
+            code = end->fid;
+        }
+    } else if (end->fid != 0) {
+        info->fid = end->fid;
+        info->breakPoint = end->breakPoint;
+    }
+    info->state = status->state;
+    info->statusText = status->text;
+    info->running = false;
+    info->timeLeftMs = 0;
+    info->speed = 0;
+
+    const int32_t state = status->state;
+    bool leaves = true;
+    if (IsDone(state)) {
+        WriteQueue().AddLog(info->name, info->folder, info->fileSize,
+                            state == TSE_SERVER_COMPLETED ? 1 : 0);
+        if (info->lockFlag) {
+            if (m_localEdit.uploadEnded) {
+                m_localEdit.uploadEnded(*info, true);
+            }
+        } else {
+            m_finishedNames.push_back(info->name);
+        }
+    } else if (info->deleting) {
+        // Deleted while it ran: it was paused only to end it; it is neither failed nor held.
+        if (info->deletionTold) {
+            ClientInterfaceMgr::GetInstance().pushUpldRemoved(info->fid, info->pid);
+        }
+    } else if (state == TSE_PAUSED) {
+        // A paused upload is unfinished, not failed: it keeps its row (and is saved at quit).
+        // Paused by the user or by pause all, it is held until started again.
+        leaves = false;
+        info->held = info->held || m_stopped;
+    } else {
+        LOGF(WARNING, "[ZorUpldDlg::OnEndUL]: The task [%02d] failed, add to failed list",
+             end->taskIndex);
+        RecordFailure(*info, code);
+        if (info->deletionTold) {
+            ClientInterfaceMgr::GetInstance().pushUpldRemoved(info->fid, info->pid);
+        }
+    }
+    CountRunning();
+
+    if (leaves) {
+        FileBackupMgr::GetInstance().decreaseRemainingCount();
+        clearDoneTask(end->taskIndex);
+    } else {
+        RowChanged(*info);
+    }
+    AutoStartTxUp();
+    RefreshCount();
+    if (m_upCount == 0 && !m_stopped) {
+        SetStopped(kTxAllFinished);
+        RefreshCount();
+    }
+}
+
+void UploadQueue::OnUpldCancel() {
+    int removeFlag = 0;
+    const std::vector<int64_t> fids = FileBackupMgr::GetInstance().takeCancelFids(&removeFlag);
+    const std::set<int64_t> cancelled(fids.begin(), fids.end());
+    std::set<int64_t> found;
+    auto& link = ClientInterfaceMgr::GetInstance();
+    // The waiting and failed records go first: deleting a listed entry refills the list from
+    // the waiting ones, which must not pull in (and start) an upload being cancelled.
+    const auto removeFrom = [&](auto& list) {
+        size_t removed = 0;
+        for (auto it = list.begin(); it != list.end();) {
+            if (it->fid != 0 && cancelled.count(it->fid)) {
+                if (removeFlag == 1) {
+                    link.pushUpldRemoved(it->fid, it->pid);
+                }
+                found.insert(it->fid);
+                it = list.erase(it);
+                ++removed;
+            } else {
+                ++it;
+            }
+        }
+        return removed;
+    };
+    for (size_t i = removeFrom(m_waitingList); i > 0; --i) {
+        FileBackupMgr::GetInstance().decreaseRemainingCount();
+    }
+    removeFrom(m_failedList);
+    removeFrom(m_failedList2);
+    std::vector<int32_t> listed;
+    for (const auto& entry : m_taskList) {
+        if (entry->fid != 0 && cancelled.count(entry->fid)) {
+            listed.push_back(entry->taskIndex);
+            found.insert(entry->fid);
+        }
+    }
+    for (const int32_t taskIndex : listed) {
+        deleteItem(taskIndex, removeFlag == 1);
+    }
+    if (removeFlag == 1) {
+        for (const int64_t fid : cancelled) {
+            if (!found.count(fid)) {
+                link.pushUpldRemoved(fid, 0);
+            }
+        }
+    }
+    RefreshCount();
+}
+
+// ---- the queue steps ----
+
+void UploadQueue::LoadUpldFiles() {
+    std::vector<UpldWaitingFile> records = FileBackupMgr::GetInstance().takeUploadList();
+    VLOGF(1, "CMainUiDlg::LoadUpldFiles: load %d", static_cast<int>(records.size()));
+    for (auto& record : records) {
+        m_waitingList.push_back(std::move(record));
+    }
+    FillTaskList();
+}
+
+void UploadQueue::upldNewFiles() {
+    VLOG(1) << "CMainUiDlg::upldNewFiles";
+    LoadUpldFiles();
+    if (AutoStartAllowed()) {
+        AutoStartTxUp();
+    }
+    RefreshCount();
+}
+
+void UploadQueue::AutoStartTxUp() {
+    if (COptions::GetInstance().m_workState == kWorkStateOffline) {
+        return;
+    }
+    if (m_taskList.size() < kMaxListed && m_localEdit.takeWaitingUploads) {
+        for (const auto& record : m_localEdit.takeWaitingUploads(kMaxListed - m_taskList.size())) {
+            AddEntry(record);
+        }
+    }
+    FillTaskList();
+    // Stopped (pause all, or nothing ran any more) or quitting: entries wait for start all or
+    // the dispatcher's resume.
+    if (!m_stopped && !m_quitting) {
+        getTaskToStart();
+    }
+    VLOGF(1, "[ZorUpldDlg::AutoStartTxUp]: The m_upCount is %d, taskNum is %d ", m_upCount,
+          static_cast<int>(m_taskList.size()));
+    if (m_taskList.empty()) {
+        m_upCount = 0;
+        PostToDropWindow(WM_UPLD_ALL_DONE);
+    }
+}
+
+int UploadQueue::getTaskToStart() {
+    VLOGF(1, "[ZorUpldDlg::getTaskToStart]: The m_upCount is %d, taskNum is %d ", m_upCount,
+          static_cast<int>(m_taskList.size()));
+    int started = 0;
+    // Entries are taken by task index, not by pointer: a start sends WM_UPLD_STATUS, whose
+    // handler runs before Start returns.
+    std::vector<int32_t> order;
+    for (const auto& entry : m_taskList) {
+        order.push_back(entry->taskIndex);
+    }
+    for (const int32_t taskIndex : order) {
+        if (m_upCount >= kMaxRunning) {
+            break;
+        }
+        UpldTaskInfo* info = Find(taskIndex);
+        if (!info || info->held || info->running || info->deleting) {
+            continue;
+        }
+        // A task that ended paused without being held (start all cleared its hold before its
+        // pause arrived) is picked up again; one that is still winding down is not.
+        if (info->task && !CUploaderContext::CanStart(info->task->GetState())) {
+            continue;
+        }
+        if (startOneTxUp(info)) {
+            ++started;
+        }
+    }
+    return started;
+}
+
+bool UploadQueue::startOneTxUp(UpldTaskInfo* info) {
+    if (!info) {
+        LOG(ERROR) << "[ZorUpldDlg::startOneTxUp]: The pTaskInfo is NULL ";
+        return false;
+    }
+    VLOG(1) << "CMainUiDlg::startOneTxUp";
+    VLOGF(1, "CMainUiDlg::startOneTxUp %s", info->name);
+    if (info->task) {
+        // Where the last run got to: the next run asks the server from there.
+        const CUploadParam reached = info->task->GetParam();
+        if (reached.fid > 0) {
+            info->fid = reached.fid;
+            info->breakPoint = reached.breakPoint;
+        }
+    }
+    CUploadParam param;
+    param.window = m_window;
+    param.taskIndex = info->taskIndex;
+    param.name = info->name;
+    param.folder = info->folder;
+    param.fileSize = info->fileSize;
+    param.pid = info->pid;
+    param.fid = info->fid;
+    param.breakPoint = info->breakPoint;
+    param.hash = info->hash;
+    param.share = info->share;
+    param.lockFlag = info->lockFlag;
+    if (!info->task) {
+        info->task = CUploaderMgr::Create(param);
+    }
+    info->task->SetParam(param);
+    const int32_t taskIndex = info->taskIndex;
+    const int result = info->task->Start();
+    info = Find(taskIndex);
+    if (!info) {
+        return false;
+    }
+    if (result == 0) {
+        info->state = TSE_TRANSFERRING;
+        info->statusText.clear();
+        info->running = true;
+        CountRunning();
+        return true;
+    }
+    LOGF(WARNING, "[ZorUpldDlg::startOneTxUp]: The task [%02d] can't be started twice ", taskIndex);
+    // What the task says now (a task the pool refused has failed without a transfer).
+    const UpldStatusInfo now = info->task->GetStatus();
+    info->state = now.state;
+    info->statusText = now.text;
+    RowChanged(*info);
+    return false;
+}
+
+// ---- the user's commands ----
+
+void UploadQueue::pauseOrStartItem(int32_t taskIndex, bool force) {
+    UpldTaskInfo* info = Find(taskIndex);
+    if (!info) {
+        VLOGF(1, "[pauseOrStartItem]: The task [%02d] is in destroying.", taskIndex);
+        return;
+    }
+    if (info->held || info->state == TSE_PAUSED) {
+        // The limit of three applies to starting only: pausing is always possible.
+        if (!force && m_upCount >= kMaxRunning) {
+            VLOGF(1, "[pauseOrStartItem]: The task [%02d] waits, %d uploads run", taskIndex,
+                  m_upCount);
+            return;
+        }
+        if (startOneTxUp(info)) {
+            info = Find(taskIndex);
+            if (info) {
+                info->held = false;
+            }
+        }
+    } else {
+        info->held = true;
+        if (info->task) {
+            info->task->Pause();
+        }
+        RowChanged(*info);
+    }
+    RefreshCount();
+}
+
+void UploadQueue::deleteItem(int32_t taskIndex, bool force) {
+    UpldTaskInfo* info = Find(taskIndex);
+    if (!info) {
+        VLOGF(1, "[deleteItem]: The task [%02d] is in destroying.", taskIndex);
+        return;
+    }
+    if (info->lockFlag) {
+        if (m_localEdit.uploadRemoved) {
+            m_localEdit.uploadRemoved(*info);
+        }
+    } else if (force && !info->deletionTold) {
+        ClientInterfaceMgr::GetInstance().pushUpldRemoved(info->fid, info->pid);
+        info->deletionTold = true;
+    }
+    if (info->running) {
+        // The transfer is paused first; the entry leaves when its end arrives.
+        info->deleting = true;
+        if (info->task) {
+            info->task->Pause();
+        }
+        RowChanged(*info);
+        return;
+    }
+    FileBackupMgr::GetInstance().decreaseRemainingCount();
+    clearDoneTask(taskIndex);
+    AutoStartTxUp();
+    RefreshCount();
+}
+
+void UploadQueue::OnButtonUpPause() {
+    if (m_stopped && m_pauseAllStatus == kAllPaused) {
+        VLOG(1) << "CMainUiDlg::OnButtonUpPause: upload is paused, return";
+        return;
+    }
+    for (const auto& entry : m_taskList) {
+        if (entry->task && !entry->held) {
+            entry->task->Pause();
+        }
+    }
+    m_pauseAllStatus = kAllPaused;
+    if (!m_stopped) {
+        SetStopped(kTxPaused);
+    } else {
+        COptions::GetInstance().m_txStatus =
+            MoveTxStatus(COptions::GetInstance().m_txStatus, kTxPaused);
+    }
+    RefreshCount();
+}
+
+void UploadQueue::OnButtonUpStart() {
+    VLOG(1) << "CMainUiDlg::OnButtonUpStart";
+    m_stopped = false;
+    m_pauseAllStatus = kAllRunning;
+    for (const auto& entry : m_taskList) {
+        entry->held = false;
+    }
+    FillTaskList();
+    getTaskToStart();
+    if (m_upCount > 0) {
+        COptions::GetInstance().m_txStatus =
+            MoveTxStatus(COptions::GetInstance().m_txStatus, kTxUploadsActive);
+        PostToDropWindow(WM_TX_REFRESH);
+    }
+    RefreshCount();
+}
+
+void UploadQueue::resume() {
+    VLOG(1) << "CMainUiDlg::resume";
+    m_stopped = false;
+    m_pauseAllStatus = kAllRunning;
+    COptions::GetInstance().m_txStatus =
+        MoveTxStatus(COptions::GetInstance().m_txStatus, kTxUploadsActive);
+}
+
+void UploadQueue::cancelAll() {
+    VLOG(1) << "CMainUiDlg::cancelAll";
+    std::vector<int32_t> listed;
+    for (const auto& entry : m_taskList) {
+        listed.push_back(entry->taskIndex);
+        entry->held = true;  // none of them is to start while the others go
+    }
+    FileBackupMgr& backup = FileBackupMgr::GetInstance();
+    auto& link = ClientInterfaceMgr::GetInstance();
+    for (const auto& record : m_waitingList) {
+        if (!record.lockFlag) {
+            link.pushUpldRemoved(record.fid, record.pid);
+        }
+        backup.decreaseRemainingCount();
+    }
+    m_waitingList.clear();
+    for (const int32_t taskIndex : listed) {
+        deleteItem(taskIndex, true);
+    }
+    RefreshCount();
+}
+
+void UploadQueue::restartFailedItems() {
+    VLOG(1) << "[CMainUiDlg::restartFailedItems]";
+    FileBackupMgr& backup = FileBackupMgr::GetInstance();
+    int moved = 0;
+    for (const auto& failed : m_failedList) {
+        if (failed.isFolder) {
+            backup.addWorkRequest({failed.pid, failed.share}, {failed.path});
+            continue;
+        }
+        m_waitingList.push_back(WaitingFrom(failed));
+        ++moved;
+    }
+    m_failedList.clear();
+    // Their remaining count was given back when they failed.
+    if (moved > 0) {
+        backup.addFileCount(moved);
+    } else if (m_waitingList.empty()) {
+        backup.addFileCount(0);
+    }
+    FillTaskList();
+    if (AutoStartAllowed()) {
+        AutoStartTxUp();
+    }
+    RefreshCount();
+}
+
+void UploadQueue::addFailedFolder(const std::filesystem::path& folder, int64_t pid, int32_t share) {
+    UpldFailedFile failed;
+    failed.path = folder;
+    failed.pid = pid;
+    failed.share = share;
+    failed.batchTarget = pid;
+    failed.isFolder = true;
+    m_failedList.push_back(std::move(failed));
+    RefreshCount();
+}
+
+void UploadQueue::clearDoneTask(int32_t taskIndex) {
+    auto it = std::find_if(m_taskList.begin(), m_taskList.end(),
+                           [&](const auto& entry) { return entry->taskIndex == taskIndex; });
+    if (it == m_taskList.end()) {
+        return;
+    }
+    VLOGF(1, "[CMainUiDlg::clearDoneTask]: The task [%d] is cleaned", taskIndex);
+    // Out of the list before the view hears of it, so that a view reading the list during
+    // the call sees it gone.
+    std::unique_ptr<UpldTaskInfo> entry = std::move(*it);
+    m_taskList.erase(it);
+    if (m_view) {
+        m_view->OnUpldRowRemoved(taskIndex);
+    }
+}
+
+void UploadQueue::ClearUpldInfo() {
+    VLOG(1) << "CMainUiDlg::ClearUpldInfo";
+    stopRunningTasks(false);
+    while (!m_taskList.empty()) {
+        clearDoneTask(m_taskList.front()->taskIndex);
+    }
+    m_waitingList.clear();
+    m_failedList.clear();
+    m_failedList2.clear();
+    m_finishedNames.clear();
+    m_upCount = 0;
+    m_stopped = false;
+    m_pauseAllStatus = kAllRunning;
+    RefreshCount();
+}
+
+// ---- shutdown ----
+
+void UploadQueue::stopRunningTasks(bool tellPage) {
+    auto& link = ClientInterfaceMgr::GetInstance();
+    for (const auto& entry : m_taskList) {
+        if (!entry->task || !IsOnPool(entry->task->GetState())) {
+            continue;
+        }
+        entry->task->Stop();
+        if (tellPage && !entry->lockFlag && !entry->deletionTold) {
+            link.pushUpldRemoved(entry->fid, entry->pid);
+            entry->deletionTold = true;
+        }
+    }
+}
+
+void UploadQueue::quitTasks() {
+    VLOG(1) << "CMainUiDlg::quitTasks";
+    m_quitting = true;
+    stopRunningTasks(false);
+}
+
+void UploadQueue::StopAllTasks() {
+    VLOG(1) << "CMainUiDlg::StopAllTasks";
+    RefreshCount();
+    m_stopped = false;
+    m_pauseAllStatus = kAllRunning;
+    COptions::GetInstance().m_txStatus =
+        MoveTxStatus(COptions::GetInstance().m_txStatus, kTxAllFinished);
+}
+
+int UploadQueue::saveUndoFiles() {
+    VLOG(1) << "CMainUiDlg::saveUndoFiles";
+    const std::vector<CWriteDbMgr::UpldUndoRecord> rows = GetUndoRecords();
+    // A folder is no upload of its own: it goes back with the dropped folders.
+    for (const auto& folder : GetFailedFolders()) {
+        WriteQueue().AddDragDir(folder.path, folder.pid, folder.share);
+    }
+    WriteQueue().AddInUndoLog(rows);
+    LOGF(INFO, "CMainUiDlg::saveUndoFiles - %d unfinished uploads saved",
+         static_cast<int>(rows.size()));
+    m_waitingList.clear();
+    m_failedList.clear();
+    m_failedList2.clear();
+    return static_cast<int>(rows.size());
+}
+
+std::vector<CWriteDbMgr::UpldUndoRecord> UploadQueue::GetUndoRecords() const {
+    const int splitNum = COptions::GetInstance().m_splitNum;
+    std::vector<CWriteDbMgr::UpldUndoRecord> rows;
+    // The file's times go with the row: at the next start an untouched file is queued again
+    // as it is, a touched one is hashed again.
+    const auto add = [&](const std::filesystem::path& path, int64_t fid, int64_t pid,
+                         const std::string& hash, int64_t size, int64_t breakPoint, int32_t share) {
+        CWriteDbMgr::UpldUndoRecord row;
+        row.size = size;
+        row.position = breakPoint;
+        row.sha = hash;
+        row.fid = fid;
+        row.pid = pid;
+        row.path = path.parent_path();
+        row.name = path.filename().string();
+        const platform::FileStat st = platform::StatFile(path);
+        row.ctime = st.times.creation;
+        row.mtime = st.times.lastWrite;
+        row.type = share;
+        row.splitNum = splitNum;
+        rows.push_back(std::move(row));
+    };
+    for (const auto& entry : m_taskList) {
+        // Deleted by the user, only waiting for its transfer to end: not to come back.
+        if (IsDone(entry->state) || entry->deleting) {
+            continue;
+        }
+        int64_t fid = entry->fid;
+        int64_t breakPoint = entry->breakPoint;
+        if (entry->task) {
+            const CUploadParam reached = entry->task->GetParam();
+            if (reached.fid > 0) {
+                fid = reached.fid;
+                breakPoint = reached.breakPoint;
+            }
+            if (IsDone(entry->task->GetState())) {
+                continue;
+            }
+        }
+        add(entry->LocalPath(), fid, entry->pid, entry->hash, entry->fileSize, breakPoint,
+            entry->share);
+    }
+    for (const auto& record : m_waitingList) {
+        add(record.path, record.fid, record.pid, record.hash, record.size, record.breakPoint,
+            record.share);
+    }
+    for (const auto* list : {&m_failedList, &m_failedList2}) {
+        for (const auto& failed : *list) {
+            if (!failed.isFolder) {
+                add(failed.path, failed.fid, failed.pid, failed.hash, failed.size, 0, failed.share);
+            }
+        }
+    }
+    return rows;
+}
+
+std::vector<UpldFailedFile> UploadQueue::GetFailedFolders() const {
+    std::vector<UpldFailedFile> folders;
+    for (const auto* list : {&m_failedList, &m_failedList2}) {
+        for (const auto& failed : *list) {
+            if (failed.isFolder) {
+                folders.push_back(failed);
+            }
+        }
+    }
+    return folders;
+}
+
+// ---- reading ----
+
+const UpldTaskInfo* UploadQueue::FindTask(int32_t taskIndex) const {
+    for (const auto& entry : m_taskList) {
+        if (entry->taskIndex == taskIndex) {
+            return entry.get();
+        }
+    }
+    return nullptr;
+}
+
+UpldTaskInfo* UploadQueue::Find(int32_t taskIndex) {
+    return const_cast<UpldTaskInfo*>(std::as_const(*this).FindTask(taskIndex));
+}
+
+std::vector<std::string> UploadQueue::GetFailedNames(size_t max) const {
+    std::vector<std::string> names;
+    for (const auto* list : {&m_failedList, &m_failedList2}) {
+        for (const auto& failed : *list) {
+            if (names.size() >= max) {
+                return names;
+            }
+            names.push_back(failed.path.filename().string());
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> UploadQueue::GetQueuedNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : m_taskList) {
+        names.push_back(entry->name);
+    }
+    for (const auto& record : m_waitingList) {
+        names.push_back(record.path.filename().string());
+    }
+    return names;
+}
+
+std::vector<std::string> UploadQueue::takeFinishedNames() {
+    return std::exchange(m_finishedNames, {});
+}
+
+int UploadQueue::GetUploadCount() const {
+    return static_cast<int>(m_taskList.size() + m_waitingList.size());
+}
+
+bool UploadQueue::HasActiveTransfers() const {
+    return std::any_of(m_taskList.begin(), m_taskList.end(), [](const auto& entry) {
+        return entry->task && IsOnPool(entry->task->GetState());
+    });
+}
+
+// ---- helpers ----
+
+void UploadQueue::FillTaskList() {
+    while (m_taskList.size() < kMaxListed && !m_waitingList.empty()) {
+        UpldWaitingFile record = std::move(m_waitingList.front());
+        m_waitingList.pop_front();
+        AddEntry(record);
+    }
+}
+
+void UploadQueue::AddEntry(const UpldWaitingFile& record) {
+    auto info = std::make_unique<UpldTaskInfo>();
+    info->taskIndex = TaskIndexCounter::Next();
+    info->folder = record.path.parent_path();
+    info->name = record.path.filename().string();
+    info->pid = record.pid;
+    info->fid = record.fid;
+    info->fileSize = record.size;
+    info->breakPoint = record.breakPoint;
+    info->hash = record.hash;
+    info->batchTarget = record.batchTarget;
+    info->share = record.share;
+    info->lockFlag = record.lockFlag;
+    m_taskList.push_back(std::move(info));
+    if (m_view) {
+        m_view->OnUpldRowAdded(*m_taskList.back());
+    }
+}
+
+void UploadQueue::RecordFailure(const UpldTaskInfo& info, int64_t code) {
+    if (code == kCodeNoCapacity && m_view) {
+        m_view->OnCapacityWarning();
+    }
+    if (info.lockFlag) {
+        if (m_localEdit.uploadEnded) {
+            m_localEdit.uploadEnded(info, false);
+        }
+        return;
+    }
+    UpldFailedFile failed;
+    failed.code = code;
+    failed.pid = info.pid;
+    failed.fid = info.fid;
+    failed.path = info.LocalPath();
+    failed.hash = info.hash;
+    failed.size = info.fileSize;
+    failed.lockFlag = info.lockFlag;
+    failed.share = info.share;
+    failed.batchTarget = info.batchTarget;
+    (IsSecondListCode(code) ? m_failedList2 : m_failedList).push_back(std::move(failed));
+}
+
+void UploadQueue::CountRunning() {
+    m_upCount = static_cast<int>(std::count_if(m_taskList.begin(), m_taskList.end(),
+                                               [](const auto& entry) { return entry->running; }));
+}
+
+void UploadQueue::SetStopped(int column) {
+    m_stopped = true;
+    COptions::GetInstance().m_txStatus = MoveTxStatus(COptions::GetInstance().m_txStatus, column);
+}
+
+void UploadQueue::RefreshCount() {
+    if (!m_view) {
+        return;
+    }
+    IUpldQueueView::Counts counts;
+    counts.left = GetUploadCount();
+    counts.failed = static_cast<int>(m_failedList.size() + m_failedList2.size());
+    counts.running = m_upCount;
+    counts.stopped = m_stopped;
+    m_view->OnUpldCountChanged(counts);
+}
+
+void UploadQueue::RowChanged(const UpldTaskInfo& info) {
+    if (m_view) {
+        m_view->OnUpldRowChanged(info);
+    }
+}
+
+void UploadQueue::PostToDropWindow(uint32_t message) {
+    const platform::WindowHandle dropWindow = COptions::GetInstance().m_hDndWnd;
+    if (dropWindow != platform::kNoWindow) {
+        platform::PostMessage(dropWindow, message);
+    }
+}
+
+CWriteDbMgr& UploadQueue::WriteQueue() {
+    return m_writeQueue ? *m_writeQueue : CWriteDbMgr::GetInstance();
+}
+
+bool UploadQueue::AutoStartAllowed() const {
+    return !m_stopped && m_upCount < kMaxRunning && !m_quitting;
+}

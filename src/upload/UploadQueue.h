@@ -1,0 +1,206 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "autobackup/UpldWaitingFile.h"
+#include "core/CWriteDbMgr.h"
+#include "platform/Message.h"
+#include "upload/IUpldQueueView.h"
+#include "upload/UpldFailedFile.h"
+#include "upload/UpldTaskInfo.h"
+
+struct UpldEndInfo;
+struct UpldFileIdInfo;
+struct UpldProgressInfo;
+struct UpldStatusInfo;
+
+// The upload queue of the transfer manager window: a list of at most five entries, of which
+// at most three run on the upload pool (CUpldThreadMgr), fed from an unbounded waiting list of
+// plain records, with two failed lists beside it (the second for the server's codes 102003 to
+// 102005, which a retry does not mend). It starts tasks in list order, follows every task
+// message (status, progress, file id, end), moves ended tasks out, refills the list and starts
+// the next; at quit it writes every unfinished upload to `undo_files`.
+//
+// Everything here belongs to the thread of the window that owns the queue. Tasks post their
+// messages (WM_UPLD_PROGRESS, WM_UPLD_END, WM_UPLD_INFO, and the sent WM_UPLD_STATUS) to the
+// window set with SetWindow, which hands them to HandleMessage; the window draws what the view
+// interface reports. The queue posts WM_UPLD_ALL_DONE and WM_TX_REFRESH to the drop window
+// (COptions::m_hDndWnd).
+//
+// The dispatcher's part: upldNewFiles when waiting records are ready in the backup file list,
+// resume before new work after the stopped flag was set (the last running task ended, or pause
+// all), and the finished / failed names when OnUpldFinish reports the batch. Restored uploads
+// that are to stay paused: OnButtonUpPause before upldNewFiles lists them without starting
+// them.
+class UploadQueue {
+public:
+    static constexpr size_t kMaxListed = 5;
+    static constexpr int kMaxRunning = 3;
+    // Failure code of an end without a server code.
+    static constexpr int64_t kNoServerCode = 19;
+    static constexpr int64_t kCodeNoCapacity = 102008;
+    // Server codes whose failures a retry does not mend: the second failed list.
+    static bool IsSecondListCode(int64_t code) { return code >= 102003 && code <= 102005; }
+
+    // Values of the start/pause-all status.
+    enum PauseAllStatus { kAllRunning = 0, kAllPaused = 1 };
+
+    // Columns of the transfer-state table shared with the dispatcher.
+    enum TxColumn {
+        kTxAllFinished = 0,
+        kTxUploadsActive = 1,
+        kTxDownloadsActive = 2,
+        kTxBothActive = 3,
+        kTxPaused = 4,
+    };
+    // The transfer state after `column` happened in state `current` (0..5).
+    static int MoveTxStatus(int current, int column);
+
+    // The local edit manager's share of the queue: uploads of edited files enter the list
+    // before other waiting files, and their ends and removals are reported back to it; a
+    // failed one goes back to it instead of into a failed list. Unset hooks do nothing.
+    struct LocalEditHooks {
+        // Up to `count` waiting uploads of edited files.
+        std::function<std::vector<UpldWaitingFile>(size_t count)> takeWaitingUploads;
+        // An upload of an edited file ended: done (2, 5) or not.
+        std::function<void(const UpldTaskInfo& info, bool done)> uploadEnded;
+        // The user removed an upload of an edited file.
+        std::function<void(const UpldTaskInfo& info)> uploadRemoved;
+    };
+
+    explicit UploadQueue(IUpldQueueView* view = nullptr);
+    ~UploadQueue();
+    UploadQueue(const UploadQueue&) = delete;
+    UploadQueue& operator=(const UploadQueue&) = delete;
+
+    void SetView(IUpldQueueView* view) { m_view = view; }
+    // The window whose thread owns the queue: the tasks post their messages to it.
+    void SetWindow(platform::WindowHandle window) { m_window = window; }
+    platform::WindowHandle GetWindow() const { return m_window; }
+    // History rows and undo rows go here; null (the default) is CWriteDbMgr::GetInstance().
+    void SetWriteQueue(CWriteDbMgr* queue) { m_writeQueue = queue; }
+    void SetLocalEditHooks(LocalEditHooks hooks) { m_localEdit = std::move(hooks); }
+
+    // ---- messages (the owner forwards them) ----
+    // WM_UPLD_PROGRESS, WM_UPLD_END, WM_UPLD_STATUS, WM_UPLD_INFO and WM_UPLD_CANCEL; true
+    // when the message was one of them (its records are freed with the message).
+    bool HandleMessage(platform::Message& message);
+    void OnStatusUpdate(int32_t taskIndex, const UpldStatusInfo* status);
+    void OnUpdateProgress(const UpldProgressInfo* progress);
+    void OnUpdateUlInfo(const UpldFileIdInfo* info);
+    void OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status);
+    // The page cancelled uploads: the backup file list's cancel fids are deleted; with its
+    // remove flag 1 the fids no entry holds are reported as removed.
+    void OnUpldCancel();
+
+    // ---- the queue steps ----
+    // Takes every waiting record out of the backup file list and fills the list.
+    void LoadUpldFiles();
+    void upldNewFiles();
+    void AutoStartTxUp();
+    // Starts listed entries while fewer than three run; returns how many it started.
+    int getTaskToStart();
+    bool startOneTxUp(UpldTaskInfo* info);
+
+    // ---- the user's commands ----
+    // Row button: pauses a running entry (and holds it) or starts a paused / held one. Without
+    // `force` nothing happens while three run.
+    void pauseOrStartItem(int32_t taskIndex, bool force);
+    // Row delete: a running entry is paused first and leaves when its end arrives. With
+    // `force` (or when the page asked for it) the page is told the upload was removed.
+    void deleteItem(int32_t taskIndex, bool force);
+    // Pause all: every running entry is paused and held; the stopped flag is set.
+    void OnButtonUpPause();
+    // Start all: clears every hold and the stopped flag, starts entries while fewer than
+    // three run.
+    void OnButtonUpStart();
+    // The dispatcher's resume: new files start again.
+    void resume();
+    // The transfer manager's cancel: every listed upload is deleted (the page told) and the
+    // waiting files are dropped.
+    void cancelAll();
+    // Moves the (first) failed list back to waiting and fills the list.
+    void restartFailedItems();
+    // A dropped folder whose walk failed, listed with the failed uploads.
+    void addFailedFolder(const std::filesystem::path& folder, int64_t pid, int32_t share);
+
+    // Drops an entry's row and the entry; its task object goes with it.
+    void clearDoneTask(int32_t taskIndex);
+
+    // Forgets every upload: running tasks are stopped (they post no end), rows, waiting and
+    // failed records and finished names go, the counts start again. What is to come back later
+    // must be saved first (saveUndoFiles or GetUndoRecords).
+    void ClearUpldInfo();
+
+    // ---- shutdown ----
+    // Stops the running tasks (they post no end any more); `tellPage` reports them removed.
+    void stopRunningTasks(bool tellPage);
+    void quitTasks();
+    void StopAllTasks();
+    // One `undo_files` row per unfinished upload (listed, waiting, failed), written through
+    // the write queue; the waiting and failed lists are emptied. Returns the rows written.
+    int saveUndoFiles();
+    // What saveUndoFiles writes, without writing it or emptying anything: one row per
+    // unfinished upload, and the failed dropped folders (drag_dir rows), for a caller that
+    // stores them together with other rows.
+    std::vector<CWriteDbMgr::UpldUndoRecord> GetUndoRecords() const;
+    std::vector<UpldFailedFile> GetFailedFolders() const;
+
+    // ---- what the windows and the dispatcher read ----
+    const std::vector<std::unique_ptr<UpldTaskInfo>>& GetTaskList() const { return m_taskList; }
+    const UpldTaskInfo* FindTask(int32_t taskIndex) const;
+    const std::deque<UpldWaitingFile>& GetWaitingList() const { return m_waitingList; }
+    const std::vector<UpldFailedFile>& GetFailedList() const { return m_failedList; }
+    const std::vector<UpldFailedFile>& GetFailedList2() const { return m_failedList2; }
+    bool HasFailedItems() const { return !m_failedList.empty() || !m_failedList2.empty(); }
+    // Names (file names, folder names for folders) of the failed records, at most `max`.
+    std::vector<std::string> GetFailedNames(size_t max) const;
+    // Names of every listed and waiting upload (for the page's transfer names).
+    std::vector<std::string> GetQueuedNames() const;
+    // Names of the uploads finished since the last call (the dispatcher reports them).
+    std::vector<std::string> takeFinishedNames();
+    int GetRunningCount() const { return m_upCount; }
+    // Some listed task's transfer is still on the pool (running, pausing or being destroyed);
+    // a stopped task posts no end, so this asks the tasks themselves.
+    bool HasActiveTransfers() const;
+    int GetUploadCount() const;  // listed and waiting
+    bool IsStopped() const { return m_stopped; }
+    bool IsQuitting() const { return m_quitting; }
+    int GetPauseAllStatus() const { return m_pauseAllStatus; }
+
+private:
+    UpldTaskInfo* Find(int32_t taskIndex);
+    // Fill rule: waiting records enter the list while it has fewer than five entries.
+    void FillTaskList();
+    void AddEntry(const UpldWaitingFile& record);
+    void RecordFailure(const UpldTaskInfo& info, int64_t code);
+    void CountRunning();
+    void SetStopped(int column);
+    void RefreshCount();
+    void RowChanged(const UpldTaskInfo& info);
+    void PostToDropWindow(uint32_t message);
+    CWriteDbMgr& WriteQueue();
+    bool AutoStartAllowed() const;
+
+    IUpldQueueView* m_view = nullptr;
+    platform::WindowHandle m_window = platform::kNoWindow;
+    CWriteDbMgr* m_writeQueue = nullptr;
+    LocalEditHooks m_localEdit;
+
+    std::vector<std::unique_ptr<UpldTaskInfo>> m_taskList;
+    std::deque<UpldWaitingFile> m_waitingList;
+    std::vector<UpldFailedFile> m_failedList;
+    std::vector<UpldFailedFile> m_failedList2;
+    std::vector<std::string> m_finishedNames;
+    int m_upCount = 0;
+    int m_pauseAllStatus = kAllRunning;
+    bool m_stopped = false;
+    bool m_quitting = false;
+};

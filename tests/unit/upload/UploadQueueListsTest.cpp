@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "autobackup/FileBackupMgr.h"
+#include "core/CWriteDbMgr.h"
+#include "core/DBWrapper.h"
+#include "core/Options.h"
+#include "core/TaskState.h"
+#include "platform/PlainMessageLoop.h"
+#include "support/ScopedXdgHome.h"
+#include "support/TempDir.h"
+#include "upload/CUpldThreadMgr.h"
+#include "upload/UploadQueue.h"
+
+namespace fs = std::filesystem;
+using zorp::test::ScopedXdgHome;
+using zorp::test::TempDir;
+using zorp::test::WriteFile;
+
+namespace {
+
+// The queue's lists without transfers: the upload pool is not running, so no task starts.
+class UploadQueueListsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        COptions& options = COptions::GetInstance();
+        options.SetWorkFolderMounts(std::vector<fs::path>{});
+        ASSERT_TRUE(options.Load());
+        options.SetUserId(3);
+        options.m_workState = 5;
+        FileBackupMgr::GetInstance().reset();
+        CUpldThreadMgr::GetInstance().Stop();
+        writeQueue.SetUserDataDir(home.userDataDir());
+        ASSERT_TRUE(writeQueue.Start());
+        queue.SetWriteQueue(&writeQueue);
+    }
+    void TearDown() override {
+        writeQueue.Stop();
+        FileBackupMgr::GetInstance().reset();
+        COptions::GetInstance().SetWorkFolderMounts(std::nullopt);
+    }
+
+    void Offer(int count) {
+        for (int i = 0; i < count; ++i) {
+            UpldWaitingFile record;
+            record.path = files.path() / ("f" + std::to_string(i) + ".txt");
+            WriteFile(record.path, "content " + std::to_string(i));
+            record.fid = 100 + i;
+            record.pid = 9;
+            record.size = static_cast<int64_t>(fs::file_size(record.path));
+            FileBackupMgr::GetInstance().addUploadRecord(record);
+        }
+        FileBackupMgr::GetInstance().addFileCount(count);
+    }
+
+    std::vector<std::vector<std::string>> Txlog(const std::string& sql) {
+        writeQueue.WriteAllBatches();
+        EXPECT_TRUE(writeQueue.Flush(10000));
+        DBWrapper db(home.userDataDir() / DBWrapper::kTxlogDb);
+        EXPECT_TRUE(db.open());
+        EXPECT_TRUE(db.query(sql)) << db.errorText();
+        return db.rows();
+    }
+
+    ScopedXdgHome home;
+    TempDir files;
+    platform::PlainMessageLoop loop;
+    CWriteDbMgr writeQueue{1, 1};
+    UploadQueue queue;
+};
+
+TEST_F(UploadQueueListsTest, TasksThatCannotStartStayListedAndAreNotCountedAsRunning) {
+    Offer(7);
+    queue.upldNewFiles();
+    ASSERT_EQ(queue.GetTaskList().size(), 5u);
+    EXPECT_EQ(queue.GetWaitingList().size(), 2u);
+    EXPECT_EQ(queue.GetRunningCount(), 0);
+    EXPECT_FALSE(queue.HasActiveTransfers());
+    for (const auto& entry : queue.GetTaskList()) {
+        EXPECT_FALSE(entry->running);
+        EXPECT_EQ(entry->state, TSE_READY);
+    }
+    // Their break points and ids are what the records said, and every upload is saved once.
+    const auto rows = queue.GetUndoRecords();
+    ASSERT_EQ(rows.size(), 7u);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].fid, 100 + static_cast<int64_t>(i));
+        EXPECT_EQ(rows[i].name, "f" + std::to_string(i) + ".txt");
+        EXPECT_GT(rows[i].mtime, 0);
+    }
+
+    queue.ClearUpldInfo();
+    EXPECT_TRUE(queue.GetTaskList().empty());
+    EXPECT_TRUE(queue.GetWaitingList().empty());
+    EXPECT_TRUE(queue.GetUndoRecords().empty());
+}
+
+TEST_F(UploadQueueListsTest, CancelRemovesListedAndWaitingUploadsByFidAndRefillsTheList) {
+    Offer(7);
+    queue.upldNewFiles();
+    FileBackupMgr::GetInstance().addCancelFids({101, 106, 555}, 0);
+    queue.OnUpldCancel();
+    ASSERT_EQ(queue.GetTaskList().size(), 5u);
+    EXPECT_TRUE(queue.GetWaitingList().empty());
+    std::vector<int64_t> fids;
+    for (const auto& entry : queue.GetTaskList()) {
+        fids.push_back(entry->fid);
+    }
+    EXPECT_EQ(fids, (std::vector<int64_t>{100, 102, 103, 104, 105}));
+    EXPECT_EQ(FileBackupMgr::GetInstance().getRemainingCount(), 5);
+    EXPECT_EQ(queue.GetUndoRecords().size(), 5u);
+}
+
+TEST_F(UploadQueueListsTest, FailedFolderComesBackAsAWorkRequestAndIsSavedAsADroppedFolder) {
+    const fs::path folder = files.path() / "Dropped";
+    fs::create_directories(folder);
+    queue.addFailedFolder(folder, 77, 1);
+    EXPECT_TRUE(queue.HasFailedItems());
+    EXPECT_EQ(queue.GetFailedNames(5), std::vector<std::string>{"Dropped"});
+    EXPECT_TRUE(queue.GetUndoRecords().empty());
+
+    EXPECT_EQ(queue.saveUndoFiles(), 0);
+    EXPECT_FALSE(queue.HasFailedItems());
+    const auto dragDirs = Txlog("SELECT path, pid, share FROM drag_dir where userid=3");
+    ASSERT_EQ(dragDirs.size(), 1u);
+    EXPECT_EQ(dragDirs[0], (std::vector<std::string>{folder.string(), "77", "1"}));
+    EXPECT_TRUE(Txlog("SELECT id FROM undo_files").empty());
+
+    // A retry walks it again instead of uploading a folder as a file.
+    queue.addFailedFolder(folder, 77, 1);
+    queue.restartFailedItems();
+    EXPECT_FALSE(queue.HasFailedItems());
+    EXPECT_TRUE(queue.GetTaskList().empty());
+    const auto pending = FileBackupMgr::GetInstance().getPendingRequests();
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending.begin()->first, (FileBackupMgr::RequestKey{77, 1}));
+    EXPECT_EQ(pending.begin()->second, std::vector<fs::path>{folder});
+}
+
+}  // namespace
