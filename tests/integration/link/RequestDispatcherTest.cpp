@@ -240,9 +240,9 @@ TEST_F(RequestDispatcherTest, RequestsWhileOfflineWaitForOnline) {
 // The stored unfinished uploads follow the queue while the process runs: a kill at any
 // moment leaves the rows that resume the upload, and an upload that ended leaves none.
 TEST_F(RequestDispatcherTest, UnfinishedUploadsAreStoredWhileTheyRunAndGoneWhenDone) {
-    const std::string data = TestBytes(30 * kChunk, 6);
+    const std::string data = TestBytes(60 * kChunk, 6);
     WriteFile(local / "slow.bin", data);
-    ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "40"}, {"count", "1000"}}));
+    ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "60"}, {"count", "1000"}}));
     RequestUpload({local / "slow.bin"});
     ASSERT_TRUE(loop.RunUntil(
         [&] {
