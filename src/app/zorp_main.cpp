@@ -195,6 +195,9 @@ int main(int argc, char** argv) {
     ClientInterfaceMgr& link = ClientInterfaceMgr::GetInstance();
     link.init();
     link.start();
+    if (g_quitRequested) {
+        link.SetStopFlag();  // the signal came before the server ran: end its wait too
+    }
     VLOG(1) << "ZORP wait for event from CIMG";
     switch (link.WaitForPage()) {
         case ClientInterfaceMgr::StartupResult::kPageReady:

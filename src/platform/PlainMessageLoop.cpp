@@ -47,6 +47,18 @@ void PlainMessageLoop::RunFor(uint32_t ms) {
     RunUntil([] { return false; }, ms);
 }
 
+size_t PlainMessageLoop::RunPending() {
+    std::deque<Envelope> pending;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        pending.swap(m_queue);
+    }
+    for (auto& envelope : pending) {
+        WindowRegistry::Dispatch(envelope);
+    }
+    return pending.size();
+}
+
 bool PlainMessageLoop::RunOnce(Clock::time_point deadline) {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {

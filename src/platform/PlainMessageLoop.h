@@ -25,6 +25,8 @@ public:
     // Runs until `done` returns true or `timeoutMs` passes; returns the last value of `done`.
     bool RunUntil(const std::function<bool()>& done, uint32_t timeoutMs);
     void RunFor(uint32_t ms);
+    // Handles every envelope queued at the moment of the call (not timers); returns how many.
+    size_t RunPending();
 
     void Enqueue(Envelope envelope) override;
     bool RunsOnCurrentThread() const override;

@@ -763,20 +763,22 @@ bool CEasyUploader::OnReplyData(const char* data, size_t size) {
         LOGF(ERROR, "Task[%02d]: HTTP failed. Status=%s\n", index, m_conn.statusLine);
         return false;
     }
-    // The reply is kept while its window, counted from the break point, overlaps the bytes
-    // still accepted in this attempt.
-    const int64_t first = m_param.breakPoint;
-    const int64_t last = first + static_cast<int64_t>(size) - 1;
-    const int64_t acceptFrom = m_conn.replyBytes;
+    // A reply is a small JSON envelope and is kept whole. (Judging its bytes against file
+    // positions would throw away the reply to a first chunk sent after a retry's file
+    // information request, and every reply that arrives in more than one piece.) The bound only
+    // keeps a server that never stops talking from filling the memory.
     const int64_t acceptTo = m_param.fileSize > 0 ? m_param.fileSize : INT32_MAX;
     m_conn.replyBytes += static_cast<int64_t>(size);
-    if (first > acceptTo) {
+    if (m_param.breakPoint > acceptTo) {
         LOGF(ERROR, "range reach out, stop connection\n");
         return false;
     }
-    if (last >= acceptFrom) {
-        m_reply.append(data, size);
+    if (m_reply.size() + size > kMaxReplyBytes) {
+        LOGF(ERROR, "Task[%02d]: a reply of more than %d bytes, stop connection\n", index,
+             kMaxReplyBytes);
+        return false;
     }
+    m_reply.append(data, size);
     return true;
 }
 

@@ -37,6 +37,8 @@ public:
     static constexpr size_t kChunkSize = 131072;
     // The end record's code for a chunk reply that held no file data.
     static constexpr int64_t kNoFileDataCode = 11;
+    // Longest reply kept; a chunk's reply is a few hundred bytes.
+    static constexpr size_t kMaxReplyBytes = 1 << 20;
     static constexpr uint64_t kPoolCheckMs = 100;
     // libcurl's smallest send buffer, used while a speed limit is set.
     static constexpr long kPacedBufferSize = 16 * 1024;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <chrono>
 #include <ctime>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "Reply.h"
 
 namespace {
+
+constexpr auto kBusyWait = std::chrono::seconds(5);
 
 bool LockedByOther(const FileRecord& record, const std::string& key, int64_t now) {
     return !record.lockKey.empty() && record.lockUntil > now && record.lockKey != key;
@@ -313,8 +316,10 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
 
     const int64_t gen = record->uploadGen;
     auto state = m_context.uploads.Get(fid, gen);
-    std::unique_lock<std::mutex> busy(state->busy, std::try_to_lock);
-    if (!busy.owns_lock()) {
+    // A client that retries after a broken connection can be here before the request of that
+    // connection has let go of the file: give it a moment before calling the file busy.
+    std::unique_lock<std::timed_mutex> busy(state->busy, std::defer_lock);
+    if (!busy.try_lock_for(kBusyWait)) {
         return RefuseUnread(request, response, kStatusBusy, CloudStatusText(kStatusBusy));
     }
     record = m_context.metadata.Get(fid);  // as it stands now that this chunk owns the attempt

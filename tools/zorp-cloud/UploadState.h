@@ -25,7 +25,7 @@ struct UploadState {
     UploadState& operator=(const UploadState&) = delete;
 
     // One chunk of a file at a time: held while a chunk is received and committed.
-    std::mutex busy;
+    std::timed_mutex busy;
 
     // Used by the thread that holds `busy`.
     std::FILE* partial = nullptr;  // the attempt's partial file, open while chunks arrive

@@ -38,7 +38,7 @@ protected:
 
     // The window messages posted by the messages parsed so far.
     std::vector<uint32_t> Posted() {
-        m_loop.RunFor(5);
+        m_loop.RunPending();  // parseMsg posts before it returns
         return std::exchange(m_window.ids, {});
     }
 
