@@ -335,7 +335,6 @@ int main(int argc, char** argv) {
     if (!writeDb.Flush(10000)) {
         LOG(ERROR) << "The write queue did not finish within 10 s; unwritten batches are lost.";
     }
-    writeDb.Stop();
     // The comparison and the server actions worker were told to quit by the close handling;
     // each ends within its current request. (LATER: CheckDirChangeMgr, LocalEditToolMgr.)
     if (!compareMgr.Shutdown(15000)) {
@@ -344,6 +343,13 @@ int main(int argc, char** argv) {
     if (!miscMgr.Shutdown(15000)) {
         LOG(ERROR) << "The server actions worker did not end within 15 s.";
     }
+    // A history row the comparison wrote while it ended is written too; only then does the
+    // write queue stop.
+    writeDb.WriteAllBatches();
+    if (!writeDb.Flush(10000)) {
+        LOG(ERROR) << "The write queue did not finish within 10 s; unwritten batches are lost.";
+    }
+    writeDb.Stop();
     link.Shutdown(5000);
     curl_global_cleanup();
     logging::Flush();
