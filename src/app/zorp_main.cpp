@@ -3,7 +3,8 @@
 // and after it everything stopped in a fixed order.
 //
 // Steps whose managers are not part of the program yet are marked "LATER:" at the place where
-// they belong; nothing stands in for them meanwhile.
+// they belong (downloads, local editing, automatic backup); nothing stands in for them
+// meanwhile.
 #include <curl/curl.h>
 
 #include <QApplication>
@@ -25,18 +26,25 @@
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
+#include "autobackup/FileBackupMgr.h"
+#include "cloud/MiscToolMgr.h"
+#include "download/FileDownloadMgr.h"
 #include "link/ClientInterfaceMgr.h"
 #include "platform/CrashHandler.h"
 #include "platform/ProcessLimits.h"
 #include "platform/SingleInstanceGuard.h"
 #include "platform/SystemInfo.h"
 #include "platform/TerminationSignals.h"
+#include "platform/WaitableObject.h"
 #include "platform/WindowRegistry.h"
 #include "ui/DndUiDlg.h"
 #include "ui/MainUiDlg.h"
 #include "ui/PaintManagerUI.h"
 #include "ui/QtMessageLoop.h"
+#include "upload/CUpldThreadMgr.h"
+#include "upload/CompareFileMgr.h"
 #include "upload/ComputeShaMgr.h"
+#include "upload/TravelDirMgr.h"
 
 namespace fs = std::filesystem;
 
@@ -231,11 +239,25 @@ int main(int argc, char** argv) {
         options.InsertUser();
     }
 
-    // 14.-16. LATER, in this order: FileBackupMgr and FileDownloadMgr; TravelDirMgr,
-    //     CUpldThreadMgr, CDnldThreadMgr; CompareFileMgr (wait for its ready event);
-    //     MiscToolMgr; DirFileChangeMgr; LocalEditDnldMgr, LocalEditToolMgr; the folder
-    //     watcher's thread; CheckDirChangeThreadMgr when backup folders exist, and
-    //     CheckDirChangeMgr in any case.
+    // 14. The backup file list and the file download manager.
+    FileBackupMgr::GetInstance();
+    FileDownloadMgr::GetInstance();
+    // 15. The folder walk and the upload pool (LATER: CDnldThreadMgr after them); the
+    //     comparison thread, waited for until it is ready; the server actions worker.
+    TravelDirMgr& travelMgr = TravelDirMgr::GetInstance();
+    travelMgr.Init();
+    travelMgr.Start();
+    CUpldThreadMgr& upldMgr = CUpldThreadMgr::GetInstance();
+    upldMgr.Init();
+    upldMgr.Start();
+    CompareFileMgr& compareMgr = CompareFileMgr::GetInstance();
+    compareMgr.Start();
+    compareMgr.WaitForStarted(platform::kInfinite);
+    MiscToolMgr& miscMgr = MiscToolMgr::GetInstance();
+    miscMgr.Start();
+    // LATER, in this order: DirFileChangeMgr's set-up; LocalEditDnldMgr and LocalEditToolMgr;
+    //     the folder watcher's thread.
+    // 16. LATER: CheckDirChangeThreadMgr when backup folders exist, CheckDirChangeMgr always.
 
     // 17. The window system.
     ChooseQtPlatform();
@@ -282,16 +304,17 @@ int main(int argc, char** argv) {
     mainDlg->SetDndDlg(dndDlg.get(), dndDlg->GetHandle());
     options.m_hDndWnd = dndDlg->GetHandle();
     shaMgr.SetNotifyWindow(dndDlg->GetHandle());
+    travelMgr.SetNotifyWindow(dndDlg->GetHandle());
     link.SetNotifyWindow(dndDlg->GetHandle());
-    // LATER: SetNotifyWindow(dnd) of TravelDirMgr,
-    //        CompareFileMgr, MiscToolMgr, LocalEditToolMgr, DirFileChangeMgr, LocalEditMgr,
+    compareMgr.SetNotifyWindow(dndDlg->GetHandle());
+    miscMgr.SetNotifyWindow(dndDlg->GetHandle());
+    // LATER: SetNotifyWindow(dnd) of LocalEditToolMgr, DirFileChangeMgr, LocalEditMgr,
     //        CheckDirChangeThreadMgr, CheckDirChangeMgr, AutoBackupMonitorMgr.
 
-    // 22.
-    dndDlg->InitDlg();
+    // 22. The drop window's start restores the unfinished uploads (LATER: then the unfinished
+    //     downloads; and one check job per automatic-backup folder).
     mainDlg->changeBtns(0, 0);
-    // LATER: restore the unfinished uploads, then the unfinished downloads; queue one
-    //        check job per automatic-backup folder.
+    dndDlg->InitDlg();
 
     // A termination signal that came during start-up found no window to close yet.
     if (g_quitRequested) {
@@ -312,8 +335,21 @@ int main(int argc, char** argv) {
     if (!writeDb.Flush(10000)) {
         LOG(ERROR) << "The write queue did not finish within 10 s; unwritten batches are lost.";
     }
+    // The comparison and the server actions worker were told to quit by the close handling;
+    // each ends within its current request. (LATER: CheckDirChangeMgr, LocalEditToolMgr.)
+    if (!compareMgr.Shutdown(15000)) {
+        LOG(ERROR) << "The comparison thread did not end within 15 s.";
+    }
+    if (!miscMgr.Shutdown(15000)) {
+        LOG(ERROR) << "The server actions worker did not end within 15 s.";
+    }
+    // A history row the comparison wrote while it ended is written too; only then does the
+    // write queue stop.
+    writeDb.WriteAllBatches();
+    if (!writeDb.Flush(10000)) {
+        LOG(ERROR) << "The write queue did not finish within 10 s; unwritten batches are lost.";
+    }
     writeDb.Stop();
-    // LATER: stop CompareFileMgr, MiscToolMgr, CheckDirChangeMgr, LocalEditToolMgr.
     link.Shutdown(5000);
     curl_global_cleanup();
     logging::Flush();

@@ -393,6 +393,21 @@ size_t FileBackupMgr::getUploadListSize() const {
     return m_uploadList.size();
 }
 
+std::vector<UpldWaitingFile> FileBackupMgr::getUploadList() const {
+    platform::CriticalSectionGuard guard(m_cs);
+    return m_uploadList;
+}
+
+std::vector<UpldWaitingFile> FileBackupMgr::getChangedFiles() const {
+    platform::CriticalSectionGuard guard(m_cs);
+    std::vector<UpldWaitingFile> files;
+    files.reserve(m_changedFiles.size());
+    for (const auto& [path, record] : m_changedFiles) {
+        files.push_back(record);
+    }
+    return files;
+}
+
 bool FileBackupMgr::addChangedFileHash(const CalcShaResult& result) {
     platform::CriticalSectionGuard guard(m_cs);
     auto it = m_changedFiles.find(result.path);

@@ -155,6 +155,10 @@ public:
     void addUploadRecord(const UpldWaitingFile& record);
     std::vector<UpldWaitingFile> takeUploadList();
     size_t getUploadListSize() const;
+    // Copies, for whoever stores the unfinished uploads while the process runs.
+    std::vector<UpldWaitingFile> getUploadList() const;
+    // Restored uploads whose file changed and which wait for their new hash.
+    std::vector<UpldWaitingFile> getChangedFiles() const;
     // A restored upload whose file changed was hashed again: its record goes back on the upload
     // list with the new hash and size (same cloud file and folder). False when the path is not
     // one of those; a file that could not be hashed is dropped and logged.

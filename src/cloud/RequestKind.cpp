@@ -25,7 +25,7 @@ const RequestTraits& TraitsOf(RequestKind kind) {
         {K::kUnlockFile,           {"unlockFile",    &Urls::unlockFile,           M::kPost,         H::kForm,           5,      0,     false, nullptr,   true,  true,  nullptr}},
         {K::kDownload,             {"download",      nullptr,                     M::kGet,          H::kDownload,       15,     0,     true,  "quorva",  true,  true,  nullptr}},
         {K::kDownloadProbe,        {"downloadProbe", nullptr,                     M::kHead,         H::kNone,           10,     0,     true,  "quorva",  true,  false, "0-0"}},
-        {K::kNetworkCheck,         {"networkCheck",  &Urls::webHost,              M::kGet,          H::kNone,           5,      0,     false, nullptr,   false, true,  nullptr}},
+        {K::kNetworkCheck,         {"networkCheck",  &Urls::webHost,              M::kGet,          H::kNone,           5,      10,    false, nullptr,   false, true,  nullptr}},
     };
     // clang-format on
     for (const auto& row : kTable) {

@@ -22,7 +22,9 @@ enum class RequestKind {
     kUnlockFile,
     kDownload,              // the URL comes from the task; body goes to the caller's hook
     kDownloadProbe,         // header-only request with "Range: 0-0" to learn the size
-    kNetworkCheck,          // the web host as a bare name: no cookie, no header list
+    kNetworkCheck,          // the web host as a bare name: no cookie, no header list; 10 s in
+                            // all, so that a server that accepts and never answers still
+                            // ends the check
 };
 
 enum class HeaderSet {

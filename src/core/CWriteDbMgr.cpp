@@ -87,6 +87,30 @@ void CWriteDbMgr::AddInUndoLog(const std::vector<UpldUndoRecord>& records) {
     }
 }
 
+void CWriteDbMgr::ReplaceUnfinishedUploads(const std::vector<UpldUndoRecord>& undo,
+                                           const std::vector<DragDirRecord>& dragDirs,
+                                           int lastTxStatus) {
+    const int userId = UserId();
+    std::string sql = fmt::format("DELETE FROM undo_files where userid={};", userId);
+    sql.reserve(undo.size() * 160 + dragDirs.size() * 80 + 200);
+    for (const auto& r : undo) {
+        sql += fmt::format("INSERT INTO undo_files VALUES(NULL, {},{},'{}',{},{},'{}','{}',{},{},{},{},{});",
+                           r.size, r.position, Quoted(r.sha), r.fid, r.pid, Quoted(r.path.string()),
+                           Quoted(r.name), r.ctime, r.mtime, r.type, r.splitNum, userId);
+    }
+    sql += fmt::format("DELETE FROM drag_dir where userid={};", userId);
+    for (const auto& d : dragDirs) {
+        sql += fmt::format("INSERT INTO drag_dir VALUES(NULL,'{}',{},{},{});", Quoted(d.path.string()),
+                           d.pid, d.share, userId);
+    }
+    sql += fmt::format("DELETE FROM last_tx_status where userid={};", userId);
+    sql += fmt::format("INSERT INTO last_tx_status VALUES(NULL, {},{});", userId, lastTxStatus);
+    platform::CriticalSectionGuard guard(m_cs);
+    // Statements added before stay before: the rows they add or delete are older than these.
+    WriteBatch(m_txBatch, DBWrapper::kTxlogDb);
+    Submit(DBWrapper::kTxlogDb, std::move(sql));
+}
+
 void CWriteDbMgr::AddInDlUndoLog(const std::vector<DlUndoRecord>& records) {
     const int userId = UserId();
     for (const auto& r : records) {

@@ -75,12 +75,26 @@ public:
         int splitNum = 0;
     };
 
+    // One unfinished dropped folder or file of a request (table drag_dir).
+    struct DragDirRecord {
+        std::filesystem::path path;
+        int64_t pid = 0;
+        int share = 0;
+        bool operator==(const DragDirRecord&) const = default;
+    };
+
     // ---- transfer database ("zor/txlog"), batches of 10 ----
     void AddLastTxStatus(int state);
     void AddDragDir(const std::filesystem::path& path, int64_t pid, int share);
     void DeleteDragDirs();
     void AddInUndoLog(const std::vector<UpldUndoRecord>& records);
     void AddInDlUndoLog(const std::vector<DlUndoRecord>& records);
+    // The user's unfinished uploads as a whole: the rows of undo_files, drag_dir and
+    // last_tx_status are replaced by these in one transaction, written after every statement
+    // added before (the batch collecting is handed on first). A crash leaves either the
+    // previous set or this one, never a mixture.
+    void ReplaceUnfinishedUploads(const std::vector<UpldUndoRecord>& undo,
+                                  const std::vector<DragDirRecord>& dragDirs, int lastTxStatus);
 
     // ---- log database ("zor/log"), written at once ----
     void AddLog(const std::string& name, const std::filesystem::path& path, int64_t size, int type);

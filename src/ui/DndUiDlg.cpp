@@ -8,16 +8,17 @@
 #include <QUrl>
 #include <QWindow>
 
-#include "core/CWriteDbMgr.h"
+#include "autobackup/FileBackupMgr.h"
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"
+#include "link/ClientInterfaceMgr.h"
 #include "platform/WindowRegistry.h"
 #include "ui/MainUiDlg.h"
 #include "ui/PaintManagerUI.h"
 #include "ui/SkinImage.h"
-#include "upload/ComputeShaMgr.h"
+#include "upload/UploadQueue.h"
 
 using Kind = ControlSpec::Kind;
 
@@ -45,7 +46,11 @@ void CDndUiDlg::InitWindow() {
 
 void CDndUiDlg::InitDlg() {
     SetWindowMode(kIdleMode);
-    // The dispatcher's start state (work state, network timer) is set up here once it exists.
+    m_dispatcher.SetWindow(GetHandle());
+    if (m_pMainDlg) {
+        m_dispatcher.SetUploadQueue(&m_pMainDlg->GetUploadQueue());
+    }
+    m_dispatcher.InitDispatcher();
 }
 
 void CDndUiDlg::SetWindowMode(int mode) {
@@ -59,76 +64,134 @@ void CDndUiDlg::SetWindowMode(int mode) {
     }
 }
 
-void CDndUiDlg::HideFloatWindow() {
+void CDndUiDlg::ShowStatusText(const std::string& text) {
+    if (m_pTxtLabel) {
+        m_pTxtLabel->setText(QString::fromStdString(text));
+    }
+}
+
+void CDndUiDlg::StartIconAlternation() { SetTimer(kTimerIconAlternation, 2000); }
+
+void CDndUiDlg::OnIconAlternation() {
+    const int txStatus = COptions::GetInstance().m_txStatus;
+    if (txStatus == 3) {
+        SetWindowMode(m_windowMode == kUploadMode ? kDownloadMode : kUploadMode);
+        RefreshSpeedText();
+        return;
+    }
+    KillTimer(kTimerIconAlternation);
+    SetWindowMode(txStatus == 1 ? kUploadMode : txStatus == 2 ? kDownloadMode : kIdleMode);
+}
+
+void CDndUiDlg::RefreshSpeedText() {
+    // The speed of the direction shown, from the upload rows' last progress. (Downloads report
+    // theirs once the download queue exists.)
+    if (!m_pTxtLabel || !m_pMainDlg || m_windowMode != kUploadMode) {
+        return;
+    }
+    uint64_t bytesPerSecond = 0;
+    for (const auto& entry : m_pMainDlg->GetUploadQueue().GetTaskList()) {
+        if (entry->running) {
+            bytesPerSecond += entry->speed;
+        }
+    }
+    const uint64_t kib = bytesPerSecond / 1024;
+    const std::string text = kib >= 1024 ? std::to_string(kib / 1024) + " MB/s"
+                                         : std::to_string(kib) + " KB/s";
+    m_pTxtLabel->setText(QString::fromStdString(text));
+}
+
+void CDndUiDlg::ZeroSpeeds() {
+    if (m_pTxtLabel && m_windowMode != kIdleMode) {
+        m_pTxtLabel->setText(QStringLiteral("0 KB/s"));
+    }
+}
+
+bool CDndUiDlg::IsWindowVisible() const { return isVisible(); }
+
+void CDndUiDlg::SetWindowVisible(bool visible) { ShowWindow(visible, false); }
+
+void CDndUiDlg::CloseAuxiliaryWindows() {
+    // The tooltip window and the backup settings window close here once they exist.
+}
+
+void CDndUiDlg::ShowTransferManager(int page) {
+    if (m_pMainDlg) {
+        m_pMainDlg->SelectPage(page);
+        m_pMainDlg->ShowWindow(true);
+        m_pMainDlg->raise();
+        m_pMainDlg->activateWindow();
+    }
+}
+
+void CDndUiDlg::ShowBackupSettings() {
+    VLOG(1) << "CDndUiDlg::OnLocalConfig - no backup settings window yet";
+}
+
+void CDndUiDlg::HideAllWindows() {
     ShowWindow(false);
-    // Storing "float_wnd_show" = 0 and telling a connected page (simple message 10) come with
-    // the persisted settings and the message server.
+    // (the backup settings window closes here once it exists)
+    if (m_pMainDlg) {
+        m_pMainDlg->ShowWindow(false);
+    }
+}
+
+void CDndUiDlg::QuitMessageLoop(int exitCode) { CPaintManagerUI::QuitMessageLoop(exitCode); }
+
+void CDndUiDlg::HideFloatWindow() {
     VLOGF(1, "CDndUiDlg::HideFloatWindow");
+    ShowWindow(false);
+    COptions::GetInstance().SetFloatWndShow(false);
+    ClientInterfaceMgr::GetInstance().sendSimpleMsg(10);  // only when the page is connected
 }
 
 void CDndUiDlg::Notify(const UiNotify& notify) {
-    // The right-click menu's commands ("menu_msg": m_start, m_pause, m_mgr, m_hide, m_exit,
-    // m_logout, m_resume) and the timers 1008 and 1100 are handled here with the menu window.
-    (void)notify;
+    if (notify.sType == "timer") {
+        const auto timerId = static_cast<uint32_t>(notify.wParam);
+        if (!m_dispatcher.OnTimer(timerId) && timerId == kTimerIconAlternation) {
+            OnIconAlternation();
+        }
+        return;
+    }
+    if (notify.sType == "menu_msg") {
+        OnMenuCommand(notify.name);
+    }
+}
+
+void CDndUiDlg::OnMenuCommand(const std::string& item) {
+    // The menu window itself (opened by the right button) is drawn with the window's look.
+    if (item == "m_exit") {
+        OnCloseCommand();
+    } else if (item == "m_resume") {
+        m_dispatcher.OnMenuResume();
+    } else if (item == "m_hide") {
+        HideFloatWindow();
+    } else if (item == "m_mgr") {
+        ShowTransferManager(COptions::GetInstance().m_txStatus == 2 ? kDownloadPage : kUploadPage);
+    } else if (item == "m_start" && m_pMainDlg) {
+        m_pMainDlg->GetUploadQueue().OnButtonUpStart();
+    } else if (item == "m_pause" && m_pMainDlg) {
+        m_pMainDlg->GetUploadQueue().OnButtonUpPause();
+    }
 }
 
 int64_t CDndUiDlg::HandleCustomMessage(platform::Message& message, bool& handled) {
-    if (message.id >= WM_DNLD_ALL_DONE && message.id <= WM_GET_FILE_PID) {
-        // The request dispatcher's handlers (OnC2LUpldReq, OnCalcShaFinish, ...) take these.
-        // Until it exists the message is logged and its records are freed with it.
-        VLOGF(1, "CDndUiDlg - message 0x%X waits for the dispatcher", message.id);
+    handled = m_dispatcher.HandleMessage(message);
+    if (!handled) {
+        VLOGF(1, "CDndUiDlg - message 0x%X not handled", message.id);
     }
-    handled = false;
     return 0;
 }
 
 void CDndUiDlg::OnCloseCommand() {
-    if (m_closing) {
+    if (IsClosing()) {
         return;  // the page's quit and a termination signal may both ask
     }
     OnClose();
     CPaintManagerUI::QuitMessageLoop(0);
 }
 
-void CDndUiDlg::OnClose() {
-    if (m_closing) {
-        return;
-    }
-    m_closing = true;
-    VLOG(1) << "CDndUiDlg::OnClose";
-
-    // 1. Out of the user's sight first.
-    ShowWindow(false);
-    // (the backup settings window closes here once it exists)
-    if (m_pMainDlg) {
-        m_pMainDlg->ShowWindow(false);
-    }
-    // 2. The upload queue's last state, for the next start.
-    CWriteDbMgr::GetInstance().AddLastTxStatus(COptions::GetInstance().m_txStatus);
-    // 3.-4. Later work fills these in: quit the local-edit helper and the local edit manager's
-    // tasks; end running transfers (CMainUiDlg::quitTasks).
-    // 5. What is written from here on runs after everything still waiting.
-    CWriteDbMgr::GetInstance().SetClosing();
-
-    // 6. The hash pool; then the folder walk and the backup checker pool stop and the
-    // comparison thread and the server actions worker are told to quit, once they exist.
-    ComputeShaMgr::GetInstance().Stop();
-
-    // 7.-11. Later: end transfers still running; stop the upload, download and local-edit
-    // download pools; stop the folder watcher, the backup monitor and the backup change
-    // checker; save unfinished downloads and uploads and stop all tasks. Each stop joins its
-    // threads, so no fixed sleep is needed between them.
-
-    // 12. The transfer manager's close command (it only hides).
-    if (m_pMainDlg) {
-        platform::PostMessage(m_pMainDlg->GetHandle(), platform::WM_CLOSE);
-    }
-    // 13. Later: save the unfinished dropped folders (with the backup file list's save).
-    // 14. The time of this exit; the backup check of the next start looks for changes since.
-    COptions::GetInstance().SaveLastExitTime();
-    // 15. The folder icons come off; the next start puts them back.
-    COptions::GetInstance().ClearBackupFolders();
-}
+void CDndUiDlg::OnClose() { m_dispatcher.OnClose(); }
 
 void CDndUiDlg::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
@@ -171,7 +234,15 @@ void CDndUiDlg::dropEvent(QDropEvent* event) {
 }
 
 void CDndUiDlg::OnFilesDropped(const std::vector<std::filesystem::path>& paths) {
-    // Dropped paths become one upload request of the backup file list for the default target
-    // folder, then OnSpecificDragFileInfo of the dispatcher; both land with the upload work.
     VLOGF(1, "CDndUiDlg::OnFilesDropped - %d paths", static_cast<int>(paths.size()));
+    COptions& options = COptions::GetInstance();
+    if (options.m_workState == RequestDispatcher::kWsOffline) {
+        return;
+    }
+    // One upload request into the disk's top folder.
+    FileBackupMgr::GetInstance().addWorkRequest(FileBackupMgr::RequestKey{0, 0}, paths);
+    if (options.m_workState == RequestDispatcher::kWsIdle) {
+        SetWindowMode(kUploadMode);
+    }
+    m_dispatcher.OnSpecificDragFileInfo();
 }

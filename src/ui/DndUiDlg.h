@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "link/IDispatcherView.h"
+#include "link/RequestDispatcher.h"
 #include "ui/WindowImplBase.h"
 
 class CMainUiDlg;
@@ -12,12 +14,12 @@ class QLabel;
 
 // The floating drop window: a small frameless, always-on-top window onto which files are
 // dropped for upload, which shows whether transfers run, and whose close handling ends the
-// program. Every worker reports to it: its message handlers are where the request dispatcher
-// lives once it exists.
-class CDndUiDlg : public WindowImplBase {
+// program. Every worker reports to it; it hands the program's messages to the request
+// dispatcher it owns (RequestDispatcher) and draws what the dispatcher decides.
+class CDndUiDlg : public WindowImplBase, public IDispatcherView {
 public:
-    // Window modes: the two transfer directions and the idle look.
-    enum Mode { kUploadMode = 0, kDownloadMode = 1, kIdleMode = 2 };
+    // Timer of the alternating icon while uploads and downloads both run.
+    static constexpr uint32_t kTimerIconAlternation = 1100;
 
     CDndUiDlg();
     ~CDndUiDlg() override;
@@ -31,17 +33,32 @@ public:
     ControlSpecs GetNamedControls() const override { return NamedControls(); }
 
     void SetMainDlg(CMainUiDlg* mainDlg) { m_pMainDlg = mainDlg; }
-    // The look and state the window starts with.
+    // The look the window starts with, and the dispatcher's start: the stored uploads resume.
     void InitDlg();
-    void SetWindowMode(int mode);
-    int GetWindowMode() const { return m_windowMode; }
+    RequestDispatcher& GetDispatcher() { return m_dispatcher; }
 
-    // The user's hide command: hides the window and remembers it for the next start.
+    // The user's hide command: hides the window, remembers it for the next start and tells a
+    // connected page.
     void HideFloatWindow();
 
     // The closing order; runs once. Called by the close command before the loop ends.
     void OnClose();
-    bool IsClosing() const { return m_closing; }
+    bool IsClosing() const { return m_dispatcher.IsClosing(); }
+
+    // IDispatcherView
+    void SetWindowMode(int mode) override;
+    int GetWindowMode() const override { return m_windowMode; }
+    void ShowStatusText(const std::string& text) override;
+    void StartIconAlternation() override;
+    void RefreshSpeedText() override;
+    void ZeroSpeeds() override;
+    bool IsWindowVisible() const override;
+    void SetWindowVisible(bool visible) override;
+    void CloseAuxiliaryWindows() override;
+    void ShowTransferManager(int page) override;
+    void ShowBackupSettings() override;
+    void HideAllWindows() override;
+    void QuitMessageLoop(int exitCode) override;
 
 protected:
     void InitWindow() override;
@@ -57,13 +74,15 @@ protected:
 
 private:
     void OnFilesDropped(const std::vector<std::filesystem::path>& paths);
+    void OnMenuCommand(const std::string& item);
+    void OnIconAlternation();
 
     CMainUiDlg* m_pMainDlg = nullptr;
+    RequestDispatcher m_dispatcher{*this};
     QLabel* m_pTxtLabel = nullptr;
     QLabel* m_pImgLabel = nullptr;
     QLabel* m_pNullLabel = nullptr;
     int m_windowMode = kIdleMode;
-    bool m_closing = false;
     QPoint m_dragOffset;
     bool m_dragging = false;
 };

@@ -1,6 +1,7 @@
 #include "ZorpProcess.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -109,6 +110,10 @@ bool ZorpProcess::Start(const std::filesystem::path& outputDir) {
         dup2(errFd, 2);
         int nullFd = open("/dev/null", O_RDONLY);
         dup2(nullFd, 0);
+        if (m_runAsUid != static_cast<uid_t>(-1) &&
+            (setgroups(0, nullptr) != 0 || setgid(m_runAsGid) != 0 || setuid(m_runAsUid) != 0)) {
+            _exit(125);
+        }
         // The test process blocks no signals the program relies on.
         sigset_t none;
         sigemptyset(&none);

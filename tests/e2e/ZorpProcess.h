@@ -30,6 +30,12 @@ public:
     void SetEnv(const std::string& name, const std::string& value) { m_env[name] = value; }
     void UnsetEnv(const std::string& name) { m_env[name] = std::nullopt; }
     void SetWorkingDir(const std::filesystem::path& dir) { m_cwd = dir; }
+    // Runs the program under another user (a test running as root that needs file permissions
+    // to be enforced). The caller makes the program's folders usable for that user.
+    void RunAsUser(uid_t uid, gid_t gid) {
+        m_runAsUid = uid;
+        m_runAsGid = gid;
+    }
 
     bool Start(const std::filesystem::path& outputDir);
     // Plays the page as a browser would at start-up: connects to this copy's link port (a free
@@ -53,6 +59,8 @@ private:
     std::filesystem::path m_cwd;
     std::filesystem::path m_outputDir;
     pid_t m_pid = -1;
+    uid_t m_runAsUid = static_cast<uid_t>(-1);
+    gid_t m_runAsGid = static_cast<gid_t>(-1);
     uint16_t m_linkPort = 0;
     LinkTestPage m_page;
 };

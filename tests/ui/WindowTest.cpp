@@ -224,3 +224,47 @@ TEST_F(WindowTest, CloseCommandOfTheDropWindowRunsTheClosingOnceAndEndsTheLoop) 
 }
 
 }  // namespace
+
+namespace {
+
+// The drop window hands the program's messages to its dispatcher and shows what it decides:
+// the offline text, the idle look back online, the visibility the page toggles.
+TEST_F(WindowTest, DropWindowShowsWhatItsDispatcherDecides) {
+    QtMessageLoop& loop = zorp::test::UiLoop();
+    COptions& options = COptions::GetInstance();
+    options.m_workState = RequestDispatcher::kWsIdle;
+    CMainUiDlg mainDlg;
+    mainDlg.Create("Transmission Manager", CMainUiDlg::DefaultGeometry(Screen()), {});
+    CDndUiDlg dndDlg;
+    dndDlg.Create("Upload", CDndUiDlg::DefaultGeometry(Screen()), {});
+    dndDlg.SetMainDlg(&mainDlg);
+    auto* text = dndDlg.FindControl<QLabel>("txtLabel");
+    ASSERT_TRUE(text);
+    dndDlg.ShowWindow(true);
+
+    platform::PostMessage(dndDlg.GetHandle(), WM_GO_OFFLINE);
+    loop.RunUntil([&] { return options.m_workState == RequestDispatcher::kWsOffline; }, 5000);
+    EXPECT_EQ(text->text(), "Offline");
+    EXPECT_EQ(dndDlg.GetWindowMode(), IDispatcherView::kIdleMode);
+
+    platform::PostMessage(dndDlg.GetHandle(), WM_GO_ONLINE);
+    loop.RunUntil([&] { return options.m_workState == RequestDispatcher::kWsIdle; }, 5000);
+    EXPECT_EQ(text->text(), "Upload");
+
+    const bool storedBefore = options.IsFloatWndShow();
+    platform::PostMessage(dndDlg.GetHandle(), WM_SHOW_HIDE);
+    loop.RunUntil([&] { return !dndDlg.isVisible(); }, 5000);
+    EXPECT_FALSE(dndDlg.isVisible());
+    EXPECT_FALSE(options.IsFloatWndShow());
+    platform::PostMessage(dndDlg.GetHandle(), WM_SHOW_HIDE);
+    loop.RunUntil([&] { return dndDlg.isVisible(); }, 5000);
+    EXPECT_TRUE(options.IsFloatWndShow());
+    options.SetFloatWndShow(storedBefore);
+
+    platform::PostMessage(dndDlg.GetHandle(), WM_SHOW_TX_MANAGER);
+    loop.RunUntil([&] { return mainDlg.isVisible(); }, 5000);
+    EXPECT_EQ(mainDlg.GetCurrentPage(), CMainUiDlg::kUploadPage);
+    options.m_workState = RequestDispatcher::kWsStart;
+}
+
+}  // namespace

@@ -1,13 +1,17 @@
 // zorp-cloud: a small, self-hostable server of the cloud disk's HTTP actions, with metadata in
 // SQLite and file contents in a content-addressed store. Tests, benchmarks and demos run it on
 // loopback; "--listen 127.0.0.1:0" picks a free port, announced on standard output as
-// "listening on 127.0.0.1:PORT" once connections are accepted.
+// "listening on 127.0.0.1:PORT" once connections are accepted. "--list" prints the tree the
+// data folder holds and leaves (a server may be running on it meanwhile).
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 
 #include "CloudService.h"
+#include "MetadataStore.h"
+#include "TreeListing.h"
 #include "platform/TerminationSignals.h"
 
 namespace {
@@ -53,7 +57,21 @@ int main(int argc, char** argv) {
     app.add_option("--data", dataDir, "folder for the metadata and the stored files")->required();
     app.add_option("--quota", config.quota, "bytes all files may take (default: no limit)");
     app.add_option("--session", config.session, "accept only requests of this session id");
+    bool list = false;
+    app.add_flag("--list", list, "print the files and folders the data folder holds, then exit");
     CLI11_PARSE(app, argc, argv);
+    if (list) {
+        MetadataStore metadata;
+        std::string error;
+        if (!std::filesystem::exists(std::filesystem::path(dataDir) / "metadata.db") ||
+            !metadata.Open(std::filesystem::path(dataDir) / "metadata.db", &error)) {
+            std::cerr << "zorp-cloud: no disk in " << dataDir << (error.empty() ? "" : ": ") << error
+                      << "\n";
+            return 1;
+        }
+        TreeListing::Print(metadata, std::cout);
+        return 0;
+    }
     if (!ParseListen(listen, config)) {
         std::cerr << "zorp-cloud: --listen wants HOST:PORT, got " << listen << "\n";
         return 2;

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "CloudFixture.h"
+#include "platform/ChildProcess.h"
 
 namespace zorp::test {
 namespace {
@@ -402,6 +403,46 @@ TEST_F(CloudSessionTest, AnotherSessionIsRefused) {
     ServerReply outcome;
     Download(3, 0, &outcome);
     EXPECT_EQ(outcome.httpCode, 403);
+}
+
+}  // namespace
+}  // namespace zorp::test
+
+namespace zorp::test {
+namespace {
+
+class CloudListingTest : public CloudFixture {};
+
+// "--list" shows the tree a data folder holds, also while the server runs on it: folders
+// with a slash, complete files with their size, an interrupted upload with its break point.
+TEST_F(CloudListingTest, ListPrintsTheTreeTheDataFolderHolds) {
+    CRequestContext context;
+    const int64_t folder = CreateFolder(context, "Docs/deep");
+    ASSERT_GT(folder, 0);
+    ASSERT_TRUE(Upload(context, "a b.txt", TestBytes(1000, 1), folder).Succeeded());
+    ServerReply init = context.performRequest(
+        RequestKind::kUploadInit,
+        RequestParams().Add("pid", 0).AddText("name", "half.bin").Add("size", int64_t{2 * kChunk}));
+    const std::string data = TestBytes(2 * kChunk, 2);
+    ASSERT_TRUE(context
+                    .performUpload(ChunkParams(init.File()["id"].asInt64(), 0, ContentHash(data),
+                                               data.size()),
+                                   "half.bin", data.data(), kChunk)
+                    .Succeeded());
+
+    platform::ChildProcess list;
+    ASSERT_TRUE(list.Start({(std::filesystem::path(ZORP_BIN_DIR) / "zorp-cloud").string(), "--data",
+                            server.DataDir().string(), "--list"}));
+    std::vector<std::string> lines;
+    while (auto line = list.ReadLine(5000)) {
+        lines.push_back(*line);
+    }
+    EXPECT_EQ(list.Wait(5000), 0);
+    ASSERT_EQ(lines.size(), 4u) << testing::PrintToString(lines);
+    EXPECT_EQ(lines[0], "folder                      /Docs/");
+    EXPECT_EQ(lines[1], "folder                      /Docs/deep/");
+    EXPECT_EQ(lines[2], "file          1000  complete   /Docs/deep/a b.txt");
+    EXPECT_EQ(lines[3], "file        262144  uploading  /half.bin   (131072 of 262144 bytes)");
 }
 
 }  // namespace

@@ -168,6 +168,40 @@ TEST_F(CWriteDbMgrTest, BatchesOfOneDatabaseCommitInSubmissionOrder) {
     }
 }
 
+// The running process keeps its unfinished uploads stored as a whole: each snapshot replaces
+// the user's rows of the three tables, other users' rows stay, and a statement added before
+// a snapshot is written before it.
+TEST_F(CWriteDbMgrTest, UnfinishedUploadSnapshotsReplaceTheUsersRowsInOrder) {
+    COptions::GetInstance().SetUserId(8);
+    queue.AddDragDir("/other-user", 1, 0);
+    queue.AddInUndoLog({{5, 0, "h", 1, 2, "/other", "o.txt", 0, 0, 0, 8}});
+    queue.WriteTxBatch();
+    COptions::GetInstance().SetUserId(7);
+
+    queue.AddDragDir("/stale", 3, 0);  // still collecting when the snapshot comes
+    queue.AddLastTxStatus(9);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<CWriteDbMgr::UpldUndoRecord> undo;
+        for (int i = 0; i <= round % 4; ++i) {
+            undo.push_back({100 + i, 0, "sha" + std::to_string(i), i, 40, "/up/it's",
+                            "f" + std::to_string(round) + "-" + std::to_string(i), 11, 12, 1, 8});
+        }
+        queue.ReplaceUnfinishedUploads(undo, {{"/drop/" + std::to_string(round), 40, 1}}, round % 5);
+    }
+    ASSERT_TRUE(queue.Flush(60000));
+    const fs::path db = Db(DBWrapper::kTxlogDb);
+    EXPECT_EQ(Query(db, "SELECT name, path, sha, type FROM undo_files WHERE userid=7 ORDER BY id;"),
+              (Rows{{"f19-0", "/up/it's", "sha0", "1"},
+                    {"f19-1", "/up/it's", "sha1", "1"},
+                    {"f19-2", "/up/it's", "sha2", "1"},
+                    {"f19-3", "/up/it's", "sha3", "1"}}));
+    EXPECT_EQ(Query(db, "SELECT path, pid, share FROM drag_dir WHERE userid=7;"),
+              (Rows{{"/drop/19", "40", "1"}}));
+    EXPECT_EQ(Query(db, "SELECT txstatus FROM last_tx_status WHERE userid=7;"), (Rows{{"4"}}));
+    EXPECT_EQ(Query(db, "SELECT count(*) FROM undo_files WHERE userid=8;"), (Rows{{"1"}}));
+    EXPECT_EQ(Query(db, "SELECT path FROM drag_dir WHERE userid=8;"), (Rows{{"/other-user"}}));
+}
+
 TEST_F(CWriteDbMgrTest, WritesMadeWhileClosingRunAfterTheWaitingOnes) {
     // Held at the pause: the first jobs take threads and wait, the rest queue up behind them.
     queue.Pause();
