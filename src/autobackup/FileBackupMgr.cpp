@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/CWriteDbMgr.h"
+#include "core/CommonUtils.h"
 #include "core/DBWrapper.h"
 #include "core/Logging.h"
 #include "core/Options.h"
@@ -37,13 +38,7 @@ fs::path TxlogPath(const fs::path& given) {
     return given.empty() ? COptions::GetInstance().GetDatabasePath(DBWrapper::kTxlogDb) : given;
 }
 
-int64_t ToInt64(const std::string& text) {
-    try {
-        return std::stoll(text);
-    } catch (...) {
-        return 0;
-    }
-}
+int64_t ToInt64(const std::string& text) { return CommonUtils::StringToInt64(text).value_or(0); }
 
 }  // namespace
 

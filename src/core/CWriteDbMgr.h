@@ -64,6 +64,23 @@ public:
         int64_t mtime = 0;
         int type = 0;  // share flag of the target folder
         int splitNum = 0;
+
+        // The row of `file` (its folder and name apart); the file times are left at 0.
+        static UpldUndoRecord Of(const std::filesystem::path& file, int64_t fid, int64_t pid,
+                                 const std::string& hash, int64_t size, int64_t breakPoint,
+                                 int share, int splitNum) {
+            UpldUndoRecord row;
+            row.size = size;
+            row.position = breakPoint;
+            row.sha = hash;
+            row.fid = fid;
+            row.pid = pid;
+            row.path = file.parent_path();
+            row.name = file.filename().string();
+            row.type = share;
+            row.splitNum = splitNum;
+            return row;
+        }
     };
 
     // One unfinished download (table dl_undo).

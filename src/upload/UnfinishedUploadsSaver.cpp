@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "autobackup/FileBackupMgr.h"
+#include "core/CommonUtils.h"
 #include "core/DBWrapper.h"
 #include "core/Logging.h"
 #include "core/Options.h"
@@ -16,13 +17,7 @@ namespace {
 
 bool IsDone(int32_t state) { return state == TSE_COMPLETED || state == TSE_SERVER_COMPLETED; }
 
-int64_t ToInt64(const std::string& text) {
-    try {
-        return std::stoll(text);
-    } catch (...) {
-        return 0;
-    }
-}
+int64_t ToInt64(const std::string& text) { return CommonUtils::StringToInt64(text).value_or(0); }
 
 }  // namespace
 
@@ -55,22 +50,14 @@ UnfinishedUploadsSaver::Snapshot UnfinishedUploadsSaver::Collect(const UploadQue
 
     auto add = [&](const fs::path& path, int64_t fid, int64_t pid, const std::string& hash,
                    int64_t size, int64_t breakPoint, int32_t share, bool hashStale) {
-        CWriteDbMgr::UpldUndoRecord row;
-        row.size = size;
-        row.position = breakPoint;
-        row.sha = hash;
-        row.fid = fid;
-        row.pid = pid;
-        row.path = path.parent_path();
-        row.name = path.filename().string();
+        auto row = CWriteDbMgr::UpldUndoRecord::Of(path, fid, pid, hash, size, breakPoint, share,
+                                                   splitNum);
         if (!hashStale) {
             const Times times = TimesOf(path, seen);
             row.ctime = times.first;
             row.mtime = times.second;
         }
         // Times of 0 never match a file: the next start hashes it again.
-        row.type = share;
-        row.splitNum = splitNum;
         snapshot.undo.push_back(std::move(row));
     };
     auto addDir = [&](const fs::path& path, int64_t pid, int share) {
@@ -83,7 +70,8 @@ UnfinishedUploadsSaver::Snapshot UnfinishedUploadsSaver::Collect(const UploadQue
 
     if (queue) {
         for (const auto& entry : queue->GetTaskList()) {
-            if (IsDone(entry->state) || entry->lockFlag) {
+            // Deleted by the user and only waiting for its transfer to end: not to come back.
+            if (IsDone(entry->state) || entry->lockFlag || entry->deleting) {
                 continue;
             }
             int64_t fid = entry->fid;

@@ -652,19 +652,11 @@ std::vector<CWriteDbMgr::UpldUndoRecord> UploadQueue::GetUndoRecords() const {
     // as it is, a touched one is hashed again.
     const auto add = [&](const std::filesystem::path& path, int64_t fid, int64_t pid,
                          const std::string& hash, int64_t size, int64_t breakPoint, int32_t share) {
-        CWriteDbMgr::UpldUndoRecord row;
-        row.size = size;
-        row.position = breakPoint;
-        row.sha = hash;
-        row.fid = fid;
-        row.pid = pid;
-        row.path = path.parent_path();
-        row.name = path.filename().string();
+        auto row = CWriteDbMgr::UpldUndoRecord::Of(path, fid, pid, hash, size, breakPoint, share,
+                                                   splitNum);
         const platform::FileStat st = platform::StatFile(path);
         row.ctime = st.times.creation;
         row.mtime = st.times.lastWrite;
-        row.type = share;
-        row.splitNum = splitNum;
         rows.push_back(std::move(row));
     };
     for (const auto& entry : m_taskList) {
