@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "core/Logging.h"
-#include "core/ReadAheadFile.h"
 #include "core/WindowMessages.h"
 #include "platform/SequentialFile.h"
 #include "platform/WindowRegistry.h"
@@ -30,8 +29,9 @@ void ToHex(const unsigned char* bytes, size_t length, char* out) {
 // time moved meanwhile, so the hash always belongs to one version of the content.
 constexpr int kAttemptsOnChange = 3;
 
-constexpr size_t kReadAheadFrom = 8 * ComputeShaHandler::kBlockSize;
-constexpr size_t kBlocksAhead = 4;
+constexpr size_t kReadSize = 8 * ComputeShaHandler::kBlockSize;
+// Files from this size on are followed by a short pause of the hash thread.
+constexpr int64_t kLargeFile = int64_t{1} << 20;
 
 }  // namespace
 
@@ -61,45 +61,34 @@ bool ComputeShaHandler::GenerateQuorvaFileHash(const std::filesystem::path& path
         // digests is the order of their lower-case hex texts.
         std::vector<Digest> digests;
         digests.reserve(static_cast<size_t>(size / kBlockSize + 1));
-        // Larger files are read ahead on a second thread so the copy overlaps the hashing;
-        // for small ones starting that thread would cost more than it saves.
-        const bool readAhead = size >= static_cast<int64_t>(kReadAheadFrom);
-        ReadAheadFile ahead(kBlockSize, kBlocksAhead);
-        if (readAhead && !ahead.Start(file, size)) {
-            LOG(ERROR) << "---ComputeShaHandler::GenerateQuorvaFileHash: no reader thread, "
-                       << path.string();
-            return true;
-        }
-        std::vector<unsigned char> buffer(readAhead ? 0 : kBlockSize);
+        // Read a few blocks per call: one large copy out of the page cache costs less than
+        // several small ones, and the blocks are still hashed one by one.
+        std::vector<unsigned char> buffer(
+            static_cast<size_t>(std::min<int64_t>(size, static_cast<int64_t>(kReadSize))));
         int64_t left = size;
         bool carryOn = true;
-        while (left > 0) {
-            carryOn = goOn ? goOn() : true;
-            if (!carryOn) {
-                break;
-            }
-            size_t want = static_cast<size_t>(std::min<int64_t>(left, kBlockSize));
-            const unsigned char* data = buffer.data();
-            size_t got = 0;
-            if (readAhead) {
-                const std::vector<unsigned char>* block = ahead.Next(&got);
-                data = block ? block->data() : nullptr;
-            } else {
-                int64_t n = file.Read(buffer.data(), want);
-                got = n > 0 ? static_cast<size_t>(n) : 0;
-            }
-            if (!data || got != want) {
+        while (left > 0 && carryOn) {
+            const size_t want = static_cast<size_t>(std::min<int64_t>(left, kReadSize));
+            const int64_t got = file.Read(buffer.data(), want);
+            if (got != static_cast<int64_t>(want)) {
                 LOG(ERROR) << "---ComputeShaHandler::GenerateQuorvaFileHash: read failed at "
                            << (size - left) << " of " << size << ", " << path.string();
                 return true;  // hash stays empty, size stays reported
             }
-            Digest digest;
-            unsigned int length = 0;
-            EVP_Digest(data, want, digest.data(), &length, EVP_sha256(), nullptr);
-            digests.push_back(digest);
+            for (size_t offset = 0; offset < want; offset += kBlockSize) {
+                carryOn = goOn ? goOn() : true;
+                if (!carryOn) {
+                    break;
+                }
+                const size_t length = std::min(want - offset, kBlockSize);
+                Digest digest;
+                unsigned int digestLength = 0;
+                EVP_Digest(buffer.data() + offset, length, digest.data(), &digestLength,
+                           EVP_sha256(), nullptr);
+                digests.push_back(digest);
+            }
             left -= static_cast<int64_t>(want);
         }
-        ahead.Stop();
         if (!carryOn) {
             return false;
         }
@@ -136,7 +125,7 @@ void ComputeShaHandler::Run() {
     // A short pause after a large file gives the disk and the window thread a breath while five
     // hash threads work through a big drop. After a small file it would only cap the pool at a
     // hundred files a second, so small files go on at once.
-    if (size >= static_cast<int64_t>(kReadAheadFrom)) {
+    if (size >= kLargeFile) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::unique_ptr<platform::Payload> record;

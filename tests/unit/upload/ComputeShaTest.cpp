@@ -70,7 +70,9 @@ std::string Pattern(size_t size, char seed) {
 
 TEST(FileHashTest, MatchesTheReferenceAtBlockBoundaries) {
     TempDir dir;
-    for (size_t size : {size_t(1), size_t(131071), size_t(131072), size_t(131073), size_t(400000)}) {
+    // Blocks are read several at a time: sizes around one read (1 MiB) as well.
+    for (size_t size : {size_t(1), size_t(131071), size_t(131072), size_t(131073), size_t(400000),
+                        size_t(1048575), size_t(1048576), size_t(1048577), size_t(2500000)}) {
         auto file = dir / ("f" + std::to_string(size));
         WriteFile(file, Pattern(size, 'a'));
         int64_t found = 0;
