@@ -7,7 +7,7 @@
 # Everything happens in a temporary folder (its own XDG homes) that goes at the end.
 #
 #   bench/upload_e2e.sh [build folder] [MiB of the large file] [files] [folders]
-#   (defaults: build/default, 1024, 10000, 100)
+#   (defaults: build/default, 1024, 10000, 100; ZORP_BENCH_KEEP=1 keeps the folder and logs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
@@ -25,7 +25,7 @@ zorp_pid=""
 cleanup() {
   [ -n "$zorp_pid" ] && kill "$zorp_pid" 2>/dev/null && wait "$zorp_pid" 2>/dev/null || true
   [ -n "$cloud_pid" ] && kill "$cloud_pid" 2>/dev/null && wait "$cloud_pid" 2>/dev/null || true
-  rm -rf "$work"
+  if [ -n "${ZORP_BENCH_KEEP:-}" ]; then echo "kept: $work" >&2; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 
