@@ -9,7 +9,6 @@
 // handle, the chunk read from memory, the reply not parsed): the client's own cost shows
 // against that. Prints MB/s for each and the ratios. ZORP_BENCH_MIB changes the size.
 #include <benchmark/benchmark.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchCloud.h"
 #include "cloud/CRequestContext.h"
 #include "core/Options.h"
 #include "platform/ChildProcess.h"
@@ -43,45 +43,7 @@ struct Setup {
     std::map<std::string, double> best;  // MB/s of each benchmark
 } g;
 
-std::string Hex(const unsigned char* bytes, size_t size) {
-    static const char* kDigits = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < size; ++i) {
-        text.push_back(kDigits[bytes[i] >> 4]);
-        text.push_back(kDigits[bytes[i] & 15]);
-    }
-    return text;
-}
-
-std::string Sha256Hex(const void* data, size_t size) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(data, size, digest, &length, EVP_sha256(), nullptr);
-    return Hex(digest, length);
-}
-
-// A file made of one 128 KiB block repeated: only one block in memory, and its hash is the
-// hash of the block's digest repeated (the digests are all equal, so sorting keeps them).
-struct RepeatedFile {
-    std::string block;
-    int64_t size;
-    std::string hash;
-    RepeatedFile(uint32_t seed, int64_t totalBytes) : block(kChunk, '\0'), size(totalBytes) {
-        uint64_t state = 0x9E3779B97F4A7C15ull ^ seed;
-        for (auto& c : block) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            c = static_cast<char>(state >> 24);
-        }
-        const std::string digest = Sha256Hex(block.data(), block.size());
-        std::string joined;
-        for (int64_t i = 0; i < size / static_cast<int64_t>(kChunk); ++i) {
-            joined += digest;
-        }
-        hash = Sha256Hex(joined.data(), joined.size()) + std::to_string(size);
-    }
-};
+using RepeatedFile = bench::RepeatedBlock;
 
 int64_t InitUpload(const std::string& name, const RepeatedFile& file) {
     CRequestContext context;
@@ -271,20 +233,10 @@ bool StartServer() {
     g.home = pattern;
     // The options read "appConfig" from here; the real home stays untouched.
     ::setenv("XDG_CONFIG_HOME", (g.home / "config").c_str(), 1);
-    g.server = std::make_unique<platform::ChildProcess>();
-    if (!g.server->Start({(platform::ExecutableDir() / "zorp-cloud").string(), "--listen",
-                          "127.0.0.1:0", "--data", (g.home / "data").string()})) {
+    g.port = bench::StartCloud(g.server, g.home / "data", g.home / "config");
+    if (g.port == 0) {
         return false;
     }
-    auto line = g.server->ReadLine(10000);
-    const std::string prefix = "listening on 127.0.0.1:";
-    if (!line || line->rfind(prefix, 0) != 0) {
-        return false;
-    }
-    g.port = std::atoi(line->c_str() + prefix.size());
-    fs::create_directories(g.home / "config" / "zorp");
-    std::ofstream(g.home / "config" / "zorp" / "appConfig")
-        << "{\"host\": \"web.localhost:" << g.port << "\"}";
     COptions::GetInstance().GenerateUrls();
     return true;
 }

@@ -13,7 +13,6 @@
 //
 //     build/default/bin/bench_upload [--benchmark_filter=target:1]   (0 zorp-cloud, 1 sink)
 #include <benchmark/benchmark.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <atomic>
@@ -30,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchCloud.h"
 #include "cloud/CRequestContext.h"
 #include "core/Options.h"
 #include "core/TaskState.h"
@@ -51,23 +51,6 @@ namespace {
 
 constexpr size_t kChunk = 131072;
 
-std::string Hex(const unsigned char* bytes, size_t size) {
-    static const char* kDigits = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < size; ++i) {
-        text.push_back(kDigits[bytes[i] >> 4]);
-        text.push_back(kDigits[bytes[i] & 15]);
-    }
-    return text;
-}
-
-std::string Sha256Hex(const void* data, size_t size) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(data, size, digest, &length, EVP_sha256(), nullptr);
-    return Hex(digest, length);
-}
-
 // A file on disk made of one 128 KiB block repeated; its hash needs only the block's digest.
 struct BenchFile {
     fs::path path;
@@ -76,25 +59,15 @@ struct BenchFile {
     std::string hash;
 
     bool Create(const fs::path& where, uint32_t seed, int64_t bytes) {
+        const bench::RepeatedBlock content(seed, bytes);
         path = where;
         size = bytes;
-        block.assign(kChunk, '\0');
-        uint64_t state = 0x9E3779B97F4A7C15ull ^ seed;
-        for (auto& c : block) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            c = static_cast<char>(state >> 24);
-        }
-        const std::string digest = Sha256Hex(block.data(), block.size());
-        std::string joined;
-        joined.reserve(static_cast<size_t>(size / kChunk) * 64);
+        block = content.block;
+        hash = content.hash;
         std::ofstream out(path, std::ios::binary);
         for (int64_t at = 0; at < size; at += kChunk) {
             out.write(block.data(), static_cast<std::streamsize>(block.size()));
-            joined += digest;
         }
-        hash = Sha256Hex(joined.data(), joined.size()) + std::to_string(size);
         return static_cast<bool>(out.flush());
     }
 };
@@ -440,18 +413,8 @@ void BM_LibcurlLoop(benchmark::State& state) {
 }
 
 bool StartServer() {
-    g.server = std::make_unique<platform::ChildProcess>();
-    if (!g.server->Start({(platform::ExecutableDir() / "zorp-cloud").string(), "--listen",
-                          "127.0.0.1:0", "--data", (g.home / "data").string()})) {
-        return false;
-    }
-    auto line = g.server->ReadLine(10000);
-    const std::string prefix = "listening on 127.0.0.1:";
-    if (!line || line->rfind(prefix, 0) != 0) {
-        return false;
-    }
-    g.serverPort = std::atoi(line->c_str() + prefix.size());
-    return true;
+    g.serverPort = bench::StartCloud(g.server, g.home / "data");
+    return g.serverPort != 0;
 }
 
 bool Prepare() {

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchCloud.h"
 #include "autobackup/FileBackupMgr.h"
 #include "cloud/CRequestContext.h"
 #include "core/CWriteDbMgr.h"
@@ -128,20 +129,10 @@ bool StartServer() {
     ::setenv("XDG_CONFIG_HOME", (g.home / "config").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (g.home / "data-home").c_str(), 1);
     ::setenv("XDG_CACHE_HOME", (g.home / "cache").c_str(), 1);
-    g.server = std::make_unique<platform::ChildProcess>();
-    if (!g.server->Start({(platform::ExecutableDir() / "zorp-cloud").string(), "--listen",
-                          "127.0.0.1:0", "--data", (g.home / "data").string()})) {
+    g.port = bench::StartCloud(g.server, g.home / "data", g.home / "config");
+    if (g.port == 0) {
         return false;
     }
-    auto line = g.server->ReadLine(10000);
-    const std::string prefix = "listening on 127.0.0.1:";
-    if (!line || line->rfind(prefix, 0) != 0) {
-        return false;
-    }
-    g.port = std::atoi(line->c_str() + prefix.size());
-    fs::create_directories(g.home / "config" / "zorp");
-    std::ofstream(g.home / "config" / "zorp" / "appConfig")
-        << "{\"host\": \"web.localhost:" << g.port << "\"}";
     COptions& options = COptions::GetInstance();
     options.SetWorkFolderMounts(std::vector<fs::path>{});
     if (!options.Load()) {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/ChildProcess.h"
+
+// What the transfer benchmarks share: a zorp-cloud of their own and content whose hash is known
+// without reading it back.
+namespace bench {
+
+// zorp-cloud from the build's bin folder on a free loopback port, storing into `dataDir`.
+// With `configHome`, an "appConfig" there (zorp/appConfig) points the options at it. The port,
+// or 0 when the server did not start within 10 s.
+int StartCloud(std::unique_ptr<platform::ChildProcess>& server,
+               const std::filesystem::path& dataDir,
+               const std::filesystem::path& configHome = {});
+
+// Content made of one 128 KiB block repeated: only one block is held in memory, and its disk
+// hash is the hash of the block's digest repeated (equal digests stay in place when sorted).
+struct RepeatedBlock {
+    static constexpr size_t kBlockSize = 131072;
+
+    RepeatedBlock(uint32_t seed, int64_t totalBytes);
+
+    std::string block;
+    int64_t size = 0;
+    std::string hash;
+};
+
+}  // namespace bench
