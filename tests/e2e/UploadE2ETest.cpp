@@ -27,6 +27,7 @@
 #include "cloud/CloudFileEntry.h"
 #include "core/Options.h"
 #include "support/CloudServer.h"
+#include "support/CloudTree.h"
 #include "support/ContentHash.h"
 #include "support/TempDir.h"
 #include "support/WaitFor.h"
@@ -118,16 +119,6 @@ protected:
         return std::nullopt;
     }
 
-    static std::vector<std::string> Names(const std::string& message) {
-        Json::Value value;
-        Json::Reader().parse(message, value);
-        std::vector<std::string> names;
-        for (const auto& name : value["files"]) {
-            names.push_back(name.asString());
-        }
-        return names;
-    }
-
     int64_t CreateFolder(const std::string& name) {
         CRequestContext context;
         ServerReply reply = context.performRequest(
@@ -168,43 +159,6 @@ protected:
                                                    server.DownloadUrl(fid), hooks);
         return reply.result == CURLE_OK && same &&
                received == static_cast<int64_t>(fs::file_size(local));
-    }
-
-    // Every file and folder below a cloud folder, relative path -> content ("/" ends folders).
-    std::map<std::string, std::string> ServerTree(int64_t folderId, const std::string& prefix = {}) {
-        std::map<std::string, std::string> tree;
-        for (const auto& entry : Children(folderId)) {
-            if (entry.IsFolder()) {
-                tree[prefix + entry.name + "/"] = "";
-                auto below = ServerTree(entry.id, prefix + entry.name + "/");
-                tree.insert(below.begin(), below.end());
-            } else if (entry.IsComplete()) {
-                std::string body;
-                CRequestContext context;
-                CRequestContext::Hooks hooks;
-                hooks.body = [&](const char* data, size_t size) {
-                    body.append(data, size);
-                    return true;
-                };
-                context.performRequest(RequestKind::kDownload, RequestParams(""),
-                                       server.DownloadUrl(entry.id), hooks);
-                tree[prefix + entry.name] = body;
-            } else {
-                tree[prefix + entry.name] = "<incomplete>";
-            }
-        }
-        return tree;
-    }
-
-    static std::map<std::string, std::string> LocalTree(const fs::path& folder, const std::string& prefix) {
-        std::map<std::string, std::string> tree;
-        tree[prefix] = "";
-        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-            std::string relative = prefix + entry.path().lexically_relative(folder).generic_string();
-            tree[entry.is_directory() ? relative + "/" : relative] =
-                entry.is_directory() ? "" : ReadFile(entry.path());
-        }
-        return tree;
     }
 
     // The request targets (path and query: fid, break point, ...) of the chunks the server got.
@@ -252,10 +206,10 @@ TEST_F(UploadE2ETest, ADropLandsAsTheSameTreeAndAgainUploadsNothing) {
     auto finished = WaitForPage(*zorp, {3, 5}, std::chrono::seconds(60));
     ASSERT_TRUE(finished) << testing::PrintToString(seen) << zorp->Stderr();
     ASSERT_EQ(LinkTestPage::TypeOf(*finished), 3) << *finished;
-    EXPECT_EQ(Names(*finished).size(), 5u);
+    EXPECT_EQ(NamesOf(*finished).size(), 5u);
     std::map<std::string, std::string> expected = LocalTree(local / "Album", "Album/");
     expected["single.txt"] = "one file on its own";
-    EXPECT_EQ(ServerTree(target), expected);
+    EXPECT_EQ(ServerTree(server, target), expected);
 
     // Dropped again: the page hears that there was nothing to upload, and nothing is sent.
     const int inits = RequestCount("uploadInit");
@@ -284,7 +238,7 @@ TEST_F(UploadE2ETest, ATransferFailureIsRetriedThreeTimesThenReportedWithFiveNam
     auto failed = WaitForPage(*zorp, {3, 5}, std::chrono::seconds(90));
     ASSERT_TRUE(failed) << testing::PrintToString(seen) << zorp->Stderr();
     EXPECT_EQ(LinkTestPage::TypeOf(*failed), 5);
-    EXPECT_EQ(Names(*failed).size(), 5u);
+    EXPECT_EQ(NamesOf(*failed).size(), 5u);
     // Once, then after 5, 10 and 15 seconds (the window timers may fire a little early).
     EXPECT_GE(Clock::now() - start, std::chrono::seconds(27));
     EXPECT_EQ(RequestCount("uploadInit"), 7 * 4);
@@ -335,7 +289,7 @@ TEST_F(UploadE2ETest, ThePagesQuitSavesTheUnfinishedUploadsAndARestartFinishesTh
 
     seen.clear();
     zorp = StartZorp();
-    ASSERT_TRUE(WaitFor([&] { return ServerTree(target) == LocalTree(local / "Docs", "Docs/"); },
+    ASSERT_TRUE(WaitFor([&] { return ServerTree(server, target) == LocalTree(local / "Docs", "Docs/"); },
                         std::chrono::seconds(60)))
         << testing::PrintToString(seen) << zorp->Stderr();
     // Resumed from the server's break points: every chunk went once, except the ones the quit
@@ -365,7 +319,7 @@ TEST_F(UploadE2ETest, APageThatDisconnectsMidBatchLosesNothing) {
     ASSERT_TRUE(server.ClearFaults());
 
     zorp = StartZorp();
-    ASSERT_TRUE(WaitFor([&] { return ServerTree(target) == LocalTree(local / "Tree", "Tree/"); },
+    ASSERT_TRUE(WaitFor([&] { return ServerTree(server, target) == LocalTree(local / "Tree", "Tree/"); },
                         std::chrono::seconds(60)))
         << zorp->Stderr();
     EndZorp(zorp);
@@ -383,10 +337,10 @@ TEST_F(UploadE2ETest, MissingAndUnreadableFilesAreReportedAndTheRestArrives) {
     auto failed = WaitForPage(*zorp, {3, 5}, std::chrono::seconds(30));
     ASSERT_TRUE(failed) << testing::PrintToString(seen);
     EXPECT_EQ(LinkTestPage::TypeOf(*failed), 5);
-    const auto names = Names(*failed);
+    const auto names = NamesOf(*failed);
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
               (std::set<std::string>{"secret.txt", "nowhere.txt"}));
-    EXPECT_EQ(ServerTree(target), (std::map<std::string, std::string>{{"ok.txt", "fine"}}));
+    EXPECT_EQ(ServerTree(server, target), (std::map<std::string, std::string>{{"ok.txt", "fine"}}));
     EndZorp(zorp);
 }
 

@@ -25,6 +25,7 @@
 #include "link/IDispatcherView.h"
 #include "link/RequestDispatcher.h"
 #include "platform/WindowRegistry.h"
+#include "support/CloudTree.h"
 #include "support/LinkTestPage.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
@@ -221,52 +222,6 @@ protected:
             count += LinkTestPage::TypeOf(message) == type ? 1 : 0;
         }
         return count;
-    }
-
-    // The names of a names message (types 1 to 6).
-    static std::vector<std::string> Names(const std::string& message) {
-        Json::Value value;
-        Json::Reader().parse(message, value);
-        std::vector<std::string> names;
-        for (const auto& name : value["files"]) {
-            names.push_back(name.asString());
-        }
-        return names;
-    }
-
-    // Every file and folder below a cloud folder: relative path -> content ("/" ends folders,
-    // which map to "").
-    std::map<std::string, std::string> ServerTree(int64_t folderId, const std::string& prefix = {}) {
-        std::map<std::string, std::string> tree;
-        CRequestContext context;
-        ServerReply reply = context.performRequest(RequestKind::kGetSubFiles,
-                                                   RequestParams().Add("pid", folderId));
-        for (const auto& file : reply.Data()["files"]) {
-            CloudFileEntry entry = CloudFileEntry::FromJson(file);
-            if (entry.IsFolder()) {
-                tree[prefix + entry.name + "/"] = "";
-                auto below = ServerTree(entry.id, prefix + entry.name + "/");
-                tree.insert(below.begin(), below.end());
-            } else {
-                tree[prefix + entry.name] = entry.IsComplete() ? Download(entry.id) : "<incomplete>";
-            }
-        }
-        return tree;
-    }
-
-    // The same for a local folder, as the drop would place it below the target.
-    static std::map<std::string, std::string> LocalTree(const std::filesystem::path& folder,
-                                                        const std::string& prefix) {
-        std::map<std::string, std::string> tree;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-            std::string relative = prefix + entry.path().lexically_relative(folder).generic_string();
-            if (entry.is_directory()) {
-                tree[relative + "/"] = "";
-            } else {
-                tree[relative] = ReadFile(entry.path());
-            }
-        }
-        return tree;
     }
 
     std::vector<std::vector<std::string>> UndoRows() {

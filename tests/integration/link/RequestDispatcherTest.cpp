@@ -32,7 +32,7 @@ TEST_F(RequestDispatcherTest, ADropLandsAsTheSameTreeAndADropAgainUploadsNothing
     RequestUpload({local / "Trip", local / "loose.bin"});
     auto finished = RunUntilPageGets(3);
     ASSERT_TRUE(finished) << testing::PrintToString(received);
-    const std::vector<std::string> names = Names(*finished);
+    const std::vector<std::string> names = NamesOf(*finished);
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
               (std::set<std::string>{"a.txt", "p1.jpg", "p2.jpg", "loose.bin"}));
     EXPECT_GE(CountReceived(1), 1) << "the page heard that uploads started";
@@ -40,7 +40,7 @@ TEST_F(RequestDispatcherTest, ADropLandsAsTheSameTreeAndADropAgainUploadsNothing
     std::map<std::string, std::string> expected = LocalTree(local / "Trip", "Trip/");
     expected["Trip/"] = "";
     expected["loose.bin"] = ReadFile(local / "loose.bin");
-    EXPECT_EQ(ServerTree(targetId), expected);
+    EXPECT_EQ(ServerTree(server, targetId), expected);
     EXPECT_FALSE(dispatcher().IsBatchBusy());
     EXPECT_EQ(dispatcher().GetNowCalcCount(), 0);
     EXPECT_EQ(WorkState(), RequestDispatcher::kWsIdle);
@@ -69,9 +69,9 @@ TEST_F(RequestDispatcherTest, AWalkOfManyBatchesEndsTheBatchOnlyAfterItsLastBatc
     RequestUpload({local / "Many"});
     auto finished = RunUntilPageGets(3, 60000);
     ASSERT_TRUE(finished) << testing::PrintToString(received);
-    EXPECT_EQ(Names(*finished).size(), 250u);
+    EXPECT_EQ(NamesOf(*finished).size(), 250u);
     EXPECT_EQ(CountReceived(3), 1);
-    auto tree = ServerTree(targetId);
+    auto tree = ServerTree(server, targetId);
     EXPECT_EQ(tree.size(), 251u);
     EXPECT_EQ(tree["Many/f249.txt"], "file 249");
     TravelDirMgr::GetInstance().SetBatchPauseMs(TravelDirHandler::kDefaultBatchPauseMs);
@@ -94,7 +94,7 @@ TEST_F(RequestDispatcherTest, ASixthFileWaitsUntilOneOfFiveHashJobsEnds) {
     ComputeShaMgr::GetInstance().Resume();
     auto finished = RunUntilPageGets(3);
     ASSERT_TRUE(finished);
-    EXPECT_EQ(Names(*finished).size(), 8u);
+    EXPECT_EQ(NamesOf(*finished).size(), 8u);
 }
 
 // A request that comes while a batch is walked waits for the batch to end, then runs.
@@ -110,7 +110,7 @@ TEST_F(RequestDispatcherTest, ARequestDuringABatchWaitsForItsEnd) {
     TravelDirMgr::GetInstance().Resume();
     ASSERT_TRUE(loop.RunUntil(
         [&] {
-            auto tree = ServerTree(targetId);
+            auto tree = ServerTree(server, targetId);
             return tree.count("First/one.txt") && tree.count("second.txt") &&
                    !dispatcher().IsBatchBusy();
         },
@@ -126,7 +126,7 @@ TEST_F(RequestDispatcherTest, MissingPathsAndSpecialFilesAreReportedAsFailed) {
     RequestUpload({local / "gone.txt", fifo});
     auto failed = RunUntilPageGets(5);
     ASSERT_TRUE(failed) << testing::PrintToString(received);
-    EXPECT_EQ(Names(*failed), (std::vector<std::string>{"gone.txt", "pipe"}));
+    EXPECT_EQ(NamesOf(*failed), (std::vector<std::string>{"gone.txt", "pipe"}));
     EXPECT_FALSE(dispatcher().IsBatchBusy());
 
     // A good file first and a missing one last: the good one still goes up (the batch does not
@@ -136,8 +136,8 @@ TEST_F(RequestDispatcherTest, MissingPathsAndSpecialFilesAreReportedAsFailed) {
     RequestUpload({local / "good.txt", local / "missing.txt"});
     failed = RunUntilPageGets(5);
     ASSERT_TRUE(failed) << testing::PrintToString(received);
-    EXPECT_EQ(Names(*failed), (std::vector<std::string>{"missing.txt"}));
-    EXPECT_EQ(ServerTree(targetId)["good.txt"], "good");
+    EXPECT_EQ(NamesOf(*failed), (std::vector<std::string>{"missing.txt"}));
+    EXPECT_EQ(ServerTree(server, targetId)["good.txt"], "good");
 }
 
 // A cloud folder id the server does not know: the dropped folder cannot be made and the file
@@ -149,7 +149,7 @@ TEST_F(RequestDispatcherTest, AnUnknownTargetFolderIsReportedAndNothingHangs) {
     RequestUpload({local / "Folder", local / "file.txt"}, 987654);
     auto failed = RunUntilPageGets(5, 30000);
     ASSERT_TRUE(failed) << testing::PrintToString(received);
-    const std::vector<std::string> names = Names(*failed);
+    const std::vector<std::string> names = NamesOf(*failed);
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
               (std::set<std::string>{"Folder", "file.txt"}));
     EXPECT_FALSE(dispatcher().IsBatchBusy());
@@ -170,7 +170,7 @@ TEST_F(RequestDispatcherTest, FailuresAreRetriedThreeTimesThenFiveNamesAreReport
     RequestUpload(paths);
     auto failed = RunUntilPageGets(5, 60000);
     ASSERT_TRUE(failed) << testing::PrintToString(received);
-    EXPECT_EQ(Names(*failed).size(), 5u);
+    EXPECT_EQ(NamesOf(*failed).size(), 5u);
     EXPECT_EQ(CountReceived(3), 0);
     // Every file went up four times: once, and three retries.
     EXPECT_EQ(UploadInits(), 7 * 4);
@@ -212,8 +212,8 @@ TEST_F(RequestDispatcherTest, ServerGoneGoesOfflineAndThreeGoodChecksBringItBack
     EXPECT_EQ(dispatcher().GetNetworkOkCount(), 0) << "counted anew for the next recovery";
     auto finished = RunUntilPageGets(3, 60000);
     ASSERT_TRUE(finished) << testing::PrintToString(received);
-    EXPECT_EQ(Names(*finished), (std::vector<std::string>{"big.bin"}));
-    EXPECT_EQ(ServerTree(targetId)["big.bin"], data);
+    EXPECT_EQ(NamesOf(*finished), (std::vector<std::string>{"big.bin"}));
+    EXPECT_EQ(ServerTree(server, targetId)["big.bin"], data);
 
     // Offline again by the page: one good check alone does not bring it back.
     page.Send(R"({"type":5})");
@@ -231,10 +231,10 @@ TEST_F(RequestDispatcherTest, RequestsWhileOfflineWaitForOnline) {
     RequestUpload({local / "later.txt"});
     RunAndCollect(300);
     EXPECT_TRUE(FileBackupMgr::GetInstance().hasPendingRequests());
-    EXPECT_EQ(ServerTree(targetId).count("later.txt"), 0u);
+    EXPECT_EQ(ServerTree(server, targetId).count("later.txt"), 0u);
     page.Send(R"({"type":6,"values":[{"name":"QSESSIONID","value":"s3ss10n"}]})");
     ASSERT_TRUE(RunUntilPageGets(3));
-    EXPECT_EQ(ServerTree(targetId)["later.txt"], "later");
+    EXPECT_EQ(ServerTree(server, targetId)["later.txt"], "later");
 }
 
 // The stored unfinished uploads follow the queue while the process runs: a kill at any
