@@ -86,16 +86,7 @@ protected:
     }
 
     static void RequestUpload(ZorpProcess& zorp, const std::vector<fs::path>& paths, int64_t pid) {
-        Json::Value file;
-        file["pid"] = Json::Int64(pid);
-        file["share"] = 0;
-        for (const auto& path : paths) {
-            file["paths"].append(path.string());
-        }
-        Json::Value message;
-        message["type"] = 8;
-        message["files"].append(file);
-        ASSERT_TRUE(zorp.Page().Send(Json::FastWriter().write(message)));
+        ASSERT_TRUE(zorp.Page().Send(LinkTestPage::UploadRequest(paths, pid)));
     }
 
     // The next message of one of the types; every message read on the way is kept.

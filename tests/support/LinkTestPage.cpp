@@ -1,6 +1,7 @@
 #include "support/LinkTestPage.h"
 
 #include <json/reader.h>
+#include <json/writer.h>
 
 #include <chrono>
 #include <vector>
@@ -86,6 +87,20 @@ int LinkTestPage::TypeOf(const std::string& message) {
         return -1;
     }
     return value["type"].asInt();
+}
+
+std::string LinkTestPage::UploadRequest(const std::vector<std::filesystem::path>& paths,
+                                       int64_t pid, int share) {
+    Json::Value file;
+    file["pid"] = Json::Int64(pid);
+    file["share"] = share;
+    for (const auto& path : paths) {
+        file["paths"].append(path.string());
+    }
+    Json::Value message;
+    message["type"] = 8;
+    message["files"].append(file);
+    return Json::FastWriter().write(message);
 }
 
 void LinkTestPage::Close() {

@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/LinkMessageSplitter.h"
 #include "platform/TcpConnection.h"
@@ -28,6 +30,9 @@ public:
 
     // The "type" of a message, -1 when it has none or does not parse.
     static int TypeOf(const std::string& message);
+    // The page's upload request (type 8) of `paths` into the cloud folder `pid`.
+    static std::string UploadRequest(const std::vector<std::filesystem::path>& paths, int64_t pid,
+                                     int share = 0);
 
     void Close();
     void Abort();

@@ -177,16 +177,7 @@ protected:
 
     // The page asks for an upload (type 8) into `pid` (the Target folder unless given).
     void RequestUpload(const std::vector<std::filesystem::path>& paths, int64_t pid = -1) {
-        Json::Value file;
-        file["pid"] = Json::Int64(pid < 0 ? targetId : pid);
-        file["share"] = 0;
-        for (const auto& path : paths) {
-            file["paths"].append(path.string());
-        }
-        Json::Value message;
-        message["type"] = 8;
-        message["files"].append(file);
-        ASSERT_TRUE(page.Send(Json::FastWriter().write(message)));
+        ASSERT_TRUE(page.Send(LinkTestPage::UploadRequest(paths, pid < 0 ? targetId : pid)));
     }
 
     // Runs the loop until the page receives a message of the type; every message the page
