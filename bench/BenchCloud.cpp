@@ -2,6 +2,8 @@
 
 #include <openssl/evp.h>
 
+#include <stdlib.h>
+
 #include <cstdlib>
 #include <fstream>
 
@@ -27,6 +29,29 @@ std::string Sha256Hex(const void* data, size_t size) {
 }
 
 }  // namespace
+
+fs::path MakeHome() {
+    char pattern[] = "/tmp/zorp-bench-XXXXXX";
+    if (!::mkdtemp(pattern)) {
+        return {};
+    }
+    const fs::path home = pattern;
+    ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (home / "data-home").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+    return home;
+}
+
+void EndCloud(std::unique_ptr<platform::ChildProcess>& server, const fs::path& home) {
+    if (server) {
+        server->Stop();
+        server.reset();
+    }
+    std::error_code ec;
+    if (!home.empty()) {
+        fs::remove_all(home, ec);
+    }
+}
 
 int StartCloud(std::unique_ptr<platform::ChildProcess>& server, const fs::path& dataDir,
                const fs::path& configHome) {

@@ -11,6 +11,13 @@
 // without reading it back.
 namespace bench {
 
+// A fresh folder below /tmp that the benchmark's XDG configuration, data and cache homes point
+// at, so the user's own zorp files are never touched. Empty when it could not be made.
+std::filesystem::path MakeHome();
+
+// Stops the server (when one runs) and removes the home folder (when one was made).
+void EndCloud(std::unique_ptr<platform::ChildProcess>& server, const std::filesystem::path& home);
+
 // zorp-cloud from the build's bin folder on a free loopback port, storing into `dataDir`.
 // With `configHome`, an "appConfig" there (zorp/appConfig) points the options at it. The port,
 // or 0 when the server did not start within 10 s.

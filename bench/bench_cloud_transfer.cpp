@@ -226,13 +226,10 @@ void BM_CurlDownload(benchmark::State& state) {
 }
 
 bool StartServer() {
-    char pattern[] = "/tmp/zorp-bench-XXXXXX";
-    if (!::mkdtemp(pattern)) {
+    g.home = bench::MakeHome();
+    if (g.home.empty()) {
         return false;
     }
-    g.home = pattern;
-    // The options read "appConfig" from here; the real home stays untouched.
-    ::setenv("XDG_CONFIG_HOME", (g.home / "config").c_str(), 1);
     g.port = bench::StartCloud(g.server, g.home / "data", g.home / "config");
     if (g.port == 0) {
         return false;
@@ -276,13 +273,7 @@ int main(int argc, char** argv) {
         benchmark::RunSpecifiedBenchmarks();
     }
     benchmark::Shutdown();
-    if (g.server) {
-        g.server->Stop();
-    }
-    std::error_code ec;
-    if (!g.home.empty()) {
-        fs::remove_all(g.home, ec);
-    }
+    bench::EndCloud(g.server, g.home);
     if (!ready) {
         std::fprintf(stderr, "could not start zorp-cloud or store the download file\n");
         return 1;

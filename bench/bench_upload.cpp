@@ -418,13 +418,10 @@ bool StartServer() {
 }
 
 bool Prepare() {
-    char pattern[] = "/tmp/zorp-bench-upload-XXXXXX";
-    if (!::mkdtemp(pattern)) {
+    g.home = bench::MakeHome();
+    if (g.home.empty()) {
         return false;
     }
-    g.home = pattern;
-    // The options read "appConfig" from here; the real home stays untouched.
-    ::setenv("XDG_CONFIG_HOME", (g.home / "config").c_str(), 1);
     fs::create_directories(g.home / "config" / "zorp");
     fs::create_directories(g.home / "files");
     if (!StartServer() || !g.sink.Start()) {
@@ -469,13 +466,7 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     CUpldThreadMgr::GetInstance().Stop();
     g.sink.Stop();
-    if (g.server) {
-        g.server->Stop();
-    }
-    std::error_code ec;
-    if (!g.home.empty()) {
-        fs::remove_all(g.home, ec);
-    }
+    bench::EndCloud(g.server, g.home);
     if (!ready) {
         std::fprintf(stderr, "could not prepare the files, zorp-cloud or the sink\n");
         return 1;

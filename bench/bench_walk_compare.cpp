@@ -121,14 +121,10 @@ bool MakeTree() {
 }
 
 bool StartServer() {
-    char pattern[] = "/tmp/zorp-bench-XXXXXX";
-    if (!::mkdtemp(pattern)) {
+    g.home = bench::MakeHome();
+    if (g.home.empty()) {
         return false;
     }
-    g.home = pattern;
-    ::setenv("XDG_CONFIG_HOME", (g.home / "config").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (g.home / "data-home").c_str(), 1);
-    ::setenv("XDG_CACHE_HOME", (g.home / "cache").c_str(), 1);
     g.port = bench::StartCloud(g.server, g.home / "data", g.home / "config");
     if (g.port == 0) {
         return false;
@@ -429,13 +425,7 @@ int main(int argc, char** argv) {
         CWriteDbMgr::GetInstance().Stop();
     }
     benchmark::Shutdown();
-    if (g.server) {
-        g.server->Stop();
-    }
-    std::error_code ec;
-    if (!g.home.empty()) {
-        fs::remove_all(g.home, ec);
-    }
+    bench::EndCloud(g.server, g.home);
     if (!ready) {
         std::fprintf(stderr, "could not start zorp-cloud or make the tree\n");
         return 1;
