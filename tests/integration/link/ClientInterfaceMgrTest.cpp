@@ -25,20 +25,13 @@
 #include "platform/PlainMessageLoop.h"
 #include "support/LinkTestPage.h"
 #include "support/WaitFor.h"
+#include "support/RecordingWindow.h"
 
 using zorp::test::LinkTestPage;
 
-namespace {
+using zorp::test::RecordingWindow;
 
-class RecordingWindow : public platform::MessageTarget {
-public:
-    int64_t HandleMessage(platform::Message& message) override {
-        ids.push_back(message.id);
-        return 0;
-    }
-    size_t Count(uint32_t id) const { return std::count(ids.begin(), ids.end(), id); }
-    std::vector<uint32_t> ids;
-};
+namespace {
 
 // A real server on a free loopback port, its window messages going to a window on this
 // thread's loop, and the page played over a real connection.

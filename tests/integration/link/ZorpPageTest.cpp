@@ -16,6 +16,9 @@
 #include "platform/MessageTarget.h"
 #include "platform/PlainMessageLoop.h"
 #include "support/WaitFor.h"
+#include "support/RecordingWindow.h"
+
+using zorp::test::RecordingWindow;
 
 namespace {
 
@@ -41,16 +44,6 @@ RunResult RunZorpPage(const std::string& arguments) {
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
-
-class RecordingWindow : public platform::MessageTarget {
-public:
-    int64_t HandleMessage(platform::Message& message) override {
-        ids.push_back(message.id);
-        return 0;
-    }
-    size_t Count(uint32_t id) const { return std::count(ids.begin(), ids.end(), id); }
-    std::vector<uint32_t> ids;
-};
 
 class ZorpPageTest : public testing::Test {
 protected:

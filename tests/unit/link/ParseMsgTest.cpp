@@ -12,17 +12,11 @@
 #include "localedit/LocalEditMgr.h"
 #include "platform/MessageTarget.h"
 #include "platform/PlainMessageLoop.h"
+#include "support/RecordingWindow.h"
+
+using zorp::test::RecordingWindow;
 
 namespace {
-
-class RecordingWindow : public platform::MessageTarget {
-public:
-    int64_t HandleMessage(platform::Message& message) override {
-        ids.push_back(message.id);
-        return 0;
-    }
-    std::vector<uint32_t> ids;
-};
 
 // parseMsg on its own, without a socket: what each message stores and which window message
 // it posts to the dispatcher.
