@@ -15,5 +15,8 @@ public:
     void Unlock(const httplib::Request& request, httplib::Response& response);
 
 private:
+    // Takes (`lock`) or gives up the lock of the requested file for the request's key.
+    void Change(const httplib::Request& request, httplib::Response& response, bool lock);
+
     CloudContext& m_context;
 };
