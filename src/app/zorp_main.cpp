@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "core/AtExitManager.h"
 #include "core/CWriteDbMgr.h"
 #include "core/CommandLine.h"
+#include "core/FixedDelays.h"
 #include "core/LogProperties.h"
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
@@ -165,7 +167,16 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // 3. The command line holds only what logging adds; the program reads no switch.
+    // 3. The command line holds only what logging adds, and the test switch that shortens
+    //    the fixed delays (FixedDelays; the environment variable does the same).
+    for (int i = 1; i < argc; ++i) {
+        const std::string prefix = std::string("--") + FixedDelays::kTestScaleSwitch + "=";
+        double scale = 1.0;
+        if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) == 0 &&
+            FixedDelays::ParseScale(argv[i] + prefix.size(), &scale)) {
+            FixedDelays::SetScale(scale);
+        }
+    }
     base::AtExitManager exitManager;
     const char* const programOnly[] = {argv[0]};
     CommandLine::Init(1, programOnly);
@@ -175,6 +186,9 @@ int main(int argc, char** argv) {
 
     // 5.-6. "log.properties" beside the program (or in the user's configuration folder).
     InitLogging(options.GetProgramDir(), options.GetLogFileName());
+    if (FixedDelays::Scale() != 1.0) {
+        LOG(WARNING) << "Test switch: every fixed delay is scaled by " << FixedDelays::Scale();
+    }
     if (instanceResult == platform::SingleInstanceGuard::Result::kFailed) {
         // No safe place for the lock: run unguarded rather than not at all.
         LOG(ERROR) << "Single-instance lock unavailable: " << instance.GetError();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/FixedDelays.h"
 #include "core/Logging.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"
@@ -70,7 +71,7 @@ CURL* CRequestContext::Prepare(RequestKind kind, const RequestParams& params,
     }
     if (traits.lowSpeedAbort) {
         curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, 15L);
+        curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, FixedDelays::Seconds(FixedDelay::kChunkStall));
     }
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, &CRequestContext::OnBody);
     curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, this);

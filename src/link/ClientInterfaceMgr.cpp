@@ -12,6 +12,7 @@
 
 #include "autobackup/FileBackupMgr.h"
 #include "core/CommonUtils.h"
+#include "core/FixedDelays.h"
 #include "core/Logging.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"
@@ -105,7 +106,12 @@ std::string DownloadUrl(int64_t fid) {
 }  // namespace
 
 ClientInterfaceMgr& ClientInterfaceMgr::GetInstance() {
-    static ClientInterfaceMgr* instance = new ClientInterfaceMgr();  // lives until process exit
+    static ClientInterfaceMgr* instance = [] {
+        auto* mgr = new ClientInterfaceMgr();  // lives until process exit
+        // The workers' notices reach the page through the process's one link.
+        IPageNotifier::Install(mgr);
+        return mgr;
+    }();
     return *instance;
 }
 
@@ -248,11 +254,12 @@ void ClientInterfaceMgr::RunServer() {
         }
     }
     VLOGF(1, "ClientInterfaceMgr: page connected");
-    connection->SetSendTimeout(kSendTimeoutMs);
+    connection->SetSendTimeout(FixedDelays::Ms(FixedDelay::kPageSendTimeout));
 
     while (!IsStopFlagSet()) {
         uint32_t ready = platform::WaitReadable(
-            {connection.get(), &m_simpleEvent, &m_updateEvent, &m_stopEvent}, kKeepAliveMs);
+            {connection.get(), &m_simpleEvent, &m_updateEvent, &m_stopEvent},
+            FixedDelays::Ms(FixedDelay::kKeepAlive));
         if (ready == 0) {
             if (m_keepAlive) {
                 VLOGF(1, "ClientInterfaceMgr: seng keepalive msg");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/CTaskThread.h"
+#include "core/IPageNotifier.h"
 #include "link/LinkMessageSplitter.h"
 #include "platform/Event.h"
 #include "platform/PollableEvent.h"
@@ -23,19 +24,17 @@ class TcpConnection;
 // that serves one connection for the process's life on a thread of its own. Incoming messages
 // become work through parseMsg, which stores request data with the managers and posts window
 // messages to the notify window (the dispatcher). In the other direction it sends the replies,
-// a keep-alive after 4,500 ms of silence, and the notifications that upload, download and
+// a keep-alive after 4,500 ms of silence (FixedDelay::kKeepAlive), and the notifications that
+// upload, download and
 // local-edit code queue here from any thread.
 //
 // Start-up:   mgr.init(); mgr.SetNotifyWindow(dispatcher); mgr.start();
 //             switch (mgr.WaitForPage()) { kPageReady: go on; kBindFailed: report and exit }
 // Shutdown:   mgr.Shutdown(timeout)  (stop flag, stop, wait for the thread)
-class ClientInterfaceMgr : public CTaskThread {
+class ClientInterfaceMgr : public CTaskThread, public IPageNotifier {
 public:
     static constexpr uint16_t kDefaultPort = 23175;
-    static constexpr uint32_t kKeepAliveMs = 4500;
     static constexpr size_t kBufferSize = 16384;  // one receive
-    // A page that takes no data for this long is treated as gone.
-    static constexpr uint32_t kSendTimeoutMs = 60000;
 
     static ClientInterfaceMgr& GetInstance();
     static ClientInterfaceMgr& getInstance() { return GetInstance(); }
@@ -92,17 +91,17 @@ public:
     // ---- outgoing, from any thread ----
     // State notices 7, 9, 10, 11, 12 (others are logged and not sent).
     void sendSimpleMsg(int type);
-    void pushUpldCreated(int64_t fid, int64_t pid, const Json::Value& info);   // 14
-    void pushUpldProgress(int64_t fid, int64_t pid, int64_t size, int64_t position);  // 15
-    void pushUpldComplete(int64_t fid, int64_t pid, const Json::Value& info);  // 16
-    void pushUpldRemoved(int64_t fid, int64_t pid);                            // 17
-    void pushFolderCreated(int64_t fid, int64_t pid, const Json::Value& info); // 18
+    void pushUpldCreated(int64_t fid, int64_t pid, const Json::Value& info) override;   // 14
+    void pushUpldProgress(int64_t fid, int64_t pid, int64_t size, int64_t position) override;  // 15
+    void pushUpldComplete(int64_t fid, int64_t pid, const Json::Value& info) override;  // 16
+    void pushUpldRemoved(int64_t fid, int64_t pid) override;                            // 17
+    void pushFolderCreated(int64_t fid, int64_t pid, const Json::Value& info) override; // 18
     // `token` is the stored token text of the edit request (compact JSON).
     void pushEditDnldProgress(int64_t fid, int64_t size, int64_t position, const std::string& name,
-                              const std::string& token);                       // 19
+                              const std::string& token) override;              // 19
     // Type 20 when `result` is 2 (completed), 21 otherwise.
     void pushEditDnldResult(int64_t fid, const std::string& name, const std::string& token,
-                            int result);
+                            int result) override;
     void pushTransferNames(const std::vector<std::string>& names, bool uploads);  // 1 / 2
     void pushFinishedNames(const std::vector<std::string>& names, bool uploads);  // 3 / 4
     void pushFailedNames(const std::vector<std::string>& names, bool uploads);    // 5 / 6

@@ -10,12 +10,12 @@
 #include <mutex>
 #include <optional>
 
+#include "core/IPageNotifier.h"
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
 #include "core/TaskState.h"
 #include "core/WindowMessages.h"
-#include "link/ClientInterfaceMgr.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemInfo.h"
 #include "platform/WindowRegistry.h"
@@ -279,7 +279,7 @@ bool CEasyUploader::initUploadFile() {
             return false;
         }
         m_param.fid = *fid;
-        auto& link = ClientInterfaceMgr::GetInstance();
+        auto& link = IPageNotifier::Get();
         if (complete) {
             m_completeFlag = true;
             link.pushUpldComplete(m_param.fid, m_param.pid, file);
@@ -565,7 +565,7 @@ void CEasyUploader::processUpldRsp() {
                 return;
             }
             m_completeFlag = true;
-            ClientInterfaceMgr::GetInstance().pushUpldComplete(m_param.fid, m_param.pid, file);
+            IPageNotifier::Get().pushUpldComplete(m_param.fid, m_param.pid, file);
         }
     } catch (const std::exception& e) {
         LOGF(ERROR, "EasyUploader::processUpldRsp unreadable reply: %s", e.what());
@@ -806,7 +806,7 @@ bool CEasyUploader::OnProgress(int64_t upNow) {
                 m_param.window,
                 platform::Message(WM_UPLD_PROGRESS,
                                   platform::MakePayload<UpldProgressInfo>(progress)));
-            ClientInterfaceMgr::GetInstance().pushUpldProgress(
+            IPageNotifier::Get().pushUpldProgress(
                 m_param.fid, m_param.pid, m_param.fileSize, m_param.breakPoint);
         }
     }

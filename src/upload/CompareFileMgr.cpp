@@ -5,6 +5,7 @@
 #include "cloud/CloudFileEntry.h"
 #include "core/CWriteDbMgr.h"
 #include "core/CommonUtils.h"
+#include "core/FixedDelays.h"
 #include "core/Logging.h"
 #include "core/WindowMessages.h"
 #include "platform/FileSystem.h"
@@ -115,7 +116,7 @@ void CompareFileMgr::runPass() {
     m_base = list.getBatchTarget();
     VLOG(1) << "CompareFileMgr::RunServer:  now pid: " << m_lastBase.pid
             << " context Pid: " << m_base.pid;
-    if (!m_passBefore || now - m_lastPassMs > kCacheLifetimeMs || !(m_base == m_lastBase)) {
+    if (!m_passBefore || now - m_lastPassMs > FixedDelays::Ms(FixedDelay::kListingCacheLifetime) || !(m_base == m_lastBase)) {
         list.clearServerCache();
         m_lastBase = m_base;
     }

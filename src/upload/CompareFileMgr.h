@@ -27,7 +27,6 @@
 class CompareFileMgr : public CTaskThread {
 public:
     // A pass that starts longer than this after the previous one fetches listings again.
-    static constexpr uint64_t kCacheLifetimeMs = 10000;
 
     static CompareFileMgr& GetInstance();
     // The process uses the singleton; tests make their own.

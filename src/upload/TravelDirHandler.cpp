@@ -7,9 +7,9 @@
 
 #include "cloud/CloudFileEntry.h"
 #include "core/CommonUtils.h"
+#include "core/IPageNotifier.h"
 #include "core/Logging.h"
 #include "core/WindowMessages.h"
-#include "link/ClientInterfaceMgr.h"
 #include "platform/DirectoryReader.h"
 #include "platform/FileSystem.h"
 #include "platform/WindowRegistry.h"
@@ -246,7 +246,7 @@ int64_t TravelDirHandler::createPath(const std::string& relative) {
     FileBackupMgr& list = FileBackupMgr::GetInstance();
     list.addListingEntry(folder.pid, folder);
     if (list.getBatchTarget().pid == m_base.pid) {
-        ClientInterfaceMgr::GetInstance().pushFolderCreated(folder.id, m_base.pid, reply.File());
+        IPageNotifier::Get().pushFolderCreated(folder.id, m_base.pid, reply.File());
     }
     return folder.id;
 }

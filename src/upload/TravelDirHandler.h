@@ -11,6 +11,7 @@
 #include "autobackup/FileBackupMgr.h"
 #include "cloud/CRequestContext.h"
 #include "core/CFJobBase.h"
+#include "core/FixedDelays.h"
 #include "upload/TravelDirParam.h"
 
 // One walk of a dropped folder on the folder-walk pool: creates the folder in the batch's
@@ -31,14 +32,13 @@ class TravelDirHandler : public CFJobBase<std::unique_ptr<TravelDirParam>> {
 public:
     // A batch is handed on as soon as it holds more than this many paths.
     static constexpr size_t kBatchLimit = 100;
-    static constexpr uint32_t kDefaultBatchPauseMs = 150;
 
     // lValue of WM_TRAVEL_BATCH.
     static constexpr int64_t kMoreBatches = 0;
     static constexpr int64_t kLastBatch = 1;
 
     explicit TravelDirHandler(std::unique_ptr<TravelDirParam> param,
-                              uint32_t batchPauseMs = kDefaultBatchPauseMs);
+                              uint32_t batchPauseMs = FixedDelays::Ms(FixedDelay::kWalkBatchPause));
     void Run() override;
 
     // Whether a walk leaves this file name out without a word.

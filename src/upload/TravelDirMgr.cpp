@@ -11,7 +11,7 @@ TravelDirMgr& TravelDirMgr::GetInstance() {
 }
 
 TravelDirMgr::TravelDirMgr()
-    : CFPoolManager(5, 5), m_batchPauseMs(TravelDirHandler::kDefaultBatchPauseMs) {
+    : CFPoolManager(5, 5), m_batchPauseMs(FixedDelays::Ms(FixedDelay::kWalkBatchPause)) {
     VLOGF(1, "Task TravelDirMgr: Constructor called. (0x%08X)",
           static_cast<unsigned>(reinterpret_cast<uintptr_t>(this)));
 }

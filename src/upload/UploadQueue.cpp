@@ -6,11 +6,11 @@
 
 #include "autobackup/FileBackupMgr.h"
 #include "core/CWriteDbMgr.h"
+#include "core/IPageNotifier.h"
 #include "core/Logging.h"
 #include "core/Options.h"
 #include "core/TaskIndexCounter.h"
 #include "core/WindowMessages.h"
-#include "link/ClientInterfaceMgr.h"
 #include "platform/FileSystem.h"
 #include "platform/WindowRegistry.h"
 #include "upload/CUploaderMgr.h"
@@ -196,7 +196,7 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
     } else if (info->deleting) {
         // Deleted while it ran: it was paused only to end it; it is neither failed nor held.
         if (info->deletionTold) {
-            ClientInterfaceMgr::GetInstance().pushUpldRemoved(info->fid, info->pid);
+            IPageNotifier::Get().pushUpldRemoved(info->fid, info->pid);
         }
     } else if (state == TSE_PAUSED) {
         // A paused upload is unfinished, not failed: it keeps its row (and is saved at quit).
@@ -208,7 +208,7 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
              end->taskIndex);
         RecordFailure(*info, code);
         if (info->deletionTold) {
-            ClientInterfaceMgr::GetInstance().pushUpldRemoved(info->fid, info->pid);
+            IPageNotifier::Get().pushUpldRemoved(info->fid, info->pid);
         }
     }
     CountRunning();
@@ -232,7 +232,7 @@ void UploadQueue::OnUpldCancel() {
     const std::vector<int64_t> fids = FileBackupMgr::GetInstance().takeCancelFids(&removeFlag);
     const std::set<int64_t> cancelled(fids.begin(), fids.end());
     std::set<int64_t> found;
-    auto& link = ClientInterfaceMgr::GetInstance();
+    auto& link = IPageNotifier::Get();
     // The waiting and failed records go first: deleting a listed entry refills the list from
     // the waiting ones, which must not pull in (and start) an upload being cancelled.
     const auto removeFrom = [&](auto& list) {
@@ -444,7 +444,7 @@ void UploadQueue::deleteItem(int32_t taskIndex, bool force) {
             m_localEdit.uploadRemoved(*info);
         }
     } else if (force && !info->deletionTold) {
-        ClientInterfaceMgr::GetInstance().pushUpldRemoved(info->fid, info->pid);
+        IPageNotifier::Get().pushUpldRemoved(info->fid, info->pid);
         info->deletionTold = true;
     }
     if (info->running) {
@@ -515,7 +515,7 @@ void UploadQueue::cancelAll() {
         entry->held = true;  // none of them is to start while the others go
     }
     FileBackupMgr& backup = FileBackupMgr::GetInstance();
-    auto& link = ClientInterfaceMgr::GetInstance();
+    auto& link = IPageNotifier::Get();
     for (const auto& record : m_waitingList) {
         if (!record.lockFlag) {
             link.pushUpldRemoved(record.fid, record.pid);
@@ -601,7 +601,7 @@ void UploadQueue::ClearUpldInfo() {
 // ---- shutdown ----
 
 void UploadQueue::stopRunningTasks(bool tellPage) {
-    auto& link = ClientInterfaceMgr::GetInstance();
+    auto& link = IPageNotifier::Get();
     for (const auto& entry : m_taskList) {
         if (!entry->task || !IsOnPool(entry->task->GetState())) {
             continue;

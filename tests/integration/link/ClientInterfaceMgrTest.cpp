@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/FixedDelays.h"
 #include "autobackup/FileBackupMgr.h"
 #include "core/Logging.h"
 #include "core/Options.h"
@@ -248,7 +249,7 @@ TEST_F(ClientInterfaceMgrTest, SecondClientIsNeverServed) {
 TEST_F(ClientInterfaceMgrTest, KeepAliveAfterSilence) {
     LinkTestPage page;
     ConnectPage(page);
-    auto message = page.NextMessage(ClientInterfaceMgr::kKeepAliveMs + 3000);
+    auto message = page.NextMessage(FixedDelays::Ms(FixedDelay::kKeepAlive) + 3000);
     EXPECT_EQ(message, R"({"type":23})");
 }
 

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "DispatcherFixture.h"
+#include "core/FixedDelays.h"
 #include "core/Logging.h"
 #include "support/WaitFor.h"
 
@@ -74,7 +75,7 @@ TEST_F(RequestDispatcherTest, AWalkOfManyBatchesEndsTheBatchOnlyAfterItsLastBatc
     auto tree = ServerTree(server, targetId);
     EXPECT_EQ(tree.size(), 251u);
     EXPECT_EQ(tree["Many/f249.txt"], "file 249");
-    TravelDirMgr::GetInstance().SetBatchPauseMs(TravelDirHandler::kDefaultBatchPauseMs);
+    TravelDirMgr::GetInstance().SetBatchPauseMs(FixedDelays::Ms(FixedDelay::kWalkBatchPause));
 }
 
 TEST_F(RequestDispatcherTest, ASixthFileWaitsUntilOneOfFiveHashJobsEnds) {
