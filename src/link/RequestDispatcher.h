@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/FixedDelays.h"
 #include "link/IDispatcherView.h"
 #include "platform/Message.h"
 #include "upload/UnfinishedUploadsSaver.h"
@@ -57,11 +58,12 @@ public:
     static constexpr int kNetworkOksToRecover = 3;
     static constexpr size_t kMaxReportedFailures = 5;
 
+    // Taken from the table of fixed delays when the dispatcher is made; tests may set others.
     struct Timings {
-        uint32_t networkErrorMs = 5000;     // first error to offline and a network check
-        uint32_t networkRecheckMs = 10000;  // between good network checks
-        uint32_t retryStepMs = 5000;        // the n-th retry waits n times this
-        uint32_t saveIntervalMs = 1000;     // how often the stored uploads are compared
+        uint32_t networkErrorMs = FixedDelays::Ms(FixedDelay::kNetworkErrorQuiet);
+        uint32_t networkRecheckMs = FixedDelays::Ms(FixedDelay::kNetworkRecheck);
+        uint32_t retryStepMs = FixedDelays::Ms(FixedDelay::kRetryStep);
+        uint32_t saveIntervalMs = FixedDelays::Ms(FixedDelay::kSaveUnfinished);
     };
 
     explicit RequestDispatcher(IDispatcherView& view);
