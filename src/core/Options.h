@@ -135,13 +135,10 @@ public:
     std::atomic<int> m_speedLimitKiB{0};      // KiB per second, 0 = none
     std::atomic<bool> m_keepDownloadCache{false};
     std::atomic<bool> m_keepUploadStaging{false};
-    std::atomic<int> m_txStatus{0};           // state of the upload queue
-    std::atomic<int> m_lastTxStatus{5};       // read back from last_tx_status
+    std::atomic<int> m_lastTxStatus{5};       // the transfer state stored at the last exit
     std::atomic<int> m_fileCount1{0};         // the dispatcher's two file counters
     std::atomic<int> m_fileCount2{0};
     std::atomic<int> m_exitRequest{17};       // 1 = the page asked to quit, 17 = none
-    std::atomic<int> m_workState{10};         // the dispatcher's coarse state
-    std::atomic<int> m_transferState{0};      // 0 none, 1 up, 2 down, 3 both, 4 paused
     std::atomic<uint16_t> m_uiLanguage{1033};
 
     // ---- windows ----

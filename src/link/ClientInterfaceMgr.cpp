@@ -15,6 +15,7 @@
 #include "core/FixedDelays.h"
 #include "core/Logging.h"
 #include "core/Options.h"
+#include "core/ProcessState.h"
 #include "core/WindowMessages.h"
 #include "download/FileDownloadMgr.h"
 #include "link/LinkMessageWriter.h"
@@ -334,7 +335,7 @@ bool ClientInterfaceMgr::HandleMessage(platform::TcpConnection& connection, cons
         m_connected = true;
         return Send(connection, "{\"type\":0}");
     }
-    if (type == 2 && COptions::GetInstance().m_workState == 10) {
+    if (type == 2 && ProcessState::GetInstance().IsNothingDoneYet()) {
         return Send(connection, "{\"type\":13}");
     }
     return true;

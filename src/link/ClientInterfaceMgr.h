@@ -12,6 +12,7 @@
 #include "core/CTaskThread.h"
 #include "core/IPageNotifier.h"
 #include "link/LinkMessageSplitter.h"
+#include "link/LinkProtocol.h"
 #include "platform/Event.h"
 #include "platform/PollableEvent.h"
 #include "platform/WaitableObject.h"
@@ -91,6 +92,7 @@ public:
     // ---- outgoing, from any thread ----
     // State notices 7, 9, 10, 11, 12 (others are logged and not sent).
     void sendSimpleMsg(int type);
+    void sendSimpleMsg(LinkProtocol::Out type) { sendSimpleMsg(LinkProtocol::Number(type)); }
     void pushUpldCreated(int64_t fid, int64_t pid, const Json::Value& info) override;   // 14
     void pushUpldProgress(int64_t fid, int64_t pid, int64_t size, int64_t position) override;  // 15
     void pushUpldComplete(int64_t fid, int64_t pid, const Json::Value& info) override;  // 16

@@ -12,6 +12,7 @@
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
+#include "core/ProcessState.h"
 #include "core/WindowMessages.h"
 #include "link/ClientInterfaceMgr.h"
 #include "platform/WindowRegistry.h"
@@ -73,14 +74,16 @@ void CDndUiDlg::ShowStatusText(const std::string& text) {
 void CDndUiDlg::StartIconAlternation() { SetTimer(kTimerIconAlternation, 2000); }
 
 void CDndUiDlg::OnIconAlternation() {
-    const int txStatus = COptions::GetInstance().m_txStatus;
-    if (txStatus == 3) {
+    const TxState txState = ProcessState::GetInstance().GetTxState();
+    if (txState == TxState::kBoth) {
         SetWindowMode(m_windowMode == kUploadMode ? kDownloadMode : kUploadMode);
         RefreshSpeedText();
         return;
     }
     KillTimer(kTimerIconAlternation);
-    SetWindowMode(txStatus == 1 ? kUploadMode : txStatus == 2 ? kDownloadMode : kIdleMode);
+    SetWindowMode(txState == TxState::kUploads     ? kUploadMode
+                  : txState == TxState::kDownloads ? kDownloadMode
+                                                   : kIdleMode);
 }
 
 void CDndUiDlg::RefreshSpeedText() {
@@ -142,7 +145,8 @@ void CDndUiDlg::HideFloatWindow() {
     VLOGF(1, "CDndUiDlg::HideFloatWindow");
     ShowWindow(false);
     COptions::GetInstance().SetFloatWndShow(false);
-    ClientInterfaceMgr::GetInstance().sendSimpleMsg(10);  // only when the page is connected
+    // Only when the page is connected.
+    ClientInterfaceMgr::GetInstance().sendSimpleMsg(LinkProtocol::Out::kWindowHidden);
 }
 
 void CDndUiDlg::Notify(const UiNotify& notify) {
@@ -167,7 +171,9 @@ void CDndUiDlg::OnMenuCommand(const std::string& item) {
     } else if (item == "m_hide") {
         HideFloatWindow();
     } else if (item == "m_mgr") {
-        ShowTransferManager(COptions::GetInstance().m_txStatus == 2 ? kDownloadPage : kUploadPage);
+        ShowTransferManager(ProcessState::GetInstance().GetTxState() == TxState::kDownloads
+                                ? kDownloadPage
+                                : kUploadPage);
     } else if (item == "m_start" && m_pMainDlg) {
         m_pMainDlg->GetUploadQueue().OnButtonUpStart();
     } else if (item == "m_pause" && m_pMainDlg) {
@@ -236,12 +242,12 @@ void CDndUiDlg::dropEvent(QDropEvent* event) {
 void CDndUiDlg::OnFilesDropped(const std::vector<std::filesystem::path>& paths) {
     VLOGF(1, "CDndUiDlg::OnFilesDropped - %d paths", static_cast<int>(paths.size()));
     COptions& options = COptions::GetInstance();
-    if (options.m_workState == RequestDispatcher::kWsOffline) {
+    if (ProcessState::GetInstance().IsOffline()) {
         return;
     }
     // One upload request into the disk's top folder.
     FileBackupMgr::GetInstance().addWorkRequest(FileBackupMgr::RequestKey{0, 0}, paths);
-    if (options.m_workState == RequestDispatcher::kWsIdle) {
+    if (ProcessState::GetInstance().IsBatchIdle()) {
         SetWindowMode(kUploadMode);
     }
     m_dispatcher.OnSpecificDragFileInfo();

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "link/IDispatcherView.h"
-#include "link/RequestDispatcher.h"
+#include "dispatch/IDispatcherView.h"
+#include "dispatch/RequestDispatcher.h"
 #include "ui/WindowImplBase.h"
 
 class CMainUiDlg;

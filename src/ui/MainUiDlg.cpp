@@ -9,6 +9,7 @@
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"
+#include "ui/DndUiDlg.h"
 #include "ui/SkinImage.h"
 #include "upload/CUploaderContext.h"
 #include "upload/UpldTaskInfo.h"
@@ -128,7 +129,9 @@ void CMainUiDlg::Notify(const UiNotify& notify) {
         }
     } else if (notify.name == "cancelBtn") {
         SetStartBtnState(kNothingToStart);
-        COptions::GetInstance().m_workState = 9;
+        if (m_pDndDlg) {
+            m_pDndDlg->GetDispatcher().OnCancelAll();
+        }
         m_upldQueue.cancelAll();
     } else if (notify.name == "clearLogBtn") {
         // Clearing the history acts on the history page, which takes this click here.

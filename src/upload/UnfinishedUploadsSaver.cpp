@@ -7,6 +7,7 @@
 #include "core/DBWrapper.h"
 #include "core/Logging.h"
 #include "core/Options.h"
+#include "core/ProcessState.h"
 #include "platform/FileSystem.h"
 #include "upload/CUploaderMgr.h"
 #include "upload/UploadQueue.h"
@@ -44,7 +45,7 @@ UnfinishedUploadsSaver::Times UnfinishedUploadsSaver::TimesOf(const fs::path& pa
 UnfinishedUploadsSaver::Snapshot UnfinishedUploadsSaver::Collect(const UploadQueue* queue) {
     Snapshot snapshot;
     COptions& options = COptions::GetInstance();
-    snapshot.lastTxStatus = options.m_txStatus;
+    snapshot.lastTxStatus = static_cast<int>(ProcessState::GetInstance().GetTxState());
     const int splitNum = options.m_splitNum;
     std::map<fs::path, Times> seen;
 

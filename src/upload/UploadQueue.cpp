@@ -9,6 +9,7 @@
 #include "core/IPageNotifier.h"
 #include "core/Logging.h"
 #include "core/Options.h"
+#include "core/ProcessState.h"
 #include "core/TaskIndexCounter.h"
 #include "core/WindowMessages.h"
 #include "platform/FileSystem.h"
@@ -21,7 +22,6 @@
 
 namespace {
 
-constexpr int kWorkStateOffline = 6;
 
 bool IsDone(int32_t state) {
     return state == TSE_COMPLETED || state == TSE_SERVER_COMPLETED;
@@ -46,19 +46,6 @@ UpldWaitingFile WaitingFrom(const UpldFailedFile& failed) {
 }
 
 }  // namespace
-
-int UploadQueue::MoveTxStatus(int current, int column) {
-    // Rows: the current state; columns: all finished, uploads active, downloads active, both
-    // active, paused, and a column no event uses.
-    static constexpr int kTable[6][6] = {
-        {0, 1, 2, 3, 4, 5}, {0, 1, 3, 3, 4, 5}, {0, 3, 2, 3, 4, 5},
-        {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5}, {0, 1, 2, 5, 4, 5},
-    };
-    if (current < 0 || current > 5 || column < 0 || column > 5) {
-        return current;
-    }
-    return kTable[current][column];
-}
 
 UploadQueue::UploadQueue(IUpldQueueView* view) : m_view(view) {}
 
@@ -222,7 +209,7 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
     AutoStartTxUp();
     RefreshCount();
     if (m_upCount == 0 && !m_stopped) {
-        SetStopped(kTxAllFinished);
+        SetStopped(TxEvent::kAllFinished);
         RefreshCount();
     }
 }
@@ -297,7 +284,7 @@ void UploadQueue::upldNewFiles() {
 }
 
 void UploadQueue::AutoStartTxUp() {
-    if (COptions::GetInstance().m_workState == kWorkStateOffline) {
+    if (ProcessState::GetInstance().IsOffline()) {
         return;
     }
     if (m_taskList.size() < kMaxListed && m_localEdit.takeWaitingUploads) {
@@ -474,10 +461,9 @@ void UploadQueue::OnButtonUpPause() {
     }
     m_pauseAllStatus = kAllPaused;
     if (!m_stopped) {
-        SetStopped(kTxPaused);
+        SetStopped(TxEvent::kPaused);
     } else {
-        COptions::GetInstance().m_txStatus =
-            MoveTxStatus(COptions::GetInstance().m_txStatus, kTxPaused);
+        ReportTxEvent(TxEvent::kPaused);
     }
     RefreshCount();
 }
@@ -492,8 +478,7 @@ void UploadQueue::OnButtonUpStart() {
     FillTaskList();
     getTaskToStart();
     if (m_upCount > 0) {
-        COptions::GetInstance().m_txStatus =
-            MoveTxStatus(COptions::GetInstance().m_txStatus, kTxUploadsActive);
+        ReportTxEvent(TxEvent::kUploadsActive);
         PostToDropWindow(WM_TX_REFRESH);
     }
     RefreshCount();
@@ -503,8 +488,7 @@ void UploadQueue::resume() {
     VLOG(1) << "CMainUiDlg::resume";
     m_stopped = false;
     m_pauseAllStatus = kAllRunning;
-    COptions::GetInstance().m_txStatus =
-        MoveTxStatus(COptions::GetInstance().m_txStatus, kTxUploadsActive);
+    ReportTxEvent(TxEvent::kUploadsActive);
 }
 
 void UploadQueue::cancelAll() {
@@ -625,8 +609,7 @@ void UploadQueue::StopAllTasks() {
     RefreshCount();
     m_stopped = false;
     m_pauseAllStatus = kAllRunning;
-    COptions::GetInstance().m_txStatus =
-        MoveTxStatus(COptions::GetInstance().m_txStatus, kTxAllFinished);
+    ReportTxEvent(TxEvent::kAllFinished);
 }
 
 int UploadQueue::saveUndoFiles() {
@@ -815,9 +798,15 @@ void UploadQueue::CountRunning() {
                                                [](const auto& entry) { return entry->running; }));
 }
 
-void UploadQueue::SetStopped(int column) {
+void UploadQueue::SetStopped(TxEvent event) {
     m_stopped = true;
-    COptions::GetInstance().m_txStatus = MoveTxStatus(COptions::GetInstance().m_txStatus, column);
+    ReportTxEvent(event);
+}
+
+void UploadQueue::ReportTxEvent(TxEvent event) {
+    if (m_onTxEvent) {
+        m_onTxEvent(event);
+    }
 }
 
 void UploadQueue::RefreshCount() {

@@ -11,6 +11,7 @@
 
 #include "autobackup/UpldWaitingFile.h"
 #include "core/CWriteDbMgr.h"
+#include "core/ProcessState.h"
 #include "platform/Message.h"
 #include "upload/IUpldQueueView.h"
 #include "upload/UpldFailedFile.h"
@@ -52,16 +53,6 @@ public:
     // Values of the start/pause-all status.
     enum PauseAllStatus { kAllRunning = 0, kAllPaused = 1 };
 
-    // Columns of the transfer-state table shared with the dispatcher.
-    enum TxColumn {
-        kTxAllFinished = 0,
-        kTxUploadsActive = 1,
-        kTxDownloadsActive = 2,
-        kTxBothActive = 3,
-        kTxPaused = 4,
-    };
-    // The transfer state after `column` happened in state `current` (0..5).
-    static int MoveTxStatus(int current, int column);
 
     // The local edit manager's share of the queue: uploads of edited files enter the list
     // before other waiting files, and their ends and removals are reported back to it; a
@@ -87,6 +78,9 @@ public:
     // History rows and undo rows go here; null (the default) is CWriteDbMgr::GetInstance().
     void SetWriteQueue(CWriteDbMgr* queue) { m_writeQueue = queue; }
     void SetLocalEditHooks(LocalEditHooks hooks) { m_localEdit = std::move(hooks); }
+    // The transfer state belongs to the dispatcher: the queue reports what happened to its
+    // uploads (paused, running again, all ended) and the dispatcher moves the state.
+    void SetTxEventHandler(std::function<void(TxEvent)> handler) { m_onTxEvent = std::move(handler); }
 
     // ---- messages (the owner forwards them) ----
     // WM_UPLD_PROGRESS, WM_UPLD_END, WM_UPLD_STATUS, WM_UPLD_INFO and WM_UPLD_CANCEL; true
@@ -182,7 +176,8 @@ private:
     void AddEntry(const UpldWaitingFile& record);
     void RecordFailure(const UpldTaskInfo& info, int64_t code);
     void CountRunning();
-    void SetStopped(int column);
+    void SetStopped(TxEvent event);
+    void ReportTxEvent(TxEvent event);
     void RefreshCount();
     void RowChanged(const UpldTaskInfo& info);
     void PostToDropWindow(uint32_t message);
@@ -193,6 +188,7 @@ private:
     platform::WindowHandle m_window = platform::kNoWindow;
     CWriteDbMgr* m_writeQueue = nullptr;
     LocalEditHooks m_localEdit;
+    std::function<void(TxEvent)> m_onTxEvent;
 
     std::vector<std::unique_ptr<UpldTaskInfo>> m_taskList;
     std::deque<UpldWaitingFile> m_waitingList;

@@ -14,6 +14,8 @@
 #include "core/TaskState.h"
 #include "core/WindowMessages.h"
 #include "platform/WindowRegistry.h"
+#include "support/ProcessStateTestAccess.h"
+#include "ui/DndUiDlg.h"
 #include "ui/MainUiDlg.h"
 #include "ui/PaintManagerUI.h"
 #include "upload/UpldEndInfo.h"
@@ -30,17 +32,23 @@ protected:
         zorp::test::UiLoop();
         CPaintManagerUI::SetResourcePath(zorp::test::BuildSkinDir());
         COptions::GetInstance().m_uiLanguage = 1033;
-        COptions::GetInstance().m_workState = 5;
+        ProcessStateTestAccess::SetWorkState(WorkState::kWsIdle);
         FileBackupMgr::GetInstance().reset();
         dlg = std::make_unique<CMainUiDlg>();
         dlg->Create(
             "Transmission Manager",
             CMainUiDlg::DefaultGeometry(QGuiApplication::primaryScreen()->availableGeometry()), {});
+        // The drop window holds the dispatcher, which the manager's buttons tell.
+        dnd = std::make_unique<CDndUiDlg>();
+        dnd->Create("Upload", CDndUiDlg::DefaultGeometry(
+                                  QGuiApplication::primaryScreen()->availableGeometry()), {});
+        dlg->SetDndDlg(dnd.get(), dnd->GetHandle());
         list = dlg->FindControl<QListWidget>("upld_list_tab");
         label = dlg->FindControl<QLabel>("upldNumLabel");
     }
     void TearDown() override {
         dlg.reset();
+        dnd.reset();
         FileBackupMgr::GetInstance().reset();
     }
 
@@ -57,6 +65,7 @@ protected:
     }
 
     std::unique_ptr<CMainUiDlg> dlg;
+    std::unique_ptr<CDndUiDlg> dnd;
     QListWidget* list = nullptr;
     QLabel* label = nullptr;
 };
@@ -100,7 +109,7 @@ TEST_F(MainUiUploadRowsTest, RowsAndCountFollowTheQueue) {
     dlg->FindControl<QPushButton>("cancelBtn")->click();
     EXPECT_EQ(list->count(), 0);
     EXPECT_EQ(label->text(), "  Failed Files:1");
-    EXPECT_EQ(COptions::GetInstance().m_workState, 9);
+    EXPECT_EQ(ProcessState::GetInstance().GetWorkState(), WorkState::kWsCancelled);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "core/Options.h"
 #include "core/WindowMessages.h"
 #include "platform/WindowRegistry.h"
+#include "support/ProcessStateTestAccess.h"
 #include "support/TempDir.h"
 #include "ui/DndUiDlg.h"
 #include "ui/MainUiDlg.h"
@@ -232,7 +233,7 @@ namespace {
 TEST_F(WindowTest, DropWindowShowsWhatItsDispatcherDecides) {
     QtMessageLoop& loop = zorp::test::UiLoop();
     COptions& options = COptions::GetInstance();
-    options.m_workState = RequestDispatcher::kWsIdle;
+    ProcessStateTestAccess::SetWorkState(WorkState::kWsIdle);
     CMainUiDlg mainDlg;
     mainDlg.Create("Transmission Manager", CMainUiDlg::DefaultGeometry(Screen()), {});
     CDndUiDlg dndDlg;
@@ -243,12 +244,12 @@ TEST_F(WindowTest, DropWindowShowsWhatItsDispatcherDecides) {
     dndDlg.ShowWindow(true);
 
     platform::PostMessage(dndDlg.GetHandle(), WM_GO_OFFLINE);
-    loop.RunUntil([&] { return options.m_workState == RequestDispatcher::kWsOffline; }, 5000);
+    loop.RunUntil([&] { return ProcessState::GetInstance().GetWorkState() == RequestDispatcher::kWsOffline; }, 5000);
     EXPECT_EQ(text->text(), "Offline");
     EXPECT_EQ(dndDlg.GetWindowMode(), IDispatcherView::kIdleMode);
 
     platform::PostMessage(dndDlg.GetHandle(), WM_GO_ONLINE);
-    loop.RunUntil([&] { return options.m_workState == RequestDispatcher::kWsIdle; }, 5000);
+    loop.RunUntil([&] { return ProcessState::GetInstance().GetWorkState() == RequestDispatcher::kWsIdle; }, 5000);
     EXPECT_EQ(text->text(), "Upload");
 
     const bool storedBefore = options.IsFloatWndShow();
@@ -264,7 +265,7 @@ TEST_F(WindowTest, DropWindowShowsWhatItsDispatcherDecides) {
     platform::PostMessage(dndDlg.GetHandle(), WM_SHOW_TX_MANAGER);
     loop.RunUntil([&] { return mainDlg.isVisible(); }, 5000);
     EXPECT_EQ(mainDlg.GetCurrentPage(), CMainUiDlg::kUploadPage);
-    options.m_workState = RequestDispatcher::kWsStart;
+    ProcessStateTestAccess::SetWorkState(WorkState::kWsStart);
 }
 
 }  // namespace

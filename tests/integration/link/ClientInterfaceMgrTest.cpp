@@ -25,6 +25,7 @@
 #include "platform/MessageTarget.h"
 #include "platform/PlainMessageLoop.h"
 #include "support/LinkTestPage.h"
+#include "support/ProcessStateTestAccess.h"
 #include "support/WaitFor.h"
 #include "support/RecordingWindow.h"
 
@@ -40,7 +41,7 @@ class ClientInterfaceMgrTest : public testing::Test {
 protected:
     void SetUp() override {
         FileBackupMgr::GetInstance().reset();
-        COptions::GetInstance().m_workState = 10;
+        ProcessStateTestAccess::SetWorkState(WorkState::kWsStart);
         COptions::GetInstance().m_exitRequest = 17;
         m_mgr.SetNotifyWindow(m_window.Attach());
         m_mgr.SetListenPort(0);
@@ -85,7 +86,7 @@ TEST_F(ClientInterfaceMgrTest, HandshakeAnswersHelloAndCookiesAndReleasesTheStar
     EXPECT_EQ(m_mgr.WaitForPage(5000), ClientInterfaceMgr::StartupResult::kPageReady);
 
     // Once work has started, cookies are taken without an answer.
-    COptions::GetInstance().m_workState = 5;
+    ProcessStateTestAccess::SetWorkState(WorkState::kWsIdle);
     page.Send(R"({"type":2,"values":[]})");
     m_mgr.sendSimpleMsg(12);  // a marker: the next thing the page sees
     EXPECT_EQ(page.NextMessage(), R"({"type":12})");

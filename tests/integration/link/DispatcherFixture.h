@@ -22,11 +22,12 @@
 #include "core/WindowMessages.h"
 #include "integration/cloud/CloudFixture.h"
 #include "link/ClientInterfaceMgr.h"
-#include "link/IDispatcherView.h"
-#include "link/RequestDispatcher.h"
+#include "dispatch/IDispatcherView.h"
+#include "dispatch/RequestDispatcher.h"
 #include "platform/WindowRegistry.h"
 #include "support/CloudTree.h"
 #include "support/LinkTestPage.h"
+#include "support/ProcessStateTestAccess.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
 #include "upload/CUpldThreadMgr.h"
@@ -109,8 +110,8 @@ protected:
         options.SetWorkFolderMounts(std::vector<std::filesystem::path>{});
         ASSERT_TRUE(options.Load());
         options.SetUserId(4);
-        options.m_workState = RequestDispatcher::kWsStart;
-        options.m_txStatus = 0;
+        ProcessStateTestAccess::SetWorkState(WorkState::kWsStart);
+        ProcessStateTestAccess::SetTxState(TxState::kNone);
         options.m_lastTxStatus = 5;
         options.m_exitRequest = 17;
         FileBackupMgr::GetInstance().reset();
@@ -173,7 +174,7 @@ protected:
     }
 
     RequestDispatcher& dispatcher() { return drop.dispatcher; }
-    int WorkState() const { return COptions::GetInstance().m_workState; }
+    ::WorkState WorkState() const { return ProcessState::GetInstance().GetWorkState(); }
 
     // The page asks for an upload (type 8) into `pid` (the Target folder unless given).
     void RequestUpload(const std::vector<std::filesystem::path>& paths, int64_t pid = -1) {

@@ -7,6 +7,7 @@
 #include "DispatcherFixture.h"
 #include "core/FixedDelays.h"
 #include "core/Logging.h"
+#include "support/ProcessStateTestAccess.h"
 #include "support/WaitFor.h"
 
 namespace zorp::test {
@@ -45,7 +46,7 @@ TEST_F(RequestDispatcherTest, ADropLandsAsTheSameTreeAndADropAgainUploadsNothing
     EXPECT_FALSE(dispatcher().IsBatchBusy());
     EXPECT_EQ(dispatcher().GetNowCalcCount(), 0);
     EXPECT_EQ(WorkState(), RequestDispatcher::kWsIdle);
-    EXPECT_EQ(COptions::GetInstance().m_txStatus, 0);
+    EXPECT_EQ(ProcessState::GetInstance().GetTxState(), TxState::kNone);
     EXPECT_EQ(drop.mode, IDispatcherView::kIdleMode);
 
     // The same drop again: everything is there, nothing is sent, the page hears "nothing to

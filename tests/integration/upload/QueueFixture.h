@@ -18,6 +18,7 @@
 #include "core/WindowMessages.h"
 #include "integration/cloud/CloudFixture.h"
 #include "platform/MessageTarget.h"
+#include "support/ProcessStateTestAccess.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
 #include "upload/CUpldThreadMgr.h"
@@ -97,8 +98,8 @@ protected:
         options.m_hDndWnd = notifyWindow;
         options.m_speedLimitKiB = 0;
         options.m_retryCount = 5;
-        options.m_workState = 5;
-        options.m_txStatus = 0;
+        ProcessStateTestAccess::SetWorkState(WorkState::kWsIdle);
+        ProcessStateTestAccess::SetTxState(TxState::kNone);
         FileBackupMgr::GetInstance().reset();
         writeQueue.SetUserDataDir(home.userDataDir());
         writeQueue.SetRetryPauseMs(50);

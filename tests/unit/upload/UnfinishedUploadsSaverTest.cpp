@@ -10,6 +10,7 @@
 #include "core/CWriteDbMgr.h"
 #include "core/DBWrapper.h"
 #include "core/Options.h"
+#include "support/ProcessStateTestAccess.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
 #include "upload/UnfinishedUploadsSaver.h"
@@ -30,7 +31,7 @@ protected:
         COptions::GetInstance().SetWorkFolderMounts(std::vector<fs::path>{});
         ASSERT_TRUE(COptions::GetInstance().Load());
         COptions::GetInstance().SetUserId(9);
-        COptions::GetInstance().m_txStatus = 1;
+        ProcessStateTestAccess::SetTxState(TxState::kUploads);
         list.reset();
         ASSERT_TRUE(queue.Start());
     }

@@ -10,6 +10,7 @@
 #include "core/Options.h"
 #include "core/TaskState.h"
 #include "platform/PlainMessageLoop.h"
+#include "support/ProcessStateTestAccess.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
 #include "upload/CUpldThreadMgr.h"
@@ -30,7 +31,7 @@ protected:
         options.SetWorkFolderMounts(std::vector<fs::path>{});
         ASSERT_TRUE(options.Load());
         options.SetUserId(3);
-        options.m_workState = 5;
+        ProcessStateTestAccess::SetWorkState(WorkState::kWsIdle);
         FileBackupMgr::GetInstance().reset();
         CUpldThreadMgr::GetInstance().Stop();
         writeQueue.SetUserDataDir(home.userDataDir());

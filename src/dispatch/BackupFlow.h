@@ -1,0 +1,21 @@
+#pragma once
+
+#include "dispatch/DispatcherContext.h"
+
+// Automatic backup: the change checker's and the folder monitor's findings become upload
+// requests of the backup folders.
+//
+// No backup checker or monitor runs in this program yet: the handlers below log what arrives.
+class BackupFlow {
+public:
+    explicit BackupFlow(DispatcherContext& context) : m_context(context) {}
+    BackupFlow(const BackupFlow&) = delete;
+    BackupFlow& operator=(const BackupFlow&) = delete;
+
+    void OnBackupModFile(const int* workType);  // WM_BACKUP_WORK
+    void OnCheckDirExit();                      // WM_CHECK_DIR_EXIT
+    void OnGetFilePid();                        // WM_GET_FILE_PID
+
+private:
+    [[maybe_unused]] DispatcherContext& m_context;
+};

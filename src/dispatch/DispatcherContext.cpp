@@ -1,0 +1,47 @@
+#include "dispatch/DispatcherContext.h"
+
+#include "core/Logging.h"
+#include "platform/WindowRegistry.h"
+#include "upload/UploadQueue.h"
+
+void DispatcherContext::SetUploadQueue(UploadQueue* queue) {
+    m_queue = queue;
+    if (m_queue) {
+        m_queue->SetTxEventHandler([this](TxEvent event) { MoveTxStatus(event); });
+    }
+}
+
+void DispatcherContext::SetWorkState(WorkState state) {
+    const WorkState before = ProcessState::GetInstance().SetWorkState(state, m_stateWriter);
+    if (before != state) {
+        VLOGF(1, "CDndUiDlg - work state %d -> %d", static_cast<int>(before),
+              static_cast<int>(state));
+    }
+}
+
+void DispatcherContext::MoveTxStatus(TxEvent event) {
+    ProcessState& state = ProcessState::GetInstance();
+    state.SetTxState(MoveTxState(state.GetTxState(), event), m_stateWriter);
+}
+
+void DispatcherContext::SetTimer(DispatcherTimer timer, uint32_t intervalMs) {
+    if (m_window != platform::kNoWindow) {
+        platform::SetTimer(m_window, timer, intervalMs);
+    }
+}
+
+void DispatcherContext::KillTimer(DispatcherTimer timer) {
+    if (m_window != platform::kNoWindow) {
+        platform::KillTimer(m_window, timer);
+    }
+}
+
+bool DispatcherContext::UploadsRunning() const {
+    return m_queue && m_queue->GetRunningCount() > 0;
+}
+
+void DispatcherContext::ShowIdleLook() {
+    if (!UploadsRunning() && !DownloadsActive()) {
+        m_view.SetWindowMode(IDispatcherView::kIdleMode);
+    }
+}

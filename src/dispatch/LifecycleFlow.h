@@ -1,0 +1,32 @@
+#pragma once
+
+#include "dispatch/DispatcherContext.h"
+
+class UploadFlow;
+
+// The dispatcher's start and end: the stored uploads resume when the windows exist and are
+// kept stored as they change; the page's quit (or its leaving) closes the program in a fixed
+// order.
+class LifecycleFlow {
+public:
+    LifecycleFlow(DispatcherContext& context, UploadFlow& uploads)
+        : m_context(context), m_uploads(uploads) {}
+    LifecycleFlow(const LifecycleFlow&) = delete;
+    LifecycleFlow& operator=(const LifecycleFlow&) = delete;
+
+    // Start-up, once the windows exist: resumes the stored uploads and starts keeping them.
+    void InitDispatcher();
+    void resumeUploads();
+    // The page quit or left (WM_CLIENT_MSG_COME).
+    void OnClientMsgCome();
+    // The closing order (runs once): stops the workers, stores the unfinished uploads.
+    void OnClose();
+    // Stores the unfinished uploads now when they changed (always with `force`).
+    void SaveUnfinishedUploads(bool force);
+    // kTimerSaveUnfinished; false for other timers.
+    bool OnTimer(uint32_t timerId);
+
+private:
+    DispatcherContext& m_context;
+    UploadFlow& m_uploads;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "dispatch/DispatcherContext.h"
+
+// Local editing: a cloud file is downloaded into the edit folder and opened; every saved
+// change is hashed and uploaded back while the file is locked on the server.
+//
+// No local edit manager runs in this program yet: the handlers below log, and the page's
+// request to open the folder of left-over edits opens it when it exists.
+class LocalEditFlow {
+public:
+    explicit LocalEditFlow(DispatcherContext& context) : m_context(context) {}
+    LocalEditFlow(const LocalEditFlow&) = delete;
+    LocalEditFlow& operator=(const LocalEditFlow&) = delete;
+
+    void OnLocalEditReq();                           // WM_LOCALEDIT_REQ
+    void OnLocalEditSha();                           // WM_LOCALEDIT_SHA
+    void OnLocalEditDnldFinish(bool haveRecords);    // WM_LOCALEDIT_DNLD_END
+    void OnLocalEditNames();                         // WM_LOCALEDIT_NAMES
+    void OnOpenEditDir();                            // WM_OPEN_EDIT_DIR
+
+private:
+    DispatcherContext& m_context;
+};

@@ -1,0 +1,161 @@
+#include "dispatch/RequestDispatcher.h"
+
+#include <string>
+
+#include "core/Options.h"
+#include "core/WindowMessages.h"
+#include "upload/CalcShaResult.h"
+#include "upload/TravelDirHandler.h"
+
+RequestDispatcher::RequestDispatcher(IDispatcherView& view)
+    : m_context(view),
+      m_uploads(m_context),
+      m_downloads(m_context),
+      m_localEdit(m_context),
+      m_backup(m_context),
+      m_clipboard(m_context),
+      m_connectivity(m_context, m_uploads),
+      m_lifecycle(m_context, m_uploads) {}
+
+bool RequestDispatcher::HandleMessage(platform::Message& message) {
+    switch (message.id) {
+        case platform::WM_TIMER:
+            return OnTimer(static_cast<uint32_t>(message.wValue));
+
+        // Uploads.
+        case WM_C2L_UPLD_REQ:
+            m_uploads.OnC2LUpldReq();
+            return true;
+        case WM_TRAVEL_BATCH:
+            m_uploads.OnTravelDirDone(message.lValue == TravelDirHandler::kLastBatch);
+            return true;
+        case WM_TRAVEL_FAILED: {
+            const std::string* name = message.W<std::string>();
+            m_uploads.OnCreateDirFail(name ? *name : std::string());
+            return true;
+        }
+        case WM_CALC_SHA_FINISH:
+            m_uploads.OnCalcShaFinish(message.W<CalcShaResult>());
+            return true;
+        case WM_CMP_UPLOAD:
+            m_uploads.OnBackupNotify();
+            return true;
+        case WM_CMP_LOOP_OVER:
+            m_uploads.OnCmpLoopOver();
+            return true;
+        case WM_UPLD_ALL_DONE:
+            m_uploads.OnUpldFinish();
+            return true;
+        case WM_UPLD_CANCEL:
+            m_uploads.OnUpldCancel();
+            return true;
+
+        // Downloads.
+        case WM_C2L_DNLD_REQ:
+            m_downloads.OnC2LDnldReq(false);
+            return true;
+        case WM_BATCH_DNLD_REQ:
+            m_downloads.OnC2LDnldReq(true);
+            return true;
+        case WM_DNLD_ALL_DONE:
+            m_downloads.OnDnldFinish();
+            return true;
+
+        // Local edit.
+        case WM_LOCALEDIT_REQ:
+            m_localEdit.OnLocalEditReq();
+            return true;
+        case WM_LOCALEDIT_SHA:
+            m_localEdit.OnLocalEditSha();
+            return true;
+        case WM_LOCALEDIT_DNLD_END:
+            m_localEdit.OnLocalEditDnldFinish(message.wData != nullptr && message.lData != nullptr);
+            return true;
+        case WM_LOCALEDIT_NAMES:
+            m_localEdit.OnLocalEditNames();
+            return true;
+        case WM_OPEN_EDIT_DIR:
+            m_localEdit.OnOpenEditDir();
+            return true;
+
+        // Automatic backup.
+        case WM_BACKUP_WORK:
+            m_backup.OnBackupModFile(message.W<int>());
+            return true;
+        case WM_CHECK_DIR_EXIT:
+            m_backup.OnCheckDirExit();
+            return true;
+        case WM_GET_FILE_PID:
+            m_backup.OnGetFilePid();
+            return true;
+
+        // Clipboard.
+        case WM_CLIPBOARD_COPY:
+            m_clipboard.OnGetCpFileBegin();
+            return true;
+        case WM_PASTE_DETECTED:
+            m_clipboard.OnCpDnldFileBegin();
+            return true;
+
+        // Connectivity.
+        case WM_NETWORK_ERROR:
+            m_connectivity.OnNetworkError();
+            return true;
+        case WM_NETWORK_OK:
+            m_connectivity.OnNetworkOk();
+            return true;
+        case WM_GO_OFFLINE:
+            m_connectivity.OnGoOffline();
+            return true;
+        case WM_GO_ONLINE:
+            m_connectivity.OnGoOnline();
+            return true;
+
+        // Quit, and the page's requests about the windows.
+        case WM_CLIENT_MSG_COME:
+            m_lifecycle.OnClientMsgCome();
+            return true;
+        case WM_SHOW_HIDE:
+            OnShowHide();
+            return true;
+        case WM_SHOW_TX_MANAGER:
+            m_context.View().ShowTransferManager(ProcessState::GetInstance().GetTxState() ==
+                                                         TxState::kDownloads
+                                                     ? IDispatcherView::kDownloadPage
+                                                     : IDispatcherView::kUploadPage);
+            return true;
+        case WM_SHOW_BACKUP_CONFIG:
+            m_context.View().ShowBackupSettings();
+            return true;
+        case WM_TX_REFRESH:
+            if (ProcessState::GetInstance().TransfersActive()) {
+                m_context.View().RefreshSpeedText();
+            }
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool RequestDispatcher::OnTimer(uint32_t timerId) {
+    if (timerId == kTimerRetry) {
+        m_uploads.OnRetryTimer();
+        return true;
+    }
+    return m_connectivity.OnTimer(timerId) || m_lifecycle.OnTimer(timerId);
+}
+
+void RequestDispatcher::OnCancelAll() { m_context.SetWorkState(WorkState::kWsCancelled); }
+
+void RequestDispatcher::OnShowHide() {
+    IDispatcherView& view = m_context.View();
+    const bool visible = !view.IsWindowVisible();
+    view.SetWindowVisible(visible);
+    COptions::GetInstance().SetFloatWndShow(visible);
+}
+
+void RequestDispatcher::SetNamesFlag(bool uploads, bool set) {
+    if (uploads) {
+        m_uploads.SetNamesFlag(set);
+    }
+}
