@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "autobackup/FileBackupMgr.h"
 #include "core/Logging.h"
 #include "core/WindowMessages.h"
 #include "link/ClientInterfaceMgr.h"
@@ -22,6 +21,7 @@
 #include "platform/MessageTarget.h"
 #include "platform/PlainMessageLoop.h"
 #include "platform/TcpConnection.h"
+#include "upload/FileBackupMgr.h"
 
 namespace {
 

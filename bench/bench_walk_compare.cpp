@@ -31,7 +31,6 @@
 #include <vector>
 
 #include "BenchCloud.h"
-#include "autobackup/FileBackupMgr.h"
 #include "cloud/CRequestContext.h"
 #include "core/CWriteDbMgr.h"
 #include "core/Options.h"
@@ -41,11 +40,12 @@
 #include "platform/PlainMessageLoop.h"
 #include "platform/SystemInfo.h"
 #include "platform/WindowRegistry.h"
+#include "upload/CUpldThreadMgr.h"
 #include "upload/CalcShaResult.h"
 #include "upload/CompareFileMgr.h"
 #include "upload/ComputeShaHandler.h"
 #include "upload/ComputeShaMgr.h"
-#include "upload/CUpldThreadMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "upload/TravelDirHandler.h"
 #include "upload/TravelDirMgr.h"
 #include "upload/UploadQueue.h"

@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "cloud/MiscToolMgr.h"
 #include "core/AtExitManager.h"
 #include "core/CWriteDbMgr.h"
 #include "core/CommandLine.h"
@@ -28,8 +29,6 @@
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
-#include "autobackup/FileBackupMgr.h"
-#include "cloud/MiscToolMgr.h"
 #include "download/FileDownloadMgr.h"
 #include "link/ClientInterfaceMgr.h"
 #include "platform/CrashHandler.h"
@@ -46,6 +45,7 @@
 #include "upload/CUpldThreadMgr.h"
 #include "upload/CompareFileMgr.h"
 #include "upload/ComputeShaMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "upload/TravelDirMgr.h"
 
 namespace fs = std::filesystem;

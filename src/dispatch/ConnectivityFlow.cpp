@@ -1,6 +1,5 @@
 #include "dispatch/ConnectivityFlow.h"
 
-#include "autobackup/FileBackupMgr.h"
 #include "cloud/MiscToolMgr.h"
 #include "core/CWriteDbMgr.h"
 #include "core/Logging.h"
@@ -8,6 +7,7 @@
 #include "dispatch/UploadFlow.h"
 #include "link/ClientInterfaceMgr.h"
 #include "link/LinkProtocol.h"
+#include "upload/FileBackupMgr.h"
 
 namespace {
 constexpr uint32_t kTextOffline = 151;  // "Offline"

@@ -1,6 +1,5 @@
 #include "dispatch/LifecycleFlow.h"
 
-#include "autobackup/FileBackupMgr.h"
 #include "cloud/MiscToolMgr.h"
 #include "core/CWriteDbMgr.h"
 #include "core/Logging.h"
@@ -8,6 +7,7 @@
 #include "dispatch/UploadFlow.h"
 #include "link/ClientInterfaceMgr.h"
 #include "platform/WindowRegistry.h"
+#include "upload/FileBackupMgr.h"
 #include "upload/UploadQueue.h"
 
 void LifecycleFlow::InitDispatcher() {

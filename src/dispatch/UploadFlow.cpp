@@ -3,7 +3,6 @@
 #include <optional>
 #include <utility>
 
-#include "autobackup/FileBackupMgr.h"
 #include "core/Logging.h"
 #include "core/WindowMessages.h"
 #include "link/ClientInterfaceMgr.h"
@@ -14,6 +13,7 @@
 #include "upload/CalcShaResult.h"
 #include "upload/CompareFileMgr.h"
 #include "upload/ComputeShaMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "upload/TravelDirMgr.h"
 #include "upload/UploadQueue.h"
 

@@ -1,6 +1,5 @@
 #include "dispatch/UploadFlow.h"
 
-#include "autobackup/FileBackupMgr.h"
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "link/ClientInterfaceMgr.h"
@@ -8,6 +7,7 @@
 #include "upload/CUpldThreadMgr.h"
 #include "upload/CompareFileMgr.h"
 #include "upload/ComputeShaMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "upload/TravelDirMgr.h"
 #include "upload/UploadQueue.h"
 

@@ -10,7 +10,6 @@
 #include <memory>
 #include <utility>
 
-#include "autobackup/FileBackupMgr.h"
 #include "core/CommonUtils.h"
 #include "core/FixedDelays.h"
 #include "core/Logging.h"
@@ -24,6 +23,7 @@
 #include "platform/SystemInfo.h"
 #include "platform/TcpConnection.h"
 #include "platform/WindowRegistry.h"
+#include "upload/FileBackupMgr.h"
 
 namespace fs = std::filesystem;
 

@@ -8,7 +8,6 @@
 #include <QUrl>
 #include <QWindow>
 
-#include "autobackup/FileBackupMgr.h"
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
@@ -19,6 +18,7 @@
 #include "ui/MainUiDlg.h"
 #include "ui/PaintManagerUI.h"
 #include "ui/SkinImage.h"
+#include "upload/FileBackupMgr.h"
 #include "upload/UploadQueue.h"
 
 using Kind = ControlSpec::Kind;

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "autobackup/FileBackupMgr.h"
 #include "cloud/CRequestContext.h"
 #include "core/CTaskThread.h"
 #include "platform/Event.h"
+#include "upload/FileBackupMgr.h"
 
 // Compares hashed files of a drop with what the server holds at the same place below the
 // batch target, on one thread of its own. Folder listings are fetched once and cached in the

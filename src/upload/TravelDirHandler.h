@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "cloud/CRequestContext.h"
 #include "core/CFJobBase.h"
 #include "core/FixedDelays.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "core/CommonUtils.h"
 #include "core/DBWrapper.h"
 #include "core/Logging.h"

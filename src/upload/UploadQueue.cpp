@@ -4,7 +4,7 @@
 #include <set>
 #include <utility>
 
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "core/CWriteDbMgr.h"
 #include "core/IPageNotifier.h"
 #include "core/Logging.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "autobackup/UpldWaitingFile.h"
+#include "upload/UpldWaitingFile.h"
 #include "core/CWriteDbMgr.h"
 #include "core/ProcessState.h"
 #include "platform/Message.h"

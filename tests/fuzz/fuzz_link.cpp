@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "core/Logging.h"
 #include "core/Options.h"
 #include "download/FileDownloadMgr.h"

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "UiTestApp.h"
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "core/Options.h"
 #include "core/TaskState.h"
 #include "core/WindowMessages.h"

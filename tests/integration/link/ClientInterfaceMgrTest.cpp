@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/FixedDelays.h"
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "core/Logging.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "cloud/CloudFileEntry.h"
 #include "cloud/MiscToolMgr.h"
 #include "core/CWriteDbMgr.h"

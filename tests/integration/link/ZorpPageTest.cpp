@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"
 #include "link/ClientInterfaceMgr.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "core/CWriteDbMgr.h"
 #include "core/DBWrapper.h"
 #include "core/Options.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "core/Logging.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "core/CWriteDbMgr.h"
 #include "core/DBWrapper.h"
 #include "core/Options.h"

@@ -1,4 +1,4 @@
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 
 #include <algorithm>
 #include <iterator>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "core/CWriteDbMgr.h"
 #include "core/CommonUtils.h"
 #include "core/DBWrapper.h"

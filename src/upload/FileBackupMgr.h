@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "autobackup/CmpWaitingFile.h"
-#include "autobackup/UpldWaitingFile.h"
 #include "cloud/CloudFileEntry.h"
 #include "platform/CriticalSection.h"
+#include "upload/CmpWaitingFile.h"
+#include "upload/UpldWaitingFile.h"
 
 class CWriteDbMgr;
 struct CalcShaResult;

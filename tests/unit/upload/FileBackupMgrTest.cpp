@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "autobackup/FileBackupMgr.h"
+#include "upload/FileBackupMgr.h"
 
 namespace fs = std::filesystem;
 
