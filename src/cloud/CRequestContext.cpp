@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "cloud/JsonFields.h"
 #include "core/FixedDelays.h"
 #include "core/Logging.h"
 #include "core/Options.h"
@@ -105,9 +106,17 @@ CURL* CRequestContext::Prepare(RequestKind kind, const RequestParams& params,
             curl_easy_setopt(m_curl, CURLOPT_NOBODY, 1L);
             break;
         case RequestMethod::kPostMultipart:
-            // A chunk and its framing leave in one send instead of three of the 64 KiB
-            // default.
-            curl_easy_setopt(m_curl, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
+            if (m_sendSpeedLimit > 0) {
+                curl_easy_setopt(m_curl, CURLOPT_MAX_SEND_SPEED_LARGE,
+                                 static_cast<curl_off_t>(m_sendSpeedLimit));
+                // libcurl paces between sends of its buffer; a chunk that fits in one send
+                // would leave at full speed.
+                curl_easy_setopt(m_curl, CURLOPT_UPLOAD_BUFFERSIZE, kPacedBufferSize);
+            } else {
+                // A chunk and its framing leave in one send instead of three of the 64 KiB
+                // default.
+                curl_easy_setopt(m_curl, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
+            }
             break;
         case RequestMethod::kGet:
             break;
@@ -232,28 +241,14 @@ ServerReply CRequestContext::performUpload(const RequestParams& params,
     return Finish(Perform());
 }
 
-CURLcode CRequestContext::CheckNetwork() {
-    if (!Prepare(RequestKind::kNetworkCheck, RequestParams(std::string()))) {
-        return CURLE_FAILED_INIT;
-    }
-    CURLcode result = Perform();
-    Finish(result);
-    if (result == CURLE_OK) {
-        platform::PostMessage(NotifyWindow(), WM_NETWORK_OK);
-    }
-    return result;
-}
-
 bool CRequestContext::judgeReply(const Json::Value& reply) {
     if (!reply.isObject()) {
         return false;
     }
-    const Json::Value& status = reply["status"];
-    const Json::Value& description = reply["description"];
-    if (status.isIntegral() && status.asInt64() == 0) {
+    if (JsonFields::WholeNumber(JsonFields::Member(reply, "status")) == 0) {
         return true;
     }
-    return description.isString() && description.asString() == "OK";
+    return JsonFields::Text(JsonFields::Member(reply, "description")) == "OK";
 }
 
 bool CRequestContext::ParseReply(const std::string& text, Json::Value& root) {
@@ -269,6 +264,9 @@ size_t CRequestContext::OnBody(char* data, size_t size, size_t count, void* self
     const size_t bytes = size * count;
     if (context->m_hooks.body) {
         return context->m_hooks.body(data, bytes) ? bytes : 0;
+    }
+    if (context->m_hooks.admit && !context->m_hooks.admit(bytes)) {
+        return 0;
     }
     context->m_reply.append(data, bytes);
     return bytes;

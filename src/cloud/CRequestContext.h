@@ -18,11 +18,11 @@
 // time, on its own thread. A request is a kind (RequestKind: URL, method, header set and
 // options), its parameters, and optionally hooks for the reply body, header lines and
 // progress; the answer is a ServerReply with the libcurl result and the parsed envelope.
+// Workers do not build requests themselves: CloudApi has one function per server action.
 //
 //     CRequestContext context;
-//     ServerReply reply = context.performRequest(
-//         RequestKind::kCreatePath, RequestParams().AddText("path", "a/b").Add("pid", pid));
-//     if (reply.Succeeded()) { int64_t id = reply.File()["id"].asInt64(); }
+//     CreatePathResult made = CloudApi::CreatePath(context, "a/b", pid, share);
+//     if (made.ok) { int64_t id = made.folder.id; }
 //
 // Host-not-found and connection-refused results (6 and 7) post WM_NETWORK_ERROR to the notify
 // window (the floating drop window of the options unless another is set).
@@ -37,6 +37,9 @@ public:
         // Each block of the reply body; false refuses it (libcurl result 23). Without this
         // hook the body is collected and parsed as the reply.
         std::function<bool(const char* data, size_t size)> body;
+        // Without a body hook: asked before each block is collected; false refuses it (result
+        // 23), so a worker can bound a reply or turn away the body of an error status.
+        std::function<bool(size_t size)> admit;
         // Each header line as received, line end included.
         std::function<void(std::string_view line)> header;
         // Transfer progress; false aborts the transfer (libcurl result 42).
@@ -46,6 +49,8 @@ public:
 
     // libcurl's send buffer for multipart bodies: room for a whole 128 KiB chunk and more.
     static constexpr long kUploadBufferSize = 512 * 1024;
+    // libcurl's smallest send buffer, used while a send speed limit is set.
+    static constexpr long kPacedBufferSize = 16 * 1024;
 
     explicit CRequestContext(HandlePolicy policy = HandlePolicy::kCleanUpAfterEach);
     ~CRequestContext();
@@ -53,6 +58,9 @@ public:
     CRequestContext& operator=(const CRequestContext&) = delete;
 
     void SetNotifyWindow(platform::WindowHandle window) { m_notifyWindow = window; }
+    // Caps the sending speed of the chunk uploads prepared from now on (bytes per second;
+    // 0 or less: no cap).
+    void SetSendSpeedLimit(int64_t bytesPerSecond) { m_sendSpeedLimit = bytesPerSecond; }
     platform::WindowHandle NotifyWindow() const;
 
     // Builds, performs and reads one request. `url` replaces the kind's URL (downloads).
@@ -64,17 +72,12 @@ public:
     ServerReply performUpload(const RequestParams& params, const std::string& fileName,
                               const char* data, size_t size, const Hooks& hooks = {});
 
-    // The steps of performRequest, for a worker that sets options of its own on the handle
-    // between Prepare and Perform (speed limits, for instance).
+    // The steps of performRequest, for tests that look at the handle between them.
     CURL* Prepare(RequestKind kind, const RequestParams& params, const std::string& url = {});
     void AttachChunk(const std::string& fileName, const char* data, size_t size);
     void SetHooks(Hooks hooks) { m_hooks = std::move(hooks); }
     CURLcode Perform();
     ServerReply Finish(CURLcode result);
-
-    // GET of the web host as a bare name: WM_NETWORK_OK on success, WM_NETWORK_ERROR when the
-    // host cannot be resolved or reached, nothing otherwise.
-    CURLcode CheckNetwork();
 
     // A reply succeeds when "status" is 0 or "description" is "OK".
     static bool judgeReply(const Json::Value& reply);
@@ -97,6 +100,7 @@ private:
 
     HandlePolicy m_policy;
     platform::WindowHandle m_notifyWindow = platform::kNoWindow;
+    int64_t m_sendSpeedLimit = 0;
     CURL* m_curl = nullptr;
     curl_slist* m_headerList = nullptr;
     curl_mime* m_mime = nullptr;

@@ -1,38 +1,22 @@
 #include "cloud/CloudFileEntry.h"
 
-namespace {
-
-int64_t Int64Of(const Json::Value& value, int64_t fallback = 0) {
-    if (value.isIntegral()) {
-        return value.asInt64();
-    }
-    if (value.isDouble()) {
-        return static_cast<int64_t>(value.asDouble());
-    }
-    if (value.isString()) {
-        try {
-            return std::stoll(value.asString());
-        } catch (...) {
-            return fallback;
-        }
-    }
-    return fallback;
-}
-
-}  // namespace
+#include "cloud/JsonFields.h"
 
 CloudFileEntry CloudFileEntry::FromJson(const Json::Value& file) {
+    using F = JsonFields;
     CloudFileEntry entry;
     if (!file.isObject()) {
         return entry;
     }
-    entry.id = Int64Of(file["id"]);
-    entry.pid = Int64Of(file["pid"]);
-    entry.name = file["name"].isString() ? file["name"].asString() : std::string();
-    entry.type = static_cast<int>(Int64Of(file["type"], kTypeFile));
-    entry.hash = file["hash"].isString() ? file["hash"].asString() : std::string();
-    entry.size = Int64Of(file["size"]);
-    entry.breakPoint = Int64Of(file["breakPoint"]);
-    entry.status = file.isMember("status") ? static_cast<int>(Int64Of(file["status"], 1)) : 1;
+    entry.id = F::NumberOr(F::Member(file, "id"), 0);
+    entry.pid = F::NumberOr(F::Member(file, "pid"), 0);
+    entry.name = F::TextOr(F::Member(file, "name"));
+    entry.type = static_cast<int>(F::NumberOr(F::Member(file, "type"), kTypeFile));
+    entry.hash = F::TextOr(F::Member(file, "hash"));
+    entry.size = F::NumberOr(F::Member(file, "size"), 0);
+    entry.breakPoint = F::NumberOr(F::Member(file, "breakPoint"), 0);
+    entry.status = file.isMember("status")
+                       ? static_cast<int>(F::NumberOr(F::Member(file, "status"), 1))
+                       : 1;
     return entry;
 }

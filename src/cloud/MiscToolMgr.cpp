@@ -1,5 +1,6 @@
 #include "cloud/MiscToolMgr.h"
 
+#include "cloud/CloudApi.h"
 #include "core/Logging.h"
 #include "core/WindowMessages.h"
 #include "platform/WaitableObject.h"
@@ -94,7 +95,7 @@ void MiscToolMgr::RunServer() {
 void MiscToolMgr::CheckNetwork() {
     ++m_networkChecks;
     m_context.SetNotifyWindow(GetNotifyWindow());
-    const CURLcode result = m_context.CheckNetwork();
+    const CURLcode result = CloudApi::CheckNetwork(m_context);
     VLOGF(1, "MiscToolMgr::CheckNetwork - result %d", static_cast<int>(result));
     // Success posts WM_NETWORK_OK and a host that cannot be resolved or reached posts
     // WM_NETWORK_ERROR from the request itself. Any other failure (a server that accepts but

@@ -1,42 +1,20 @@
 #include "cloud/ServerReply.h"
 
 #include "cloud/CRequestContext.h"
-
-namespace {
-const Json::Value kNull;
-}
+#include "cloud/JsonFields.h"
 
 bool ServerReply::Succeeded() const {
     return result == CURLE_OK && parsed && CRequestContext::judgeReply(root);
 }
 
 int64_t ServerReply::Status() const {
-    if (!root.isObject() || !root["status"].isIntegral()) {
-        return -1;
-    }
-    return root["status"].asInt64();
+    return JsonFields::WholeNumber(JsonFields::Member(root, "status")).value_or(-1);
 }
 
 std::string ServerReply::Description() const {
-    if (!root.isObject() || !root["description"].isString()) {
-        return std::string();
-    }
-    return root["description"].asString();
+    return JsonFields::TextOr(JsonFields::Member(root, "description"));
 }
 
-const Json::Value& ServerReply::Data() const {
-    if (!root.isObject()) {
-        return kNull;
-    }
-    const Json::Value* data = root.find("data", "data" + 4);
-    return data ? *data : kNull;
-}
+const Json::Value& ServerReply::Data() const { return JsonFields::Member(root, "data"); }
 
-const Json::Value& ServerReply::File() const {
-    const Json::Value& data = Data();
-    if (!data.isObject()) {
-        return kNull;
-    }
-    const Json::Value* file = data.find("file", "file" + 4);
-    return file ? *file : kNull;
-}
+const Json::Value& ServerReply::File() const { return JsonFields::Member(Data(), "file"); }

@@ -1,15 +1,11 @@
 #include "upload/CEasyUploader.h"
 
-#include <json/value.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <cstring>
-#include <exception>
 #include <mutex>
-#include <optional>
 
+#include "cloud/CloudApi.h"
 #include "core/IPageNotifier.h"
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
@@ -41,24 +37,6 @@ constexpr const char* kTextFileChanged = "File changed during upload";
 
 std::string Text(uint32_t id) {
     return CMultiLanguageMgr::GetInstance().LoadString(id);
-}
-
-const Json::Value& Member(const Json::Value& value, const char* name) {
-    static const Json::Value kNull;
-    if (!value.isObject()) {
-        return kNull;
-    }
-    const Json::Value* found = value.find(name, name + std::strlen(name));
-    return found ? *found : kNull;
-}
-
-// Numbers from the server are read only when they are whole numbers in range: jsoncpp throws
-// on a conversion that does not fit, and a worker thread must not.
-std::optional<int64_t> Int64Of(const Json::Value& value) {
-    if (value.isInt64()) {
-        return value.asInt64();
-    }
-    return std::nullopt;
 }
 
 std::mutex g_lockHandlerMutex;
@@ -202,166 +180,141 @@ int CEasyUploader::Upload() {
     return PostUpload(m_result);
 }
 
-bool CEasyUploader::ParseReply(const char* who, Json::Value& root) {
-    std::string text;
-    text.swap(m_reply);
-    if (!CRequestContext::ParseReply(text, root) || !root.isObject()) {
+bool CEasyUploader::Readable(const char* who, const UploadFileResult& result) const {
+    if (!result.readable) {
         LOGF(ERROR, "EasyUploader::%s parsed failed, file's pid %d, recv %s\n", who, m_param.pid,
-             text);
+             result.reply.text);
         return false;
     }
     return true;
 }
 
-bool CEasyUploader::HoldsOurContent(const Json::Value& file) const {
-    if (Int64Of(Member(file, "status")) != 1 || Int64Of(Member(file, "size")) != m_param.fileSize) {
+bool CEasyUploader::HoldsOurContent(const UploadFileRecord& file) const {
+    if (file.status != 1 || file.size != m_param.fileSize) {
         return false;
     }
-    const Json::Value& hash = Member(file, "hash");
-    if (hash.isString() && !hash.asString().empty() && !m_param.hash.empty()) {
-        return hash.asString() == m_param.hash;
+    if (file.hash && !file.hash->empty() && !m_param.hash.empty()) {
+        return *file.hash == m_param.hash;
     }
     return true;
 }
 
 bool CEasyUploader::initUploadFile() {
-    RequestParams params;
-    if (m_param.fid > 0) {
-        params.Add("fid", m_param.fid);
-    }
-    params.Add("pid", m_param.pid).AddText("name", m_param.name);
+    CloudApi::UploadInitRequest request;
+    request.fid = m_param.fid;
+    request.pid = m_param.pid;
+    request.name = m_param.name;
     if (m_param.lockFlag) {
-        params.AddRaw("&lockType=1&appName=quorvaClient&lockKey=" +
-                      RequestParams::Escape(m_param.name));
+        request.lockKey = m_param.name;
     }
-    params.Add("size", m_param.fileSize);
+    request.size = m_param.fileSize;
     // With the hash the server can tell at once that it already holds the content, and no
     // byte of it is sent again.
-    if (!m_param.hash.empty()) {
-        params.AddText("hash", m_param.hash);
-    }
-    params.AddShare(m_param.share);
+    request.hash = m_param.hash;
+    request.share = m_param.share;
 
     m_inChunk = false;
-    m_reply.clear();
-    Context().performRequest(RequestKind::kUploadInit, params, MakeHooks());
-
-    try {
-        Json::Value root;
-        if (!ParseReply("initUploadFile", root)) {
-            return false;
-        }
-        if (!CRequestContext::judgeReply(root)) {
-            m_initStatus = Int64Of(Member(root, "status")).value_or(-1);
-            LOGF(ERROR, "EasyUploader::initUploadFile status %d failed, file's pid %d, name:%s\n",
-                 m_initStatus, m_param.pid, m_param.name);
-            return false;
-        }
-        const Json::Value& file = Member(Member(root, "data"), "file");
-        if (!file.isObject()) {
-            LOGF(ERROR, "EasyUploader::initUploadFile data is null, file's pid %d, name:%s\n",
-                 m_param.pid, m_param.name);
-            return false;
-        }
-        const auto fid = Int64Of(Member(file, "id"));
-        const auto breakPoint = Int64Of(Member(file, "breakPoint"));
-        if (!fid || *fid <= 0 || !breakPoint || *breakPoint < 0 || *breakPoint > m_param.fileSize) {
-            LOGF(ERROR, "EasyUploader::initUploadFile bad file data, file's pid %d, name:%s, %s",
-                 m_param.pid, m_param.name, file.toStyledString());
-            return false;
-        }
-        const bool complete = Int64Of(Member(file, "status")) == 1;
-        if (complete && !HoldsOurContent(file)) {
-            LOGF(ERROR,
-                 "EasyUploader::initUploadFile the server's complete file is not ours, "
-                 "file's pid %d, name:%s, %s",
-                 m_param.pid, m_param.name, file.toStyledString());
-            return false;
-        }
-        m_param.fid = *fid;
-        auto& link = IPageNotifier::Get();
-        if (complete) {
-            m_completeFlag = true;
-            link.pushUpldComplete(m_param.fid, m_param.pid, file);
-        }
-        m_fileInfo.type = static_cast<int32_t>(Int64Of(Member(file, "type")).value_or(0));
-        m_fileInfo.size = Int64Of(Member(file, "size")).value_or(m_param.fileSize);
-        m_fileInfo.breakPoint = *breakPoint;
-        m_param.breakPoint = *breakPoint;
-        link.pushUpldCreated(m_param.fid, Int64Of(Member(file, "pid")).value_or(m_param.pid), file);
-        if (m_param.lockFlag) {
-            LockHandler handler;
-            {
-                std::lock_guard<std::mutex> lock(g_lockHandlerMutex);
-                handler = g_lockHandler;
-            }
-            if (handler) {
-                handler(m_param.fid, m_param.name);
-            } else {
-                LOGF(WARNING, "Task[%02d]: no local edit helper holds the lock of %d",
-                     m_param.taskIndex, m_param.fid);
-            }
-        }
-        return true;
-    } catch (const std::exception& e) {
-        LOGF(ERROR, "EasyUploader::initUploadFile unreadable reply, name:%s: %s", m_param.name,
-             e.what());
+    m_requestReplyBytes = 0;
+    const UploadFileResult result = CloudApi::UploadInit(Context(), request, MakeHooks());
+    if (!Readable("initUploadFile", result)) {
         return false;
     }
+    if (!result.ok) {
+        m_initStatus = result.reply.Status();
+        LOGF(ERROR, "EasyUploader::initUploadFile status %d failed, file's pid %d, name:%s\n",
+             m_initStatus, m_param.pid, m_param.name);
+        return false;
+    }
+    const UploadFileRecord& file = result.file;
+    if (!file.present) {
+        LOGF(ERROR, "EasyUploader::initUploadFile data is null, file's pid %d, name:%s\n",
+             m_param.pid, m_param.name);
+        return false;
+    }
+    if (!file.id || *file.id <= 0 || !file.breakPoint || *file.breakPoint < 0 ||
+        *file.breakPoint > m_param.fileSize) {
+        LOGF(ERROR, "EasyUploader::initUploadFile bad file data, file's pid %d, name:%s, %s",
+             m_param.pid, m_param.name, file.file.toStyledString());
+        return false;
+    }
+    const bool complete = file.IsComplete();
+    if (complete && !HoldsOurContent(file)) {
+        LOGF(ERROR,
+             "EasyUploader::initUploadFile the server's complete file is not ours, "
+             "file's pid %d, name:%s, %s",
+             m_param.pid, m_param.name, file.file.toStyledString());
+        return false;
+    }
+    m_param.fid = *file.id;
+    auto& link = IPageNotifier::Get();
+    if (complete) {
+        m_completeFlag = true;
+        link.pushUpldComplete(m_param.fid, m_param.pid, file.file);
+    }
+    m_fileInfo.type = static_cast<int32_t>(file.type.value_or(0));
+    m_fileInfo.size = file.size.value_or(m_param.fileSize);
+    m_fileInfo.breakPoint = *file.breakPoint;
+    m_param.breakPoint = *file.breakPoint;
+    link.pushUpldCreated(m_param.fid, file.pid.value_or(m_param.pid), file.file);
+    if (m_param.lockFlag) {
+        LockHandler handler;
+        {
+            std::lock_guard<std::mutex> lock(g_lockHandlerMutex);
+            handler = g_lockHandler;
+        }
+        if (handler) {
+            handler(m_param.fid, m_param.name);
+        } else {
+            LOGF(WARNING, "Task[%02d]: no local edit helper holds the lock of %d",
+                 m_param.taskIndex, m_param.fid);
+        }
+    }
+    return true;
 }
 
 bool CEasyUploader::GetFileInfo() {
     m_inChunk = false;
-    m_reply.clear();
-    Context().performRequest(RequestKind::kGetFile,
-                             RequestParams().Add("fid", m_param.fid).AddShare(m_param.share),
-                             MakeHooks());
-    try {
-        Json::Value root;
-        if (!ParseReply("GetFileInfo", root)) {
-            return false;
-        }
-        if (!CRequestContext::judgeReply(root)) {
-            LOGF(ERROR, "EasyUploader::GetFileInfo status %d failed, fid %d, name:%s",
-                 Int64Of(Member(root, "status")).value_or(-1), m_param.fid, m_param.name);
-            return false;
-        }
-        const Json::Value& file = Member(Member(root, "data"), "file");
-        const auto fid = Int64Of(Member(file, "id"));
-        const auto breakPoint = Int64Of(Member(file, "breakPoint"));
-        if (!fid || *fid <= 0 || !breakPoint || *breakPoint < 0 || *breakPoint > m_param.fileSize) {
-            LOGF(ERROR, "EasyUploader::GetFileInfo bad file data, fid %d, name:%s, %s", m_param.fid,
-                 m_param.name, file.toStyledString());
-            return false;
-        }
-        m_param.fid = *fid;
-        if (Int64Of(Member(file, "status")) == 1) {
-            if (HoldsOurContent(file)) {
-                m_completeFlag = true;
-                m_param.breakPoint = m_param.fileSize;
-                return true;
-            }
-            // Complete with other content (replaced since, or another version): its break
-            // point says nothing about our bytes. Registering again starts a new attempt.
-            VLOGF(1, "Task[%02d]: the server's file %d holds other content, registering again",
-                  m_param.taskIndex, m_param.fid);
-            return initUploadFile();
-        }
-        if (Int64Of(Member(file, "size")).value_or(m_param.fileSize) != m_param.fileSize) {
-            VLOGF(1, "Task[%02d]: the server expects another size for %d, registering again",
-                  m_param.taskIndex, m_param.fid);
-            return initUploadFile();
-        }
-        m_fileInfo.type = static_cast<int32_t>(Int64Of(Member(file, "type")).value_or(0));
-        m_fileInfo.size = m_param.fileSize;
-        m_fileInfo.breakPoint = *breakPoint;
-        m_param.breakPoint = *breakPoint;
-        return true;
-    } catch (const std::exception& e) {
-        LOGF(ERROR, "EasyUploader::GetFileInfo unreadable reply, name:%s: %s", m_param.name,
-             e.what());
+    m_requestReplyBytes = 0;
+    const UploadFileResult result =
+        CloudApi::GetFile(Context(), m_param.fid, m_param.share, MakeHooks());
+    if (!Readable("GetFileInfo", result)) {
         return false;
     }
+    if (!result.ok) {
+        LOGF(ERROR, "EasyUploader::GetFileInfo status %d failed, fid %d, name:%s",
+             result.reply.Status(), m_param.fid, m_param.name);
+        return false;
+    }
+    const UploadFileRecord& file = result.file;
+    if (!file.id || *file.id <= 0 || !file.breakPoint || *file.breakPoint < 0 ||
+        *file.breakPoint > m_param.fileSize) {
+        LOGF(ERROR, "EasyUploader::GetFileInfo bad file data, fid %d, name:%s, %s", m_param.fid,
+             m_param.name, file.file.toStyledString());
+        return false;
+    }
+    m_param.fid = *file.id;
+    if (file.IsComplete()) {
+        if (HoldsOurContent(file)) {
+            m_completeFlag = true;
+            m_param.breakPoint = m_param.fileSize;
+            return true;
+        }
+        // Complete with other content (replaced since, or another version): its break
+        // point says nothing about our bytes. Registering again starts a new attempt.
+        VLOGF(1, "Task[%02d]: the server's file %d holds other content, registering again",
+              m_param.taskIndex, m_param.fid);
+        return initUploadFile();
+    }
+    if (file.size.value_or(m_param.fileSize) != m_param.fileSize) {
+        VLOGF(1, "Task[%02d]: the server expects another size for %d, registering again",
+              m_param.taskIndex, m_param.fid);
+        return initUploadFile();
+    }
+    m_fileInfo.type = static_cast<int32_t>(file.type.value_or(0));
+    m_fileInfo.size = m_param.fileSize;
+    m_fileInfo.breakPoint = *file.breakPoint;
+    m_param.breakPoint = *file.breakPoint;
+    return true;
 }
 
 void CEasyUploader::PrepareTransfer() {
@@ -500,76 +453,55 @@ bool CEasyUploader::CheckFileUnchanged() {
 }
 
 CURLcode CEasyUploader::SendChunk(size_t size) {
-    RequestParams params;
-    params.Add("fid", m_param.fid)
-        .Add("breakPoint", m_param.breakPoint)
-        .AddText("hash", m_fileInfo.hash)
-        .Add("size", m_param.fileSize)
-        .AddShare(m_param.share);
+    CloudApi::ChunkRequest request;
+    request.fid = m_param.fid;
+    request.breakPoint = m_param.breakPoint;
+    request.hash = m_fileInfo.hash;
+    request.size = m_param.fileSize;
+    request.share = m_param.share;
     CRequestContext& context = Context();
-    CURL* curl = context.Prepare(RequestKind::kUploadChunk, params);
-    if (!curl) {
-        return CURLE_FAILED_INIT;
-    }
-    context.AttachChunk(m_param.name, m_buffer.data(), size);
-    const int limitKiB = COptions::GetInstance().m_speedLimitKiB.load();
-    if (limitKiB > 0) {
-        curl_easy_setopt(curl, CURLOPT_MAX_SEND_SPEED_LARGE,
-                         static_cast<curl_off_t>(limitKiB) * 1024);
-        // libcurl paces between sends of its buffer; a chunk that fits in one send would leave
-        // at full speed.
-        curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, kPacedBufferSize);
-    }
-    context.SetHooks(MakeHooks());
+    context.SetSendSpeedLimit(
+        static_cast<int64_t>(COptions::GetInstance().m_speedLimitKiB.load()) * 1024);
     m_inChunk = true;
     m_chunkSize = static_cast<int64_t>(size);
-    m_reply.clear();
-    const CURLcode result = context.Perform();
-    context.Finish(result);
+    m_requestReplyBytes = 0;
+    const UploadFileResult result =
+        CloudApi::UploadChunk(context, request, m_param.name, m_buffer.data(), size, MakeHooks());
     m_inChunk = false;
-    if (result == CURLE_OK) {
-        processUpldRsp();
-    } else {
-        m_reply.clear();  // a part of a reply judges nothing; the transfer failed
+    // A part of a reply judges nothing when the transfer failed.
+    if (result.reply.result == CURLE_OK) {
+        processUpldRsp(result);
     }
-    return result;
+    return result.reply.result;
 }
 
-void CEasyUploader::processUpldRsp() {
-    try {
-        Json::Value root;
-        if (!ParseReply("processUpldRsp", root)) {
-            // Nothing readable came back, so nothing counts as accepted.
-            m_chunkStatus = -1;
-            return;
-        }
-        if (!CRequestContext::judgeReply(root)) {
-            m_chunkStatus = Int64Of(Member(root, "status")).value_or(-1);
-            LOGF(ERROR, "EasyUploader::processUpldRsp status %d, fid %d, break point %d: %s",
-                 m_chunkStatus, m_param.fid, m_param.breakPoint,
-                 Member(root, "description").isString() ? Member(root, "description").asString()
-                                                        : std::string());
-            return;
-        }
-        const Json::Value& file = Member(Member(root, "data"), "file");
-        if (!file.isObject()) {
-            m_chunkStatus = -1;
-            return;
-        }
-        m_chunkStatus = 0;
-        if (Int64Of(Member(file, "status")) == 1) {
-            if (!HoldsOurContent(file)) {
-                LOGF(ERROR, "Task[%02d]: the server calls %d complete with other content: %s",
-                     m_param.taskIndex, m_param.fid, file.toStyledString());
-                Fail(Text(kTextUploadFailed));
-                return;
-            }
-            m_completeFlag = true;
-            IPageNotifier::Get().pushUpldComplete(m_param.fid, m_param.pid, file);
-        }
-    } catch (const std::exception& e) {
-        LOGF(ERROR, "EasyUploader::processUpldRsp unreadable reply: %s", e.what());
+void CEasyUploader::processUpldRsp(const UploadFileResult& result) {
+    if (!Readable("processUpldRsp", result)) {
+        // Nothing readable came back, so nothing counts as accepted.
         m_chunkStatus = -1;
+        return;
+    }
+    if (!result.ok) {
+        m_chunkStatus = result.reply.Status();
+        LOGF(ERROR, "EasyUploader::processUpldRsp status %d, fid %d, break point %d: %s",
+             m_chunkStatus, m_param.fid, m_param.breakPoint, result.reply.Description());
+        return;
+    }
+    const UploadFileRecord& file = result.file;
+    if (!file.present) {
+        m_chunkStatus = -1;
+        return;
+    }
+    m_chunkStatus = 0;
+    if (file.IsComplete()) {
+        if (!HoldsOurContent(file)) {
+            LOGF(ERROR, "Task[%02d]: the server calls %d complete with other content: %s",
+                 m_param.taskIndex, m_param.fid, file.file.toStyledString());
+            Fail(Text(kTextUploadFailed));
+            return;
+        }
+        m_completeFlag = true;
+        IPageNotifier::Get().pushUpldComplete(m_param.fid, m_param.pid, file.file);
     }
 }
 
@@ -718,7 +650,7 @@ int CEasyUploader::PostUpload(Result result) {
 
 CRequestContext::Hooks CEasyUploader::MakeHooks() {
     CRequestContext::Hooks hooks;
-    hooks.body = [this](const char* data, size_t size) { return OnReplyData(data, size); };
+    hooks.admit = [this](size_t size) { return OnReplyData(size); };
     hooks.header = [this](std::string_view line) { OnHeaderLine(line); };
     hooks.progress = [this](int64_t, int64_t, int64_t, int64_t upNow) { return OnProgress(upNow); };
     return hooks;
@@ -753,7 +685,7 @@ void CEasyUploader::OnHeaderLine(std::string_view line) {
     }
 }
 
-bool CEasyUploader::OnReplyData(const char* data, size_t size) {
+bool CEasyUploader::OnReplyData(size_t size) {
     const int32_t index = m_param.taskIndex;
     if (m_conn.httpCode == 100) {
         LOGF(ERROR, "Task[%02d]: Sever says continue. Status=%s\n", index, m_conn.statusLine);
@@ -773,12 +705,12 @@ bool CEasyUploader::OnReplyData(const char* data, size_t size) {
         LOGF(ERROR, "range reach out, stop connection\n");
         return false;
     }
-    if (m_reply.size() + size > kMaxReplyBytes) {
+    if (m_requestReplyBytes + size > kMaxReplyBytes) {
         LOGF(ERROR, "Task[%02d]: a reply of more than %d bytes, stop connection\n", index,
              kMaxReplyBytes);
         return false;
     }
-    m_reply.append(data, size);
+    m_requestReplyBytes += size;
     return true;
 }
 

@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "cloud/CRequestContext.h"
+#include "cloud/UploadFileResult.h"
 #include "core/CFJobBase.h"
 #include "core/CProgressMeter.h"
 #include "platform/SequentialFile.h"
 #include "upload/CUploader.h"
 #include "upload/CldFileInfo.h"
 
-namespace Json {
-class Value;
-}
 class CUploaderMgr;
 
 // One upload task's transfer, run as a job on the upload pool (CUpldThreadMgr). It asks the
@@ -40,8 +38,6 @@ public:
     // Longest reply kept; a chunk's reply is a few hundred bytes.
     static constexpr size_t kMaxReplyBytes = 1 << 20;
     static constexpr uint64_t kPoolCheckMs = 100;
-    // libcurl's smallest send buffer, used while a speed limit is set.
-    static constexpr long kPacedBufferSize = 16 * 1024;
 
     // The local edit helper keeps the server lock of an edited file while its upload runs; it
     // registers here, and every upload with the lock flag hands it (fid, lock key) once the
@@ -83,7 +79,7 @@ private:
     bool ReadChunk(size_t size);
     bool CheckFileUnchanged();
     CURLcode SendChunk(size_t size);
-    void processUpldRsp();
+    void processUpldRsp(const UploadFileResult& result);
     // Decides the attempt's result; true when another attempt was prepared.
     bool ProcessTransferDone(CURLcode result);
     // kind 1 leaves the retry count alone (time-outs), kind 2 counts the retry.
@@ -91,15 +87,14 @@ private:
     int PostUpload(Result result);
     void PostEnd();
 
-    // Parses the reply collected by the write callback; false (logged) when it is no JSON
-    // object. The reply buffer is emptied either way.
-    bool ParseReply(const char* who, Json::Value& root);
+    // False (logged with the text received) when the reply is no JSON object.
+    bool Readable(const char* who, const UploadFileResult& result) const;
     // The server's file record says the file is complete with exactly our content.
-    bool HoldsOurContent(const Json::Value& file) const;
+    bool HoldsOurContent(const UploadFileRecord& file) const;
     CRequestContext& Context();
     CRequestContext::Hooks MakeHooks();
     void OnHeaderLine(std::string_view line);
-    bool OnReplyData(const char* data, size_t size);
+    bool OnReplyData(size_t size);
     bool OnProgress(int64_t upNow);
     void ClearConnectionStatus(bool keepRetryCount);
     void PostNetworkError();
@@ -111,7 +106,7 @@ private:
     std::unique_ptr<CRequestContext> m_context;  // one handle, reused for every request
     ConnectionStatus m_conn;
     CProgressMeter m_meter;
-    std::string m_reply;
+    size_t m_requestReplyBytes = 0;  // reply body bytes of the request in flight
     CldFileInfo m_fileInfo;
     platform::SequentialFile m_file;
     platform::SequentialFile::Version m_fileVersion;

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "cloud/CloudApi.h"
 #include "cloud/CloudFileEntry.h"
 #include "core/CWriteDbMgr.h"
 #include "core/CommonUtils.h"
@@ -271,19 +272,19 @@ int64_t CompareFileMgr::createDirWithRetry(const std::string& relative, const ch
 }
 
 int64_t CompareFileMgr::createDirectory(const std::string& relative) {
-    RequestParams params;
-    params.AddText("path", relative).Add("pid", m_base.pid).AddShare(m_base.share);
-    ServerReply reply = m_context.performRequest(RequestKind::kCreatePathUntimed, params);
-    if (!reply.Succeeded() || !reply.File().isObject() || !reply.File().isMember("id")) {
+    const CreatePathResult made = CloudApi::CreatePath(m_context, relative, m_base.pid,
+                                                       m_base.share,
+                                                       CloudApi::CreatePathMode::kUntimed);
+    if (!made.ok) {
         LOG(WARNING) << "CompareFileMgr::createDirectory - " << relative << ", pid " << m_base.pid
                      << ": "
-                     << (reply.result != CURLE_OK ? CommonUtils::TransferErrorText(reply.result)
-                                                  : reply.text);
+                     << (made.reply.result != CURLE_OK
+                             ? CommonUtils::TransferErrorText(made.reply.result)
+                             : made.reply.text);
         return FileBackupMgr::kUnknownFolder;
     }
-    const CloudFileEntry folder = CloudFileEntry::FromJson(reply.File());
-    FileBackupMgr::GetInstance().addListingEntry(folder.pid, folder);
-    return folder.id;
+    FileBackupMgr::GetInstance().addListingEntry(made.folder.pid, made.folder);
+    return made.folder.id;
 }
 
 bool CompareFileMgr::ensureListing(int64_t folderId, const std::string& key) {
@@ -291,33 +292,25 @@ bool CompareFileMgr::ensureListing(int64_t folderId, const std::string& key) {
 }
 
 bool CompareFileMgr::getSubFiles(int64_t folderId, const std::string& key) {
-    RequestParams params;
-    if (folderId != 0) {
-        params.Add("pid", folderId);
-    }
-    params.AddShare(m_base.share);
-    ServerReply reply = m_context.performRequest(RequestKind::kGetSubFiles, params);
-    if (!reply.Succeeded()) {
+    SubFilesResult listing = CloudApi::GetSubFiles(m_context, folderId, m_base.share);
+    if (!listing.ok) {
         LOG(WARNING) << "CompareFileMgr::getSubFiles - " << folderId << ": "
-                     << (reply.result != CURLE_OK ? CommonUtils::TransferErrorText(reply.result)
-                                                  : reply.text);
+                     << (listing.reply.result != CURLE_OK
+                             ? CommonUtils::TransferErrorText(listing.reply.result)
+                             : listing.reply.text);
         return false;
     }
     FileBackupMgr& list = FileBackupMgr::GetInstance();
-    const Json::Value& files = reply.Data()["files"];
     std::vector<CloudFileEntry> entries;
-    if (files.isArray()) {
-        entries.reserve(files.size());
-        for (const auto& element : files) {
-            CloudFileEntry entry = CloudFileEntry::FromJson(element);
-            if (entry.name.empty()) {
-                continue;
-            }
-            if (entry.IsFolder()) {
-                list.setFolderId(key + "\\" + entry.name, entry.id);
-            }
-            entries.push_back(std::move(entry));
+    entries.reserve(listing.files.size());
+    for (CloudFileEntry& entry : listing.files) {
+        if (entry.name.empty()) {
+            continue;
         }
+        if (entry.IsFolder()) {
+            list.setFolderId(key + "\\" + entry.name, entry.id);
+        }
+        entries.push_back(std::move(entry));
     }
     list.setListing(folderId, entries);
     return true;

@@ -5,7 +5,7 @@
 #include <thread>
 #include <utility>
 
-#include "cloud/CloudFileEntry.h"
+#include "cloud/CloudApi.h"
 #include "core/CommonUtils.h"
 #include "core/IPageNotifier.h"
 #include "core/Logging.h"
@@ -232,23 +232,21 @@ std::string TravelDirHandler::relativeOf(const fs::path& folder) const {
 }
 
 int64_t TravelDirHandler::createPath(const std::string& relative) {
-    RequestParams params;
-    params.AddText("path", relative).Add("pid", m_base.pid).AddShare(m_base.share);
-    ServerReply reply = m_context.performRequest(RequestKind::kCreatePath, params);
-    if (!reply.Succeeded() || !reply.File().isObject() || !reply.File().isMember("id")) {
+    const CreatePathResult made = CloudApi::CreatePath(m_context, relative, m_base.pid, m_base.share);
+    if (!made.ok) {
         LOG(ERROR) << "TravelDirHandler::createPath - " << relative << ", pid " << m_base.pid
                    << ": "
-                   << (reply.result != CURLE_OK ? CommonUtils::TransferErrorText(reply.result)
-                                                : reply.text);
+                   << (made.reply.result != CURLE_OK
+                           ? CommonUtils::TransferErrorText(made.reply.result)
+                           : made.reply.text);
         return FileBackupMgr::kUnknownFolder;
     }
-    const CloudFileEntry folder = CloudFileEntry::FromJson(reply.File());
     FileBackupMgr& list = FileBackupMgr::GetInstance();
-    list.addListingEntry(folder.pid, folder);
+    list.addListingEntry(made.folder.pid, made.folder);
     if (list.getBatchTarget().pid == m_base.pid) {
-        IPageNotifier::Get().pushFolderCreated(folder.id, m_base.pid, reply.File());
+        IPageNotifier::Get().pushFolderCreated(made.folder.id, m_base.pid, made.file);
     }
-    return folder.id;
+    return made.folder.id;
 }
 
 void TravelDirHandler::sendResultToCalcSha(bool last) {

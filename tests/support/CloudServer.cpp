@@ -152,6 +152,15 @@ std::vector<std::vector<std::string>> CloudServer::RequestHeaderLines(const std:
     return requests;
 }
 
+std::vector<CloudServer::RequestText> CloudServer::RequestTexts(const std::string& action) {
+    std::vector<RequestText> texts;
+    Json::Value reply = Admin("/admin/requests?action=" + Escape(action));
+    for (const auto& entry : reply["data"]) {
+        texts.push_back({entry["lines"][0].asString(), entry["body"].asString()});
+    }
+    return texts;
+}
+
 Json::Value CloudServer::State() { return Admin("/admin/state")["data"]; }
 
 }  // namespace zorp::test

@@ -63,6 +63,14 @@ public:
     bool ClearFaults();
     // The header lines (request line first) of the logged requests of `action`, oldest first.
     std::vector<std::vector<std::string>> RequestHeaderLines(const std::string& action);
+    // What the logged requests of `action` carried, oldest first: the request line ("POST
+    // /qcd/...? HTTP/1.1", a GET's parameters in it) and the form body (empty for GET and
+    // for chunks).
+    struct RequestText {
+        std::string line;
+        std::string body;
+    };
+    std::vector<RequestText> RequestTexts(const std::string& action);
     // File count, bytes used, live faults.
     Json::Value State();
 

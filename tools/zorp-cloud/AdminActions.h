@@ -8,7 +8,7 @@
 //   /admin/fault?action=A&kind=K[&count=N][&ttl=S][&status=..|&code=..|&ms=..|&seconds=..[&bytes=..]|
 //                &bytes=..|&breakPoint=..]   switch a fault on (FaultInjector lists the kinds)
 //   /admin/clear                              switch every fault off, forget logged requests
-//   /admin/requests[?action=A]                the last requests with their raw header lines
+//   /admin/requests[?action=A]                the last requests: raw header lines, form body
 //   /admin/state                              file count, bytes used, live faults
 class AdminActions {
 public:

@@ -75,8 +75,9 @@ void CloudService::Stop() {
 void CloudService::Serve(const char* action, const httplib::Request& request,
                          httplib::Response& response, const Body& body) {
     auto* connection = ConnectionStream::Current();
-    m_context.requests.Add(
-        {action, request.method, request.target, connection ? connection->RawHeaders() : ""});
+    // A chunk's body is still unread here (it streams into the upload); form bodies are read.
+    m_context.requests.Add({action, request.method, request.target,
+                            connection ? connection->RawHeaders() : "", request.body});
     const bool upload = std::string(action) == kUploadAction;
     const bool download = std::string(action) == kDownloadAction;
     // A chunk upload refused before its body was read must not leave the body behind.

@@ -91,8 +91,12 @@ bool MetadataStore::Open(const std::filesystem::path& file, std::string* error) 
                    " lock_app TEXT NOT NULL DEFAULT '',"
                    " lock_until INTEGER NOT NULL DEFAULT 0,"
                    " modified INTEGER NOT NULL DEFAULT 0,"
-                   " up_gen INTEGER NOT NULL DEFAULT 0,"
-                   " UNIQUE(pid, name));") &&
+                   " up_gen INTEGER NOT NULL DEFAULT 0);") &&
+              // Names are unique within a folder. The two roots (the own and the shared one)
+              // both have pid 0 and no name: their ids set them apart. Lookups of a child by
+              // (pid, name) use the index's first two columns.
+              Exec("CREATE UNIQUE INDEX IF NOT EXISTS files_name ON files(pid, name,"
+                   " CASE WHEN pid = 0 THEN id ELSE 0 END);") &&
               Exec("CREATE INDEX IF NOT EXISTS files_hash ON files(hash);") &&
               Exec(roots.c_str());
     if (!ok && error) {

@@ -2,6 +2,9 @@
 
 void RequestLog::Add(Entry entry) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (entry.body.size() > kBodyBytes) {
+        entry.body.resize(kBodyBytes);
+    }
     m_entries.push_back(std::move(entry));
     while (m_entries.size() > kKeep) {
         m_entries.pop_front();
@@ -37,6 +40,7 @@ Json::Value RequestLog::Describe(const std::string& action) {
             at = end + 2;
         }
         item["lines"] = lines;
+        item["body"] = entry.body;
         list.append(item);
     }
     return list;

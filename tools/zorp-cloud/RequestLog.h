@@ -7,8 +7,9 @@
 #include <mutex>
 #include <string>
 
-// The last requests the server received, with their header lines exactly as they came, for
-// tests that check what the client sends (the admin endpoint "/admin/requests" lists them).
+// The last requests the server received, with their header lines exactly as they came and
+// the start of a form body, for tests that check what the client sends (the admin endpoint
+// "/admin/requests" lists them).
 class RequestLog {
 public:
     struct Entry {
@@ -16,7 +17,10 @@ public:
         std::string method;
         std::string target;
         std::string rawHeaders;  // request line and header lines, CRLF separated
+        std::string body;        // a form body (not a chunk's), cut at kBodyBytes
     };
+
+    static constexpr size_t kBodyBytes = 4096;
 
     void Add(Entry entry);
     void Clear();

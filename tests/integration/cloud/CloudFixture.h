@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cloud/CRequestContext.h"
+#include "cloud/CloudApi.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"
 #include "platform/MessageTarget.h"

@@ -8,11 +8,11 @@ class RequestContextTest : public CloudFixture {};
 TEST_F(RequestContextTest, NetworkCheckPostsOkThenErrorWhenTheServerIsGone) {
     CRequestContext context;
     context.SetNotifyWindow(notifyWindow);
-    EXPECT_EQ(context.CheckNetwork(), CURLE_OK);
+    EXPECT_EQ(CloudApi::CheckNetwork(context), CURLE_OK);
     EXPECT_TRUE(loop.RunUntil([&] { return recorder.Count(WM_NETWORK_OK) == 1; }, 2000));
 
     server.Stop();
-    EXPECT_EQ(context.CheckNetwork(), CURLE_COULDNT_CONNECT);
+    EXPECT_EQ(CloudApi::CheckNetwork(context), CURLE_COULDNT_CONNECT);
     EXPECT_TRUE(loop.RunUntil([&] { return recorder.Count(WM_NETWORK_ERROR) == 1; }, 2000));
     EXPECT_EQ(recorder.Count(WM_NETWORK_OK), 1u);
 }

@@ -152,7 +152,7 @@ TEST_F(RequestHeadersTest, DownloadSendsTheDownloadHostLineAndTheProbeSendsNoLis
 TEST_F(RequestHeadersTest, NetworkCheckSendsNoCookieAndNoList) {
     CRequestContext context;
     context.SetNotifyWindow(notifyWindow);
-    ASSERT_EQ(context.CheckNetwork(), CURLE_OK);
+    ASSERT_EQ(CloudApi::CheckNetwork(context), CURLE_OK);
     Received root = LastRequest(server, "root", false);
     ASSERT_FALSE(root.all.empty());
     EXPECT_EQ(root.all.front(), "GET / HTTP/1.1");
