@@ -1,6 +1,6 @@
 // Messages per second through the link, over a real loopback connection to a real
 // ClientInterfaceMgr:
-//   page to process: upload requests of one path each (type 8), from the page's send until
+//   page to process: upload requests of one path each (In::kUpload), from the page's send until
 //                    the dispatcher window has received the 0x854 of every one;
 //   process to page: upload progress updates (pushUpldProgress) from the producer's call
 //                    until the page has read every entry. Updates queued while the server
@@ -18,6 +18,8 @@
 #include "core/WindowMessages.h"
 #include "link/ClientInterfaceMgr.h"
 #include "link/LinkMessageSplitter.h"
+#include "link/LinkProtocol.h"
+#include "link/LinkRequestEncoder.h"
 #include "platform/MessageTarget.h"
 #include "platform/PlainMessageLoop.h"
 #include "platform/TcpConnection.h"
@@ -53,7 +55,8 @@ struct Link {
         if (page) {
             page->SetReceiveTimeout(10000);  // a lost update ends the run instead of hanging it
         }
-        if (!page || !page->SendAll(R"({"type":0})")) {
+        if (!page || !page->SendAll(LinkProtocol::RequestText(
+                         LinkProtocol::EncodeRequest(LinkProtocol::In::kHello)))) {
             return false;
         }
         char reply[16];
@@ -76,8 +79,9 @@ void BM_PageToProcess_UploadRequests(benchmark::State& state) {
     }
     std::vector<std::string> messages;
     for (int i = 0; i < batch; ++i) {
-        messages.push_back(R"({"type":8,"files":[{"pid":5,"share":0,"paths":["/home/user/data/file-)" +
-                           std::to_string(100000 + i) + R"(.bin"]}]})");
+        const std::string path = "/home/user/data/file-" + std::to_string(100000 + i) + ".bin";
+        messages.push_back(
+            LinkProtocol::RequestText(LinkProtocol::EncodeUploads({{5, 0, {path}}})));
     }
     for (auto _ : state) {
         window.uploadRequests = 0;

@@ -1,12 +1,6 @@
 #include "link/ClientInterfaceMgr.h"
 
-#include <json/reader.h>
-
 #include <algorithm>
-#include <cstring>
-#include <exception>
-#include <filesystem>
-#include <limits>
 #include <memory>
 #include <utility>
 
@@ -16,93 +10,19 @@
 #include "core/Options.h"
 #include "core/ProcessState.h"
 #include "core/WindowMessages.h"
-#include "download/FileDownloadMgr.h"
-#include "link/LinkMessageWriter.h"
-#include "localedit/LocalEditMgr.h"
+#include "link/LinkEncoder.h"
 #include "platform/LoopbackListener.h"
 #include "platform/SystemInfo.h"
 #include "platform/TcpConnection.h"
 #include "platform/WindowRegistry.h"
-#include "upload/FileBackupMgr.h"
 
-namespace fs = std::filesystem;
+using LinkProtocol::In;
+using LinkProtocol::Out;
 
 namespace {
 
-constexpr int kMaxFailedNames = 5;
-
-// ---- reading members: a missing member or one of the wrong JSON type reads as 0 or "" ----
-
-const Json::Value& Member(const Json::Value& object, const char* name) {
-    static const Json::Value kNull;
-    if (!object.isObject()) {
-        return kNull;
-    }
-    const Json::Value* value = object.find(name, name + std::strlen(name));
-    return value ? *value : kNull;
-}
-
-const Json::Value& ArrayMember(const Json::Value& object, const char* name) {
-    static const Json::Value kEmpty(Json::arrayValue);
-    const Json::Value& value = Member(object, name);
-    return value.isArray() ? value : kEmpty;
-}
-
-int64_t AsInt64(const Json::Value& value) {
-    if (value.isInt64()) {
-        return value.asInt64();
-    }
-    if (value.isDouble()) {  // a fraction, or out of range
-        double d = value.asDouble();
-        if (d > -9.2e18 && d < 9.2e18) {
-            return static_cast<int64_t>(d);
-        }
-    }
-    return 0;
-}
-
-int32_t AsInt32(const Json::Value& value) {
-    int64_t v = AsInt64(value);
-    if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) {
-        return 0;
-    }
-    return static_cast<int32_t>(v);
-}
-
-std::string AsString(const Json::Value& value) {
-    return value.isString() ? value.asString() : std::string();
-}
-
-int64_t Int64Member(const Json::Value& object, const char* name) {
-    return AsInt64(Member(object, name));
-}
-int32_t Int32Member(const Json::Value& object, const char* name) {
-    return AsInt32(Member(object, name));
-}
-std::string StringMember(const Json::Value& object, const char* name) {
-    return AsString(Member(object, name));
-}
-
-// A name that becomes one component of a local path. Anything else ("..", a slash) could
-// place a file outside the folder the page chose.
-bool IsPlainName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
-}
-
-// A local path the page names as a target or a source.
-bool IsUsablePath(const std::string& path) {
-    return !path.empty() && path.find('\0') == std::string::npos;
-}
-
-// Download targets must be absolute: a relative one would land wherever the process runs.
-bool IsUsableTarget(const std::string& path) {
-    return IsUsablePath(path) && fs::path(path).is_absolute();
-}
-
-std::string DownloadUrl(int64_t fid) {
-    return COptions::GetInstance().GetUrls().download + "fid=" + std::to_string(fid);
-}
+// The local-edit download's end state that is reported as done.
+constexpr int kEditDnldCompleted = 2;
 
 }  // namespace
 
@@ -264,7 +184,7 @@ void ClientInterfaceMgr::RunServer() {
         if (ready == 0) {
             if (m_keepAlive) {
                 VLOGF(1, "ClientInterfaceMgr: seng keepalive msg");
-                if (!Send(*connection, LinkMessageWriter::KeepAliveMsg())) {
+                if (!Send(*connection, LinkProtocol::KeepAliveMsg())) {
                     break;
                 }
             }
@@ -328,29 +248,30 @@ bool ClientInterfaceMgr::OnReceive(platform::TcpConnection& connection) {
 }
 
 bool ClientInterfaceMgr::HandleMessage(platform::TcpConnection& connection, const std::string& text) {
-    int type = parseMsg(text);
-    if (type == 0) {
+    const int type = parseMsg(text);
+    if (type == LinkProtocol::Number(In::kHello)) {
         // Connected before the answer leaves: a page that has read it may expect notifications
         // at once.
         m_connected = true;
-        return Send(connection, "{\"type\":0}");
+        return Send(connection, LinkProtocol::SimpleMsg(Out::kHelloReply));
     }
-    if (type == 2 && ProcessState::GetInstance().IsNothingDoneYet()) {
-        return Send(connection, "{\"type\":13}");
+    if (type == LinkProtocol::Number(In::kCookies) && ProcessState::GetInstance().IsNothingDoneYet()) {
+        return Send(connection, LinkProtocol::SimpleMsg(Out::kCookiesReply));
     }
     return true;
 }
 
 bool ClientInterfaceMgr::SendSimpleMsgs(platform::TcpConnection& connection) {
-    std::deque<int> types;
+    std::deque<Out> types;
     {
         platform::CriticalSectionGuard guard(m_cs);
         types.swap(m_simpleTypes);
     }
-    for (int type : types) {
-        std::string text = "{\"type\":" + std::to_string(type);
-        VLOGF(1, "send simple msg %s", text);
-        if (type >= 7 && type <= 12 && !Send(connection, text + "}")) {
+    for (Out type : types) {
+        const std::string text = LinkProtocol::SimpleMsg(type);
+        // Logged whatever the type, without the closing brace.
+        VLOGF(1, "send simple msg %s", text.substr(0, text.size() - 1));
+        if (LinkProtocol::IsSimple(type) && !Send(connection, text)) {
             return false;
         }
     }
@@ -358,16 +279,16 @@ bool ClientInterfaceMgr::SendSimpleMsgs(platform::TcpConnection& connection) {
 }
 
 bool ClientInterfaceMgr::SendUpdateMsgs(platform::TcpConnection& connection) {
-    std::vector<int> types;
-    std::map<int, std::vector<std::string>> lists;
+    std::vector<Out> types;
+    std::map<Out, std::vector<std::string>> lists;
     {
         // Drain under the lock; format without it.
         platform::CriticalSectionGuard guard(m_cs);
         types.swap(m_pendingUpdateTypes);
         lists.swap(m_updateLists);
     }
-    for (int type : types) {
-        std::string text = LinkMessageWriter::ComposeUpdateMsg(type, lists[type]);
+    for (Out type : types) {
+        std::string text = LinkProtocol::ComposeUpdateMsg(type, lists[type]);
         VLOGF(1, "send updnld msg %s", text);
         if (!Send(connection, text)) {
             return false;
@@ -427,7 +348,7 @@ void ClientInterfaceMgr::Post(uint32_t messageId) {
 // ---------------------------------------------------------------------------------------------
 // Outgoing queues
 
-void ClientInterfaceMgr::sendSimpleMsg(int type) {
+void ClientInterfaceMgr::sendSimpleMsg(Out type) {
     if (!m_connected) {
         return;
     }
@@ -438,7 +359,7 @@ void ClientInterfaceMgr::sendSimpleMsg(int type) {
     m_simpleEvent.Set();
 }
 
-void ClientInterfaceMgr::QueueUpdate(int type, std::vector<std::string> entries) {
+void ClientInterfaceMgr::QueueUpdate(Out type, std::vector<std::string> entries) {
     {
         platform::CriticalSectionGuard guard(m_cs);
         // Every group keeps its own pending mark, so notifications of one group never wait
@@ -461,45 +382,51 @@ void ClientInterfaceMgr::QueueUpdate(int type, std::vector<std::string> entries)
 
 void ClientInterfaceMgr::pushUpldCreated(int64_t fid, int64_t pid, const Json::Value& info) {
     if (m_connected) {
-        QueueUpdate(14, {LinkMessageWriter::UpldInfoEntry(fid, pid, LinkMessageWriter::CompactJson(info))});
+        QueueUpdate(Out::kUploadCreated,
+                    {LinkProtocol::UpldInfoEntry(fid, pid, LinkProtocol::CompactJson(info))});
     }
 }
 
 void ClientInterfaceMgr::pushUpldProgress(int64_t fid, int64_t pid, int64_t size, int64_t position) {
     if (m_connected) {
-        QueueUpdate(15, {LinkMessageWriter::UpldProgressEntry(fid, pid, size, position)});
+        QueueUpdate(Out::kUploadProgress,
+                    {LinkProtocol::UpldProgressEntry(fid, pid, size, position)});
     }
 }
 
 void ClientInterfaceMgr::pushUpldComplete(int64_t fid, int64_t pid, const Json::Value& info) {
     if (m_connected) {
-        QueueUpdate(16, {LinkMessageWriter::UpldInfoEntry(fid, pid, LinkMessageWriter::CompactJson(info))});
+        QueueUpdate(Out::kUploadComplete,
+                    {LinkProtocol::UpldInfoEntry(fid, pid, LinkProtocol::CompactJson(info))});
     }
 }
 
 void ClientInterfaceMgr::pushUpldRemoved(int64_t fid, int64_t pid) {
     if (m_connected) {
-        QueueUpdate(17, {LinkMessageWriter::UpldRemovedEntry(fid, pid)});
+        QueueUpdate(Out::kUploadRemoved, {LinkProtocol::UpldRemovedEntry(fid, pid)});
     }
 }
 
 void ClientInterfaceMgr::pushFolderCreated(int64_t fid, int64_t pid, const Json::Value& info) {
     if (m_connected) {
-        QueueUpdate(18, {LinkMessageWriter::UpldInfoEntry(fid, pid, LinkMessageWriter::CompactJson(info))});
+        QueueUpdate(Out::kFolderCreated,
+                    {LinkProtocol::UpldInfoEntry(fid, pid, LinkProtocol::CompactJson(info))});
     }
 }
 
 void ClientInterfaceMgr::pushEditDnldProgress(int64_t fid, int64_t size, int64_t position,
                                               const std::string& name, const std::string& token) {
     if (m_connected) {
-        QueueUpdate(19, {LinkMessageWriter::EditDnldProgressEntry(fid, size, position, name, token)});
+        QueueUpdate(Out::kEditDnldProgress,
+                    {LinkProtocol::EditDnldProgressEntry(fid, size, position, name, token)});
     }
 }
 
 void ClientInterfaceMgr::pushEditDnldResult(int64_t fid, const std::string& name,
                                             const std::string& token, int result) {
     if (m_connected) {
-        QueueUpdate(result == 2 ? 20 : 21, {LinkMessageWriter::EditDnldResultEntry(fid, name, token)});
+        QueueUpdate(result == kEditDnldCompleted ? Out::kEditDnldDone : Out::kEditDnldFailed,
+                    {LinkProtocol::EditDnldResultEntry(fid, name, token)});
     }
 }
 
@@ -511,7 +438,7 @@ std::vector<std::string> NameEntries(const std::vector<std::string>& names, size
         if (entries.size() >= limit) {
             break;
         }
-        entries.push_back(LinkMessageWriter::NameEntry(name));
+        entries.push_back(LinkProtocol::NameEntry(name));
     }
     return entries;
 }
@@ -519,284 +446,22 @@ std::vector<std::string> NameEntries(const std::vector<std::string>& names, size
 
 void ClientInterfaceMgr::pushTransferNames(const std::vector<std::string>& names, bool uploads) {
     if (m_connected && !names.empty()) {
-        QueueUpdate(uploads ? 1 : 2, NameEntries(names, names.size()));
+        QueueUpdate(uploads ? Out::kUploadNames : Out::kDownloadNames,
+                    NameEntries(names, names.size()));
     }
 }
 
 void ClientInterfaceMgr::pushFinishedNames(const std::vector<std::string>& names, bool uploads) {
     // An empty list is queued too: it tells the page that the batch ended.
     if (m_connected) {
-        QueueUpdate(uploads ? 3 : 4, NameEntries(names, names.size()));
+        QueueUpdate(uploads ? Out::kUploadsFinished : Out::kDownloadsFinished,
+                    NameEntries(names, names.size()));
     }
 }
 
 void ClientInterfaceMgr::pushFailedNames(const std::vector<std::string>& names, bool uploads) {
     if (m_connected && !names.empty()) {
-        QueueUpdate(uploads ? 5 : 6, NameEntries(names, kMaxFailedNames));
+        QueueUpdate(uploads ? Out::kUploadsFailed : Out::kDownloadsFailed,
+                    NameEntries(names, LinkProtocol::kMaxFailedNames));
     }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Incoming messages
-
-int ClientInterfaceMgr::parseMsg(const std::string& text) {
-    Json::Value message;
-    std::string errors;
-    bool parsed = false;
-    try {
-        Json::CharReaderBuilder builder;
-        builder["collectComments"] = false;
-        builder["failIfExtra"] = true;
-        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-        parsed = reader->parse(text.data(), text.data() + text.size(), &message, &errors);
-    } catch (const std::exception& e) {  // nesting deeper than the reader's stack limit
-        errors = e.what();
-    }
-    if (!parsed) {
-        LOGF(WARNING, "ClientInterfaceMgr::parseMsg failed: %s", errors);
-        return -1;
-    }
-    const Json::Value& typeValue = Member(message, "type");
-    if (!typeValue.isIntegral() || typeValue.isBool() || !typeValue.isInt()) {
-        return -1;
-    }
-    const int type = typeValue.asInt();
-
-    switch (type) {
-        case 1:  // quit
-            COptions::GetInstance().m_exitRequest = 1;
-            Post(WM_CLIENT_MSG_COME);
-            break;
-        case 2:
-            ReplaceCookies(message);
-            break;
-        case 3:
-            Post(WM_SHOW_HIDE);
-            break;
-        case 4:
-            Post(WM_SHOW_TX_MANAGER);
-            break;
-        case 5:
-            Post(WM_GO_OFFLINE);
-            break;
-        case 6:
-            ReplaceCookies(message);
-            Post(WM_GO_ONLINE);
-            break;
-        case 7:
-            QueueDownloads(message);
-            break;
-        case 8:
-            QueueUploadRequests(message);
-            break;
-        case 9:
-            QueueUploadCancels(message);
-            break;
-        case 10:
-            QueueLocalEdits(message);
-            break;
-        case 11:
-            QueueBatchDownloads(message);
-            break;
-        case 12:
-            SetProxy(message);
-            break;
-        case 13:
-            StoreEditNames(message);
-            break;
-        case 14:
-            Post(WM_OPEN_EDIT_DIR);
-            break;
-        case 15:
-            SetClipboardList(message);
-            break;
-        case 16:
-            Post(WM_SHOW_BACKUP_CONFIG);
-            break;
-        default:  // 0 (hello) and unknown types: nothing beyond the returned type
-            break;
-    }
-    return type;
-}
-
-void ClientInterfaceMgr::ReplaceCookies(const Json::Value& message) {
-    COptions& options = COptions::GetInstance();
-    options.ClearCookies();
-    for (const auto& cookie : ArrayMember(message, "values")) {
-        // The domain and path belong to the browser; requests carry name=value only.
-        options.AddCookie(StringMember(cookie, "name"), StringMember(cookie, "value"));
-    }
-    options.RebuildCookieStrings();
-}
-
-void ClientInterfaceMgr::QueueDownloads(const Json::Value& message) {
-    FileDownloadMgr::DownloadMap downloads;
-    for (const auto& file : ArrayMember(message, "files")) {
-        FileDownloadMgr::DownloadRequest request;
-        request.size = Int64Member(file, "size");
-        request.url = StringMember(file, "url");
-        std::string path = StringMember(file, "path");
-        if (!IsUsableTarget(path)) {
-            LOGF(WARNING, "ClientInterfaceMgr::parseMsg: download target '%s' skipped", path);
-            continue;
-        }
-        request.path = fs::path(path);
-        downloads.emplace(request.path, std::move(request));
-    }
-    if (!downloads.empty()) {
-        FileDownloadMgr::GetInstance().addDownloads(downloads);
-        Post(WM_C2L_DNLD_REQ);
-    }
-}
-
-void ClientInterfaceMgr::QueueUploadRequests(const Json::Value& message) {
-    bool queued = false;
-    for (const auto& file : ArrayMember(message, "files")) {
-        std::vector<fs::path> paths;
-        for (const auto& path : ArrayMember(file, "paths")) {
-            std::string text = AsString(path);
-            if (IsUsablePath(text)) {
-                paths.emplace_back(text);
-            }
-        }
-        if (paths.empty()) {
-            continue;
-        }
-        FileBackupMgr::RequestKey key{Int64Member(file, "pid"), Int32Member(file, "share")};
-        FileBackupMgr::GetInstance().addWorkRequest(key, paths);
-        queued = true;
-    }
-    if (queued) {
-        Post(WM_C2L_UPLD_REQ);
-    }
-}
-
-void ClientInterfaceMgr::QueueUploadCancels(const Json::Value& message) {
-    const Json::Value& files = ArrayMember(message, "files");
-    if (files.empty()) {
-        return;
-    }
-    std::vector<int64_t> fids;
-    int remove = 0;
-    for (const auto& file : files) {
-        for (const auto& fid : ArrayMember(file, "fids")) {
-            if (fid.isString()) {
-                if (auto value = CommonUtils::StringToInt64(fid.asString())) {
-                    fids.push_back(*value);
-                }
-            } else if (fid.isInt64()) {
-                fids.push_back(fid.asInt64());
-            }
-        }
-        remove = Int32Member(file, "remove");
-    }
-    FileBackupMgr::GetInstance().addCancelFids(fids, remove);
-    Post(WM_UPLD_CANCEL);
-}
-
-void ClientInterfaceMgr::QueueLocalEdits(const Json::Value& message) {
-    std::vector<LocalEditMgr::EditRequest> requests;
-    for (const auto& file : ArrayMember(message, "files")) {
-        LocalEditMgr::EditRequest request;
-        request.token = LinkMessageWriter::CompactJson(Member(file, "token"));
-        request.share = Int32Member(file, "share");
-        request.size = Int64Member(file, "size");
-        request.pid = Int64Member(file, "pid");
-        request.fid = Int64Member(file, "fid");
-        request.name = StringMember(file, "name");
-        request.hash = StringMember(file, "hash");
-        if (!IsPlainName(request.name)) {
-            LOGF(WARNING, "ClientInterfaceMgr::parseMsg: local edit name '%s' skipped", request.name);
-            continue;
-        }
-        requests.push_back(std::move(request));
-    }
-    if (!requests.empty()) {
-        LocalEditMgr::GetInstance().queueEditRequests(requests);
-        Post(WM_LOCALEDIT_REQ);
-    }
-}
-
-void ClientInterfaceMgr::QueueBatchDownloads(const Json::Value& message) {
-    FileDownloadMgr::DownloadMap downloads;
-    FileDownloadMgr::FolderMap folders;
-    for (const auto& batch : ArrayMember(message, "files")) {
-        std::string target = StringMember(batch, "path");
-        if (!IsUsableTarget(target)) {
-            LOGF(WARNING, "ClientInterfaceMgr::parseMsg: batch target '%s' skipped", target);
-            continue;
-        }
-        const fs::path folder(target);
-        std::vector<FileDownloadMgr::FolderItem> folderItems;
-        for (const auto& item : ArrayMember(batch, "files")) {
-            const int64_t fid = Int64Member(item, "fid");
-            std::string name = StringMember(item, "name");
-            if (!IsPlainName(name)) {
-                LOGF(WARNING, "ClientInterfaceMgr::parseMsg: batch item name '%s' skipped", name);
-                continue;
-            }
-            if (Int32Member(item, "type") == 1) {
-                FileDownloadMgr::DownloadRequest request;
-                request.path = folder / name;
-                request.url = DownloadUrl(fid);
-                request.size = Int64Member(item, "size");
-                request.fid = fid;
-                downloads.emplace(request.path, std::move(request));
-            } else {
-                folderItems.push_back({fid, std::move(name), Int32Member(item, "share")});
-            }
-        }
-        if (!folderItems.empty()) {
-            auto& list = folders[folder];
-            list.insert(list.end(), folderItems.begin(), folderItems.end());
-        }
-    }
-    if (!downloads.empty()) {
-        FileDownloadMgr::GetInstance().addDownloads(downloads);
-        Post(WM_C2L_DNLD_REQ);
-    }
-    if (!folders.empty()) {
-        FileDownloadMgr::GetInstance().addBatchFolders(folders);
-        Post(WM_BATCH_DNLD_REQ);
-    }
-}
-
-void ClientInterfaceMgr::SetProxy(const Json::Value& message) {
-    std::string proxy = StringMember(message, "values");
-    if (!proxy.empty()) {
-        COptions::GetInstance().SetProxy(proxy);
-    }
-    // Start-up waits for this message whether or not it names a proxy.
-    m_readyEvent.Set();
-}
-
-void ClientInterfaceMgr::StoreEditNames(const Json::Value& message) {
-    const Json::Value& files = ArrayMember(message, "files");
-    if (files.empty()) {
-        return;
-    }
-    std::vector<LocalEditMgr::FidName> list;
-    for (const auto& file : files) {
-        list.push_back({StringMember(file, "name"), Int64Member(file, "fid")});
-    }
-    LocalEditMgr::GetInstance().addFidNameList(list);
-    Post(WM_LOCALEDIT_NAMES);
-}
-
-void ClientInterfaceMgr::SetClipboardList(const Json::Value& message) {
-    std::vector<FileDownloadMgr::ClipboardItem> items;
-    for (const auto& group : ArrayMember(message, "files")) {
-        for (const auto& item : ArrayMember(group, "files")) {
-            std::string name = StringMember(item, "name");
-            if (!IsPlainName(name)) {
-                LOGF(WARNING, "ClientInterfaceMgr::parseMsg: clipboard item name '%s' skipped", name);
-                continue;
-            }
-            const bool isFile = Int32Member(item, "type") == 1;
-            items.push_back({Int64Member(item, "fid"), std::move(name), Int32Member(item, "share"),
-                             isFile ? Int64Member(item, "size") : -1});
-        }
-    }
-    FileDownloadMgr::GetInstance().setClipboardList(items);
-    Post(WM_CLIPBOARD_COPY);
 }

@@ -12,6 +12,7 @@
 #include "core/CTaskThread.h"
 #include "core/IPageNotifier.h"
 #include "link/LinkMessageSplitter.h"
+#include "link/LinkMessages.h"
 #include "link/LinkProtocol.h"
 #include "platform/Event.h"
 #include "platform/PollableEvent.h"
@@ -26,8 +27,8 @@ class TcpConnection;
 // become work through parseMsg, which stores request data with the managers and posts window
 // messages to the notify window (the dispatcher). In the other direction it sends the replies,
 // a keep-alive after 4,500 ms of silence (FixedDelay::kKeepAlive), and the notifications that
-// upload, download and
-// local-edit code queue here from any thread.
+// upload, download and local-edit code queue here from any thread. The message formats are
+// the link protocol's (LinkProtocol.h).
 //
 // Start-up:   mgr.init(); mgr.SetNotifyWindow(dispatcher); mgr.start();
 //             switch (mgr.WaitForPage()) { kPageReady: go on; kBindFailed: report and exit }
@@ -67,12 +68,12 @@ public:
 
     // ---- start-up wait ----
     enum class StartupResult {
-        kPageReady,   // the page sent its proxy setting (type 12)
+        kPageReady,   // the page sent its proxy setting (In::kProxy)
         kBindFailed,  // the port could not be bound: no page can ever connect
         kPageGone,    // the link ended (page left, or server stopped) before the proxy setting
         kTimeout,
     };
-    // Waits for the ready event (released by every type 12), the bind failure, or the end of
+    // Waits for the ready event (released by every In::kProxy), the bind failure, or the end of
     // the link, whichever comes first.
     StartupResult WaitForPage(uint32_t timeoutMs = platform::kInfinite);
     bool IsBindFailed() const { return m_bindFailedEvent.IsSet(); }
@@ -90,28 +91,33 @@ public:
     void SetConnected(bool connected) { m_connected = connected; }
 
     // ---- outgoing, from any thread ----
-    // State notices 7, 9, 10, 11, 12 (others are logged and not sent).
-    void sendSimpleMsg(int type);
-    void sendSimpleMsg(LinkProtocol::Out type) { sendSimpleMsg(LinkProtocol::Number(type)); }
-    void pushUpldCreated(int64_t fid, int64_t pid, const Json::Value& info) override;   // 14
-    void pushUpldProgress(int64_t fid, int64_t pid, int64_t size, int64_t position) override;  // 15
-    void pushUpldComplete(int64_t fid, int64_t pid, const Json::Value& info) override;  // 16
-    void pushUpldRemoved(int64_t fid, int64_t pid) override;                            // 17
-    void pushFolderCreated(int64_t fid, int64_t pid, const Json::Value& info) override; // 18
+    // A state notice (LinkProtocol::IsSimple; other types are logged and not sent).
+    void sendSimpleMsg(LinkProtocol::Out type);
+    // The updates of IPageNotifier, each queued under its own Out type (kUploadCreated,
+    // kUploadProgress, kUploadComplete, kUploadRemoved, kFolderCreated, kEditDnldProgress).
+    void pushUpldCreated(int64_t fid, int64_t pid, const Json::Value& info) override;
+    void pushUpldProgress(int64_t fid, int64_t pid, int64_t size, int64_t position) override;
+    void pushUpldComplete(int64_t fid, int64_t pid, const Json::Value& info) override;
+    void pushUpldRemoved(int64_t fid, int64_t pid) override;
+    void pushFolderCreated(int64_t fid, int64_t pid, const Json::Value& info) override;
     // `token` is the stored token text of the edit request (compact JSON).
     void pushEditDnldProgress(int64_t fid, int64_t size, int64_t position, const std::string& name,
-                              const std::string& token) override;              // 19
-    // Type 20 when `result` is 2 (completed), 21 otherwise.
+                              const std::string& token) override;
+    // Out::kEditDnldDone when `result` is 2 (completed), Out::kEditDnldFailed otherwise.
     void pushEditDnldResult(int64_t fid, const std::string& name, const std::string& token,
                             int result) override;
-    void pushTransferNames(const std::vector<std::string>& names, bool uploads);  // 1 / 2
-    void pushFinishedNames(const std::vector<std::string>& names, bool uploads);  // 3 / 4
-    void pushFailedNames(const std::vector<std::string>& names, bool uploads);    // 5 / 6
+    // Out::kUploadNames / kDownloadNames; nothing for an empty list.
+    void pushTransferNames(const std::vector<std::string>& names, bool uploads);
+    // Out::kUploadsFinished / kDownloadsFinished; an empty list is sent too.
+    void pushFinishedNames(const std::vector<std::string>& names, bool uploads);
+    // Out::kUploadsFailed / kDownloadsFailed, the first kMaxFailedNames names; nothing for an
+    // empty list.
+    void pushFailedNames(const std::vector<std::string>& names, bool uploads);
 
     // ---- incoming ----
-    // Handles one complete message: stores its data with the managers and posts its window
-    // message. Returns the message's type, or -1 when it is not a JSON object with an integer
-    // "type".
+    // Handles one complete message: decodes it (LinkDecoder.h), stores its records with the
+    // managers and posts its window message. Returns the message's type, or -1 when it is not
+    // a JSON object with an integer "type".
     int parseMsg(const std::string& text);
 
 protected:
@@ -126,20 +132,20 @@ private:
     bool SendUpdateMsgs(platform::TcpConnection& connection);
     bool Send(platform::TcpConnection& connection, const std::string& text);
     void OnPageGone();
-    void QueueUpdate(int type, std::vector<std::string> entries);
+    void QueueUpdate(LinkProtocol::Out type, std::vector<std::string> entries);
     void Post(uint32_t messageId);
     bool IsStopFlagSet();
 
-    // Incoming types.
-    void ReplaceCookies(const Json::Value& message);
-    void QueueDownloads(const Json::Value& message);
-    void QueueUploadRequests(const Json::Value& message);
-    void QueueUploadCancels(const Json::Value& message);
-    void QueueLocalEdits(const Json::Value& message);
-    void QueueBatchDownloads(const Json::Value& message);
-    void SetProxy(const Json::Value& message);
-    void StoreEditNames(const Json::Value& message);
-    void SetClipboardList(const Json::Value& message);
+    // The decoded records of the incoming types, stored with their managers.
+    void ReplaceCookies(const std::vector<LinkProtocol::Cookie>& cookies);
+    void QueueDownloads(const std::vector<LinkProtocol::DownloadObject>& files);
+    void QueueUploadRequests(const std::vector<LinkProtocol::UploadObject>& files);
+    void QueueUploadCancels(const std::vector<LinkProtocol::CancelObject>& files);
+    void QueueLocalEdits(const std::vector<LinkProtocol::LocalEditObject>& files);
+    void QueueBatchDownloads(const std::vector<LinkProtocol::BatchObject>& batches);
+    void SetProxy(const std::string& proxy);
+    void StoreEditNames(const std::vector<LinkProtocol::EditNameEntry>& entries);
+    void SetClipboardList(const std::vector<LinkProtocol::ClipboardItem>& items);
 
     platform::Event m_readyEvent{false, false};       // auto-reset
     platform::Event m_listeningEvent{true, false};
@@ -152,9 +158,9 @@ private:
     // Guarded by m_cs (CTaskThread's lock).
     bool m_stop = false;
     bool m_threadHeld = false;
-    std::deque<int> m_simpleTypes;
-    std::vector<int> m_pendingUpdateTypes;  // in the order they were first signalled
-    std::map<int, std::vector<std::string>> m_updateLists;
+    std::deque<LinkProtocol::Out> m_simpleTypes;
+    std::vector<LinkProtocol::Out> m_pendingUpdateTypes;  // in the order they were first signalled
+    std::map<LinkProtocol::Out, std::vector<std::string>> m_updateLists;
     std::string m_bindError;
     std::vector<uint32_t> m_heldMessages;
 

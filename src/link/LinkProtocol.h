@@ -1,7 +1,13 @@
 #pragma once
 
+#include <cstddef>
+
 // The link with the cloud disk's web page: every message type, in both directions. No type
 // number of the link is written anywhere else.
+//
+// The rest of the protocol: LinkMessages.h (the records the page's messages carry),
+// LinkDecoder.h (page to process: text to records), LinkEncoder.h (process to page: the exact
+// bytes) and LinkRequestEncoder.h (the page's side: records to request messages).
 namespace LinkProtocol {
 
 // Page to process.
@@ -53,5 +59,29 @@ enum class Out : int {
 
 constexpr int Number(In type) { return static_cast<int>(type); }
 constexpr int Number(Out type) { return static_cast<int>(type); }
+
+// The "type" of a batch or clipboard item that marks a file; any other value is a folder.
+constexpr int kFileItem = 1;
+// A failure update names at most this many files.
+constexpr size_t kMaxFailedNames = 5;
+
+// The state notices, which carry nothing but their type. A type outside this range queued as a
+// simple message is logged and not sent.
+constexpr bool IsSimple(Out type) {
+    return type >= Out::kUploadsStarted && type <= Out::kAllEnded;
+}
+// Updates whose entries are names (sent between quotes).
+constexpr bool IsNameUpdate(Out type) {
+    return type >= Out::kUploadNames && type <= Out::kDownloadsFailed;
+}
+// Updates whose entries are JSON objects (sent between braces).
+constexpr bool IsObjectUpdate(Out type) {
+    return type >= Out::kUploadCreated && type <= Out::kEditDnldFailed;
+}
+// The end of a batch is news even without a name in it: these report an empty list instead of
+// turning into the keep-alive.
+constexpr bool ReportsEmptyList(Out type) {
+    return type == Out::kUploadsFinished || type == Out::kDownloadsFinished;
+}
 
 }  // namespace LinkProtocol

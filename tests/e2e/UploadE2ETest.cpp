@@ -26,6 +26,7 @@
 #include "cloud/CRequestContext.h"
 #include "cloud/CloudFileEntry.h"
 #include "core/Options.h"
+#include "link/LinkProtocol.h"
 #include "support/CloudServer.h"
 #include "support/CloudTree.h"
 #include "support/ContentHash.h"
@@ -37,6 +38,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using LinkProtocol::In;
+using LinkProtocol::Out;
 
 class UploadE2ETest : public testing::Test {
 protected:
@@ -90,7 +93,7 @@ protected:
     }
 
     // The next message of one of the types; every message read on the way is kept.
-    std::optional<std::string> WaitForPage(ZorpProcess& zorp, std::set<int> types,
+    std::optional<std::string> WaitForPage(ZorpProcess& zorp, std::set<Out> types,
                                            std::chrono::seconds timeout) {
         const auto deadline = Clock::now() + timeout;
         while (Clock::now() < deadline) {
@@ -103,7 +106,8 @@ protected:
                 continue;
             }
             seen.push_back(*message);
-            if (types.count(LinkTestPage::TypeOf(*message))) {
+            auto type = LinkTestPage::TypeOf(*message);
+            if (type && types.count(*type)) {
                 return message;
             }
         }
@@ -167,7 +171,7 @@ protected:
     }
 
     static void EndZorp(std::unique_ptr<ZorpProcess>& zorp) {
-        zorp->Page().Send(R"({"type":1})");
+        zorp->Page().SendRequest(In::kQuit);
         auto exit = zorp->Wait(std::chrono::seconds(30));
         ASSERT_TRUE(exit) << "quit in time";
         EXPECT_FALSE(exit->signalled);
@@ -194,9 +198,10 @@ TEST_F(UploadE2ETest, ADropLandsAsTheSameTreeAndAgainUploadsNothing) {
 
     auto zorp = StartZorp();
     RequestUpload(*zorp, {local / "Album", local / "single.txt"}, target);
-    auto finished = WaitForPage(*zorp, {3, 5}, std::chrono::seconds(60));
+    auto finished =
+        WaitForPage(*zorp, {Out::kUploadsFinished, Out::kUploadsFailed}, std::chrono::seconds(60));
     ASSERT_TRUE(finished) << testing::PrintToString(seen) << zorp->Stderr();
-    ASSERT_EQ(LinkTestPage::TypeOf(*finished), 3) << *finished;
+    ASSERT_EQ(LinkTestPage::TypeOf(*finished), Out::kUploadsFinished) << *finished;
     EXPECT_EQ(NamesOf(*finished).size(), 5u);
     std::map<std::string, std::string> expected = LocalTree(local / "Album", "Album/");
     expected["single.txt"] = "one file on its own";
@@ -207,9 +212,12 @@ TEST_F(UploadE2ETest, ADropLandsAsTheSameTreeAndAgainUploadsNothing) {
     const int chunks = RequestCount("upload");
     seen.clear();
     RequestUpload(*zorp, {local / "Album", local / "single.txt"}, target);
-    auto nothing = WaitForPage(*zorp, {3, 5, 9, 11}, std::chrono::seconds(60));
+    auto nothing = WaitForPage(
+        *zorp,
+        {Out::kUploadsFinished, Out::kUploadsFailed, Out::kNothingToUpload, Out::kBatchInterrupted},
+        std::chrono::seconds(60));
     ASSERT_TRUE(nothing) << testing::PrintToString(seen);
-    EXPECT_EQ(LinkTestPage::TypeOf(*nothing), 9) << *nothing;
+    EXPECT_EQ(LinkTestPage::TypeOf(*nothing), Out::kNothingToUpload) << *nothing;
     EXPECT_EQ(RequestCount("uploadInit"), inits);
     EXPECT_EQ(RequestCount("upload"), chunks);
     EndZorp(zorp);
@@ -226,9 +234,10 @@ TEST_F(UploadE2ETest, ATransferFailureIsRetriedThreeTimesThenReportedWithFiveNam
     auto zorp = StartZorp();
     const auto start = Clock::now();
     RequestUpload(*zorp, files, target);
-    auto failed = WaitForPage(*zorp, {3, 5}, std::chrono::seconds(90));
+    auto failed =
+        WaitForPage(*zorp, {Out::kUploadsFinished, Out::kUploadsFailed}, std::chrono::seconds(90));
     ASSERT_TRUE(failed) << testing::PrintToString(seen) << zorp->Stderr();
-    EXPECT_EQ(LinkTestPage::TypeOf(*failed), 5);
+    EXPECT_EQ(LinkTestPage::TypeOf(*failed), Out::kUploadsFailed);
     EXPECT_EQ(NamesOf(*failed).size(), 5u);
     // Once, then after 5, 10 and 15 seconds (the window timers may fire a little early).
     EXPECT_GE(Clock::now() - start, std::chrono::seconds(27));
@@ -245,17 +254,19 @@ TEST_F(UploadE2ETest, TheServerGoingAwayTakesZorpOfflineAndItComesBackToFinish) 
     ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "30"}, {"count", "1000"}}));
     auto zorp = StartZorp();
     RequestUpload(*zorp, {file}, target);
-    ASSERT_TRUE(WaitForPage(*zorp, {14}, std::chrono::seconds(30))) << testing::PrintToString(seen);
+    ASSERT_TRUE(WaitForPage(*zorp, {Out::kUploadCreated}, std::chrono::seconds(30)))
+        << testing::PrintToString(seen);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     server.Stop(true);
-    ASSERT_TRUE(WaitForPage(*zorp, {12}, std::chrono::seconds(60)))
+    ASSERT_TRUE(WaitForPage(*zorp, {Out::kAllEnded}, std::chrono::seconds(60)))
         << "offline: " << testing::PrintToString(seen) << zorp->Stderr();
     std::this_thread::sleep_for(std::chrono::seconds(6));  // a failed check or two
     ASSERT_TRUE(server.Restart()) << server.Error();
     const auto back = Clock::now();
-    auto finished = WaitForPage(*zorp, {3, 5}, std::chrono::seconds(120));
+    auto finished =
+        WaitForPage(*zorp, {Out::kUploadsFinished, Out::kUploadsFailed}, std::chrono::seconds(120));
     ASSERT_TRUE(finished) << testing::PrintToString(seen) << zorp->Stderr();
-    EXPECT_EQ(LinkTestPage::TypeOf(*finished), 3) << *finished;
+    EXPECT_EQ(LinkTestPage::TypeOf(*finished), Out::kUploadsFinished) << *finished;
     // Three good checks, ten seconds apart, before anything moves again.
     EXPECT_GE(Clock::now() - back, std::chrono::seconds(20));
     auto entries = Children(target);
@@ -274,7 +285,8 @@ TEST_F(UploadE2ETest, ThePagesQuitSavesTheUnfinishedUploadsAndARestartFinishesTh
     ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "100"}, {"count", "1000"}}));
     auto zorp = StartZorp();
     RequestUpload(*zorp, {local / "Docs"}, target);
-    ASSERT_TRUE(WaitForPage(*zorp, {14}, std::chrono::seconds(30))) << testing::PrintToString(seen);
+    ASSERT_TRUE(WaitForPage(*zorp, {Out::kUploadCreated}, std::chrono::seconds(30)))
+        << testing::PrintToString(seen);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EndZorp(zorp);
 
@@ -302,7 +314,8 @@ TEST_F(UploadE2ETest, APageThatDisconnectsMidBatchLosesNothing) {
     ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "50"}, {"count", "1000"}}));
     auto zorp = StartZorp();
     RequestUpload(*zorp, {local / "Tree"}, target);
-    ASSERT_TRUE(WaitForPage(*zorp, {14}, std::chrono::seconds(30))) << testing::PrintToString(seen);
+    ASSERT_TRUE(WaitForPage(*zorp, {Out::kUploadCreated}, std::chrono::seconds(30)))
+        << testing::PrintToString(seen);
     zorp->Page().Abort();
     auto exit = zorp->Wait(std::chrono::seconds(30));
     ASSERT_TRUE(exit) << "a page gone is a quit";
@@ -325,9 +338,10 @@ TEST_F(UploadE2ETest, MissingAndUnreadableFilesAreReportedAndTheRestArrives) {
     ASSERT_EQ(chmod((local / "secret.txt").c_str(), 0), 0);
     auto zorp = StartZorp(true);
     RequestUpload(*zorp, {local / "ok.txt", local / "secret.txt", local / "nowhere.txt"}, target);
-    auto failed = WaitForPage(*zorp, {3, 5}, std::chrono::seconds(30));
+    auto failed =
+        WaitForPage(*zorp, {Out::kUploadsFinished, Out::kUploadsFailed}, std::chrono::seconds(30));
     ASSERT_TRUE(failed) << testing::PrintToString(seen);
-    EXPECT_EQ(LinkTestPage::TypeOf(*failed), 5);
+    EXPECT_EQ(LinkTestPage::TypeOf(*failed), Out::kUploadsFailed);
     const auto names = NamesOf(*failed);
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
               (std::set<std::string>{"secret.txt", "nowhere.txt"}));
@@ -364,7 +378,7 @@ TEST_F(UploadE2ETest, KillNineMidUploadThenRestartResumesFromTheBreakPointTenTim
         seen.clear();
         auto zorp = StartZorp();
         RequestUpload(*zorp, {file}, target);
-        ASSERT_TRUE(WaitForPage(*zorp, {14}, std::chrono::seconds(60)))
+        ASSERT_TRUE(WaitForPage(*zorp, {Out::kUploadCreated}, std::chrono::seconds(60)))
             << testing::PrintToString(seen) << zorp->Stderr();
         // The stored rows follow the queue within a second or two; the kill comes later.
         std::this_thread::sleep_for(std::chrono::milliseconds(2500 + random() % 2000));

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "link/LinkProtocol.h"
+#include "link/LinkRequestEncoder.h"
 #include "platform/LoopbackListener.h"
 #include "support/TempDir.h"
 #include "support/WaitFor.h"
@@ -54,10 +56,11 @@ bool ZorpProcess::ConnectPage(std::chrono::milliseconds timeout) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (!m_page.Send(R"({"type":0})") || !m_page.WaitForType(0, 10000)) {
+    if (!m_page.SendRequest(LinkProtocol::In::kHello) ||
+        !m_page.WaitFor(LinkProtocol::Out::kHelloReply, 10000)) {
         return false;
     }
-    return m_page.Send(R"({"type":12,"values":""})");
+    return m_page.SendRequest(LinkProtocol::EncodeProxy(""));
 }
 
 std::filesystem::path ZorpProcess::DefaultProgram() {

@@ -1,6 +1,8 @@
 // Fuzzes what the page controls: the byte stream of the link, cut into receives of any size,
-// split into messages and handed to parseMsg. Besides crashes and sanitizer reports it checks
-// that the splitter finds the same messages however the stream is cut.
+// split into messages, decoded by the decoder of the type each names, and handed to parseMsg.
+// Besides crashes and sanitizer reports it checks that the splitter finds the same messages
+// however the stream is cut, and that what a decoder gives back, written the way the page
+// writes it, decodes to the same records.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,7 +14,9 @@
 #include "core/Options.h"
 #include "download/FileDownloadMgr.h"
 #include "link/ClientInterfaceMgr.h"
+#include "link/LinkDecoder.h"
 #include "link/LinkMessageSplitter.h"
+#include "link/LinkRequestEncoder.h"
 #include "localedit/LocalEditMgr.h"
 
 namespace {
@@ -37,6 +41,59 @@ std::vector<std::string> SplitAll(std::string_view stream, size_t chunk) {
     return messages;
 }
 
+template <typename Records, typename Encode, typename Decode>
+void CheckRoundTrip(const Records& records, Encode encode, Decode decode) {
+    const LinkProtocol::DecodedMessage again =
+        LinkProtocol::DecodeMessage(LinkProtocol::RequestText(encode(records)));
+    if (decode(again.message) != records) {
+        __builtin_trap();  // the page's writing and the process's reading disagree
+    }
+}
+
+void DecodeTyped(const std::string& text) {
+    using namespace LinkProtocol;
+    const DecodedMessage decoded = DecodeMessage(text);
+    const Json::Value& message = decoded.message;
+    switch (static_cast<In>(decoded.type)) {
+        case In::kCookies:
+        case In::kGoOnline:
+            CheckRoundTrip(
+                DecodeCookies(message),
+                [](const std::vector<Cookie>& cookies) {
+                    return EncodeCookies(In::kCookies, cookies);
+                },
+                DecodeCookies);
+            break;
+        case In::kDownload:
+            CheckRoundTrip(DecodeDownloads(message), EncodeDownloads, DecodeDownloads);
+            break;
+        case In::kUpload:
+            CheckRoundTrip(DecodeUploads(message), EncodeUploads, DecodeUploads);
+            break;
+        case In::kCancelUpload:
+            CheckRoundTrip(DecodeCancels(message), EncodeCancels, DecodeCancels);
+            break;
+        case In::kLocalEdit:
+            CheckRoundTrip(DecodeLocalEdits(message), EncodeLocalEdits, DecodeLocalEdits);
+            break;
+        case In::kBatchDownload:
+            CheckRoundTrip(DecodeBatchDownloads(message), EncodeBatchDownloads,
+                           DecodeBatchDownloads);
+            break;
+        case In::kProxy:
+            CheckRoundTrip(DecodeProxy(message), EncodeProxy, DecodeProxy);
+            break;
+        case In::kEditNames:
+            CheckRoundTrip(DecodeEditNames(message), EncodeEditNames, DecodeEditNames);
+            break;
+        case In::kClipboardCopy:
+            CheckRoundTrip(DecodeClipboardCopy(message), EncodeClipboardCopy, DecodeClipboardCopy);
+            break;
+        default:  // the types without members, unknown types and -1
+            break;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -57,9 +114,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         __builtin_trap();  // the result depends on where the receives ended
     }
     for (const auto& message : messages) {
+        DecodeTyped(message);
         mgr->parseMsg(message);
     }
     // Texts the splitter would never produce reach parseMsg too.
+    DecodeTyped(std::string(stream));
     mgr->parseMsg(std::string(stream));
 
     // Keep the stores from growing from one input to the next.

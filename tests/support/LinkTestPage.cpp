@@ -6,6 +6,9 @@
 #include <chrono>
 #include <vector>
 
+#include "link/LinkMessages.h"
+#include "link/LinkRequestEncoder.h"
+
 namespace zorp::test {
 
 namespace {
@@ -25,6 +28,14 @@ bool LinkTestPage::Connect(uint16_t port) {
 
 bool LinkTestPage::Send(const std::string& bytes) {
     return m_connection && m_connection->SendAll(bytes);
+}
+
+bool LinkTestPage::SendRequest(const Json::Value& message) {
+    return Send(LinkProtocol::RequestText(message));
+}
+
+bool LinkTestPage::SendRequest(LinkProtocol::In type) {
+    return SendRequest(LinkProtocol::EncodeRequest(type));
 }
 
 bool LinkTestPage::ReceiveSome(uint32_t timeoutMs) {
@@ -59,7 +70,7 @@ std::optional<std::string> LinkTestPage::NextMessage(uint32_t timeoutMs) {
     return message;
 }
 
-std::optional<std::string> LinkTestPage::WaitForType(int type, uint32_t timeoutMs) {
+std::optional<std::string> LinkTestPage::WaitFor(LinkProtocol::Out type, uint32_t timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         auto message = NextMessage(MsLeft(deadline));
@@ -77,30 +88,25 @@ bool LinkTestPage::WaitForClose(uint32_t timeoutMs) {
     return m_closed;
 }
 
-int LinkTestPage::TypeOf(const std::string& message) {
+std::optional<LinkProtocol::Out> LinkTestPage::TypeOf(const std::string& message) {
     Json::CharReaderBuilder builder;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value value;
     std::string errors;
     if (!reader->parse(message.data(), message.data() + message.size(), &value, &errors) ||
         !value.isObject() || !value["type"].isInt()) {
-        return -1;
+        return std::nullopt;
     }
-    return value["type"].asInt();
+    return static_cast<LinkProtocol::Out>(value["type"].asInt());
 }
 
 std::string LinkTestPage::UploadRequest(const std::vector<std::filesystem::path>& paths,
                                        int64_t pid, int share) {
-    Json::Value file;
-    file["pid"] = Json::Int64(pid);
-    file["share"] = share;
+    LinkProtocol::UploadObject upload{pid, share, {}};
     for (const auto& path : paths) {
-        file["paths"].append(path.string());
+        upload.paths.push_back(path.string());
     }
-    Json::Value message;
-    message["type"] = 8;
-    message["files"].append(file);
-    return Json::FastWriter().write(message);
+    return Json::FastWriter().write(LinkProtocol::EncodeUploads({upload}));
 }
 
 void LinkTestPage::Close() {

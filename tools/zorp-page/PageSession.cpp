@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/LinkMessageSplitter.h"
+#include "link/LinkRequestEncoder.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -43,10 +44,7 @@ bool PageSession::Connect(uint16_t port, uint32_t timeoutMs, std::string* error)
 }
 
 bool PageSession::Send(const Json::Value& message) {
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    builder["emitUTF8"] = true;
-    return SendText(Json::writeString(builder, message));
+    return SendText(LinkProtocol::RequestText(message));
 }
 
 bool PageSession::SendText(const std::string& text) {
@@ -83,15 +81,32 @@ void PageSession::ReadLoop() {
     m_cv.notify_all();
 }
 
-std::optional<std::string> PageSession::WaitFor(const std::vector<int>& types, uint32_t timeoutMs) {
+std::optional<std::string> PageSession::WaitFor(const std::vector<LinkProtocol::Out>& types,
+                                                uint32_t timeoutMs) {
+    return WaitMatching(
+        [&](const std::string& message) {
+            if (types.empty()) {
+                return true;
+            }
+            auto type = TypeOf(message);
+            return type && std::find(types.begin(), types.end(), *type) != types.end();
+        },
+        timeoutMs);
+}
+
+void PageSession::Watch(uint32_t timeoutMs) {
+    WaitMatching([](const std::string&) { return false; }, timeoutMs);
+}
+
+std::optional<std::string> PageSession::WaitMatching(
+    const std::function<bool(const std::string&)>& matches, uint32_t timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         while (!m_messages.empty()) {
             std::string message = std::move(m_messages.front());
             m_messages.pop_front();
-            if (types.empty() ||
-                std::find(types.begin(), types.end(), TypeOf(message)) != types.end()) {
+            if (matches(message)) {
                 return message;
             }
         }
@@ -111,16 +126,16 @@ bool PageSession::IsClosed() {
     return m_closed;
 }
 
-int PageSession::TypeOf(const std::string& message) {
+std::optional<LinkProtocol::Out> PageSession::TypeOf(const std::string& message) {
     Json::CharReaderBuilder builder;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value value;
     std::string errors;
     if (!reader->parse(message.data(), message.data() + message.size(), &value, &errors) ||
         !value.isObject() || !value["type"].isInt()) {
-        return -1;
+        return std::nullopt;
     }
-    return value["type"].asInt();
+    return static_cast<LinkProtocol::Out>(value["type"].asInt());
 }
 
 std::string PageSession::OneLine(const std::string& message) {

@@ -5,6 +5,7 @@
 // watch what zorp reports and wait for a given report. Closing the session is the page going
 // away: zorp then quits, as it does when the user closes the page.
 #include <CLI/CLI.hpp>
+#include <fmt/format.h>
 #include <json/reader.h>
 #include <json/value.h>
 
@@ -20,9 +21,15 @@
 #include "PageSession.h"
 #include "core/CommonUtils.h"
 #include "link/ClientInterfaceMgr.h"
+#include "link/LinkProtocol.h"
+#include "link/LinkRequestEncoder.h"
 #include "platform/SystemInfo.h"
 
 namespace {
+
+using LinkProtocol::In;
+using LinkProtocol::Number;
+using LinkProtocol::Out;
 
 enum ExitCode {
     kOk = 0,
@@ -49,7 +56,7 @@ struct Settings {
 uint32_t Ms(double seconds) { return seconds <= 0 ? 0 : static_cast<uint32_t>(seconds * 1000); }
 
 // "name=value" pairs from the options, else from ZORP_PAGE_COOKIES ("a=1; b=2").
-Json::Value CookieValues(const Settings& settings) {
+std::vector<LinkProtocol::Cookie> Cookies(const Settings& settings) {
     std::vector<std::string> pairs = settings.cookies;
     if (pairs.empty()) {
         std::string env = platform::EnvOr("ZORP_PAGE_COOKIES", "");
@@ -67,27 +74,25 @@ Json::Value CookieValues(const Settings& settings) {
             start = end + 1;
         }
     }
-    Json::Value values(Json::arrayValue);
+    std::vector<LinkProtocol::Cookie> cookies;
     for (const auto& pair : pairs) {
         size_t eq = pair.find('=');
-        Json::Value cookie;
-        cookie["domain"] = settings.cookieDomain;
-        cookie["name"] = pair.substr(0, eq);
-        cookie["value"] = eq == std::string::npos ? "" : pair.substr(eq + 1);
-        cookie["path"] = "/";
-        values.append(cookie);
+        cookies.push_back({settings.cookieDomain, pair.substr(0, eq),
+                           eq == std::string::npos ? "" : pair.substr(eq + 1), "/"});
     }
-    return values;
+    return cookies;
 }
 
-Json::Value TypeOnly(int type) {
-    Json::Value message;
-    message["type"] = type;
-    return message;
-}
+// A cloud item of the copy and batch commands.
+struct Item {
+    int64_t fid = 0;
+    std::string name;
+    int64_t size = 0;
+    int32_t type = 0;  // LinkProtocol::kFileItem, or 0 for a folder
+};
 
 // "FID:NAME[:SIZE]" of the copy and batch commands. The name may itself hold colons.
-bool ParseItem(const std::string& text, bool withSize, Json::Value* item) {
+bool ParseItem(const std::string& text, bool withSize, Item* item) {
     size_t first = text.find(':');
     if (first == std::string::npos) {
         return false;
@@ -110,25 +115,26 @@ bool ParseItem(const std::string& text, bool withSize, Json::Value* item) {
     if (!fid || rest.empty()) {
         return false;
     }
-    (*item)["fid"] = Json::Int64(*fid);
-    (*item)["name"] = rest;
-    if (withSize) {
-        (*item)["size"] = Json::Int64(size);
-    }
+    item->fid = *fid;
+    item->name = rest;
+    item->size = size;
     return true;
 }
 
-}  // namespace
+// A subcommand's help, with the type of the message it sends.
+std::string Help(const std::string& text, In type) {
+    return fmt::format("{} (type {})", text, Number(type));
+}
 
-int main(int argc, char** argv) {
-    Settings settings;
-    CLI::App app{
+std::string Description() {
+    return fmt::format(
         "zorp-page plays the cloud disk's web page against a running zorp over the local link.\n"
         "\n"
-        "A session connects to 127.0.0.1:PORT, sends the hello {\"type\":0} and waits for zorp's\n"
-        "answer, sends the cookies {\"type\":2} and the proxy {\"type\":12} (which releases zorp's\n"
-        "start-up wait), then the one command given. With --watch every message zorp sends is\n"
-        "printed as one JSON line; with --wait-for it waits for a message type and prints it.\n"
+        "A session connects to 127.0.0.1:PORT, sends the hello {{\"type\":{}}} and waits for\n"
+        "zorp's answer, sends the cookies {{\"type\":{}}} and the proxy {{\"type\":{}}} (which\n"
+        "releases zorp's start-up wait), then the one command given. With --watch every message\n"
+        "zorp sends is printed as one JSON line; with --wait-for it waits for a message type and\n"
+        "prints it.\n"
         "Leaving closes the link, and zorp takes that as the page going away: it quits.\n"
         "\n"
         "Exit status: 0 done, 1 usage, 2 no link (nobody listens, or no answer to the hello,\n"
@@ -136,12 +142,21 @@ int main(int argc, char** argv) {
         "4 zorp closed the link first.\n"
         "\n"
         "Examples:\n"
-        "  zorp-page --wait-for 3 upload --pid 12 ~/Photos ~/notes.txt\n"
+        "  zorp-page --wait-for {} upload --pid 12 ~/Photos ~/notes.txt\n"
         "  zorp-page --watch --timeout 0 hello\n"
-        "  zorp-page -c QSESSIONID=abc batch-download --path ~/Down --file 77:a.txt:1024 --folder 78:Pics\n"
-        "  zorp-page raw '{\"type\":3}' '{\"type\":4}'\n"
+        "  zorp-page -c QSESSIONID=abc batch-download --path ~/Down --file 77:a.txt:1024 "
+        "--folder 78:Pics\n"
+        "  zorp-page raw '{{\"type\":{}}}' '{{\"type\":{}}}'\n"
         "  zorp-page quit",
-        "zorp-page"};
+        Number(In::kHello), Number(In::kCookies), Number(In::kProxy), Number(Out::kUploadsFinished),
+        Number(In::kShowHide), Number(In::kShowManager));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Settings settings;
+    CLI::App app{Description(), "zorp-page"};
     app.require_subcommand(1);
     app.option_defaults()->always_capture_default();
 
@@ -152,7 +167,9 @@ int main(int argc, char** argv) {
     app.add_option("-c,--cookie", settings.cookies,
                    "Cookie NAME=VALUE to hand over (repeatable; default: $ZORP_PAGE_COOKIES, \"a=1; b=2\")");
     app.add_option("--cookie-domain", settings.cookieDomain, "Domain written into the cookie objects");
-    app.add_option("--proxy", settings.proxy, "Proxy text of the type-12 message (empty: none)");
+    app.add_option(
+        "--proxy", settings.proxy,
+        fmt::format("Proxy text of the type-{} message (empty: none)", Number(In::kProxy)));
     app.add_flag("--no-handshake", settings.noHandshake,
                  "Send the command alone, without hello, cookies and proxy");
     app.add_flag("-w,--watch", settings.watch, "Print every message zorp sends as one JSON line");
@@ -172,34 +189,40 @@ int main(int argc, char** argv) {
     int64_t pid = 0;
     int share = 0;
     std::vector<std::string> paths;
-    auto* upload = app.add_subcommand("upload", "Upload local files or folders into a cloud folder (type 8)");
+    auto* upload = app.add_subcommand(
+        "upload", Help("Upload local files or folders into a cloud folder", In::kUpload));
     upload->add_option("--pid", pid, "Cloud folder id that receives them")->required();
     upload->add_option("--share", share, "1 when the cloud folder is a shared space");
     upload->add_option("paths", paths, "Local files or folders")->required();
 
     int64_t size = 0;
     std::string url, path;
-    auto* download = app.add_subcommand("download", "Download one file from a URL to a local path (type 7)");
+    auto* download = app.add_subcommand(
+        "download", Help("Download one file from a URL to a local path", In::kDownload));
     download->add_option("--size", size, "File size in bytes");
     download->add_option("--url", url, "Download URL")->required();
     download->add_option("--path", path, "Local target path (absolute)")->required();
 
     std::vector<std::string> files, folders;
-    auto* batch = app.add_subcommand("batch-download", "Download cloud files and folders into a local folder (type 11)");
+    auto* batch = app.add_subcommand(
+        "batch-download",
+        Help("Download cloud files and folders into a local folder", In::kBatchDownload));
     batch->add_option("--path", path, "Local target folder (absolute)")->required();
     batch->add_option("--file", files, "File FID:NAME:SIZE (repeatable)");
     batch->add_option("--folder", folders, "Folder FID:NAME (repeatable)");
     batch->add_option("--share", share, "Share flag of the items");
 
-    std::vector<std::string> fids;
+    std::vector<int64_t> fids;
     bool remove = false;
-    auto* cancel = app.add_subcommand("cancel", "Cancel uploads by cloud file id (type 9)");
+    auto* cancel =
+        app.add_subcommand("cancel", Help("Cancel uploads by cloud file id", In::kCancelUpload));
     cancel->add_option("fids", fids, "Cloud file ids")->required();
     cancel->add_flag("--remove", remove, "Ask zorp to report the ids it does not hold");
 
     int64_t fid = 0;
     std::string name, hash, token = "null";
-    auto* edit = app.add_subcommand("edit", "Open a cloud file for local editing (type 10)");
+    auto* edit =
+        app.add_subcommand("edit", Help("Open a cloud file for local editing", In::kLocalEdit));
     edit->add_option("--fid", fid, "Cloud file id")->required();
     edit->add_option("--pid", pid, "Cloud folder id")->required();
     edit->add_option("--name", name, "File name")->required();
@@ -208,11 +231,13 @@ int main(int argc, char** argv) {
     edit->add_option("--hash", hash, "The file's hash as the page knows it");
     edit->add_option("--token", token, "Token (any JSON), echoed back in the progress and result messages");
 
-    auto* editCancel = app.add_subcommand("edit-cancel", "Cancel the local-edit download of a file (type 13)");
+    auto* editCancel = app.add_subcommand(
+        "edit-cancel", Help("Cancel the local-edit download of a file", In::kEditNames));
     editCancel->add_option("--fid", fid, "Cloud file id")->required();
     editCancel->add_option("--name", name, "File name")->required();
 
-    auto* copy = app.add_subcommand("copy", "Copy cloud files to the clipboard for pasting (type 15)");
+    auto* copy = app.add_subcommand(
+        "copy", Help("Copy cloud files to the clipboard for pasting", In::kClipboardCopy));
     copy->add_option("--file", files, "File FID:NAME:SIZE (repeatable)");
     copy->add_option("--folder", folders, "Folder FID:NAME (repeatable)");
     copy->add_option("--share", share, "Share flag of the items");
@@ -220,20 +245,20 @@ int main(int argc, char** argv) {
     struct Plain {
         const char* name;
         const char* help;
-        int type;
+        In type;
     };
     const Plain plain[] = {
-        {"quit", "Ask zorp to quit (type 1)", 1},
-        {"show-hide", "Show or hide the floating window (type 3)", 3},
-        {"show-manager", "Show the transfer manager (type 4)", 4},
-        {"offline", "Go offline (type 5)", 5},
-        {"online", "Come back online, handing over the cookies again (type 6)", 6},
-        {"open-edit-dir", "Open the local-edit folder (type 14)", 14},
-        {"backup-settings", "Show the automatic-backup settings (type 16)", 16},
+        {"quit", "Ask zorp to quit", In::kQuit},
+        {"show-hide", "Show or hide the floating window", In::kShowHide},
+        {"show-manager", "Show the transfer manager", In::kShowManager},
+        {"offline", "Go offline", In::kGoOffline},
+        {"online", "Come back online, handing over the cookies again", In::kGoOnline},
+        {"open-edit-dir", "Open the local-edit folder", In::kOpenEditDir},
+        {"backup-settings", "Show the automatic-backup settings", In::kShowBackupConfig},
     };
-    std::vector<std::pair<CLI::App*, int>> plainCommands;
+    std::vector<std::pair<CLI::App*, In>> plainCommands;
     for (const auto& p : plain) {
-        plainCommands.emplace_back(app.add_subcommand(p.name, p.help), p.type);
+        plainCommands.emplace_back(app.add_subcommand(p.name, Help(p.help, p.type)), p.type);
     }
 
     std::vector<std::string> rawTexts;
@@ -245,92 +270,60 @@ int main(int argc, char** argv) {
     // Build the command's messages.
     std::string usageError;
     if (upload->parsed()) {
-        Json::Value file;
-        file["pid"] = Json::Int64(pid);
-        file["share"] = share;
-        for (const auto& p : paths) {
-            file["paths"].append(p);
-        }
-        Json::Value message = TypeOnly(8);
-        message["files"].append(file);
-        messages.push_back(message);
+        messages.push_back(LinkProtocol::EncodeUploads({{pid, share, paths}}));
     } else if (download->parsed()) {
-        Json::Value file;
-        file["size"] = Json::Int64(size);
-        file["url"] = url;
-        file["path"] = path;
-        Json::Value message = TypeOnly(7);
-        message["files"].append(file);
-        messages.push_back(message);
+        messages.push_back(LinkProtocol::EncodeDownloads({{size, url, path}}));
     } else if (batch->parsed() || copy->parsed()) {
-        Json::Value items(Json::arrayValue);
+        // Files first, then folders, each in the order given.
+        std::vector<Item> items;
         for (const auto& text : files) {
-            Json::Value item;
+            Item item;
             if (!ParseItem(text, true, &item)) {
                 usageError = "--file wants FID:NAME:SIZE, not " + text;
             }
-            item["type"] = 1;
-            item["share"] = share;
-            items.append(item);
+            item.type = LinkProtocol::kFileItem;
+            items.push_back(item);
         }
         for (const auto& text : folders) {
-            Json::Value item;
+            Item item;
             if (!ParseItem(text, false, &item)) {
                 usageError = "--folder wants FID:NAME, not " + text;
             }
-            item["type"] = 0;
-            item["share"] = share;
-            items.append(item);
+            items.push_back(item);
         }
-        Json::Value group;
         if (batch->parsed()) {
-            group["path"] = path;
+            LinkProtocol::BatchObject object{path, {}};
+            for (const auto& item : items) {
+                object.files.push_back({item.fid, item.name, item.type, share, item.size});
+            }
+            messages.push_back(LinkProtocol::EncodeBatchDownloads({object}));
+        } else {
+            std::vector<LinkProtocol::ClipboardItem> copied;
+            for (const auto& item : items) {
+                copied.push_back({item.fid, item.name, share, item.type, item.size});
+            }
+            messages.push_back(LinkProtocol::EncodeClipboardCopy(copied));
         }
-        group["files"] = items;
-        Json::Value message = TypeOnly(batch->parsed() ? 11 : 15);
-        message["files"].append(group);
-        messages.push_back(message);
     } else if (cancel->parsed()) {
-        Json::Value group;
-        for (const auto& id : fids) {
-            group["fids"].append(id);
-        }
-        group["remove"] = remove ? 1 : 0;
-        Json::Value message = TypeOnly(9);
-        message["files"].append(group);
-        messages.push_back(message);
+        messages.push_back(LinkProtocol::EncodeCancels({{fids, remove ? 1 : 0}}));
     } else if (edit->parsed()) {
-        Json::Value file;
+        Json::Value parsed;
         Json::CharReaderBuilder builder;
         std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
         std::string errors;
-        if (!reader->parse(token.data(), token.data() + token.size(), &file["token"], &errors)) {
+        if (!reader->parse(token.data(), token.data() + token.size(), &parsed, &errors)) {
             usageError = "--token is not JSON: " + token;
         }
-        file["share"] = share;
-        file["size"] = Json::Int64(size);
-        file["pid"] = Json::Int64(pid);
-        file["fid"] = Json::Int64(fid);
-        file["name"] = name;
-        file["hash"] = hash;
-        Json::Value message = TypeOnly(10);
-        message["files"].append(file);
-        messages.push_back(message);
+        messages.push_back(
+            LinkProtocol::EncodeLocalEdits({{token, share, size, pid, fid, name, hash}}));
     } else if (editCancel->parsed()) {
-        Json::Value file;
-        file["name"] = name;
-        file["fid"] = Json::Int64(fid);
-        Json::Value message = TypeOnly(13);
-        message["files"].append(file);
-        messages.push_back(message);
+        messages.push_back(LinkProtocol::EncodeEditNames({{name, fid}}));
     }
     for (const auto& [command, type] : plainCommands) {
         if (command->parsed()) {
-            Json::Value message = TypeOnly(type);
-            if (type == 6) {
-                message["values"] = CookieValues(settings);
-            }
-            messages.push_back(message);
+            messages.push_back(type == In::kGoOnline
+                                   ? LinkProtocol::EncodeCookies(type, Cookies(settings))
+                                   : LinkProtocol::EncodeRequest(type));
         }
     }
     if (!usageError.empty()) {
@@ -347,18 +340,15 @@ int main(int argc, char** argv) {
     }
 
     if (!settings.noHandshake) {
-        session.Send(TypeOnly(0));
-        if (!session.WaitFor({0}, std::max<uint32_t>(Ms(settings.connectTimeout), 1000))) {
+        session.Send(LinkProtocol::EncodeRequest(In::kHello));
+        if (!session.WaitFor({Out::kHelloReply},
+                             std::max<uint32_t>(Ms(settings.connectTimeout), 1000))) {
             std::cerr << "zorp-page: no answer to the hello on port " << settings.port
                       << " (is another page connected?)\n";
             return kNoLink;
         }
-        Json::Value cookies = TypeOnly(2);
-        cookies["values"] = CookieValues(settings);
-        session.Send(cookies);
-        Json::Value proxy = TypeOnly(12);
-        proxy["values"] = settings.proxy;
-        session.Send(proxy);
+        session.Send(LinkProtocol::EncodeCookies(In::kCookies, Cookies(settings)));
+        session.Send(LinkProtocol::EncodeProxy(settings.proxy));
     }
 
     for (const auto& message : messages) {
@@ -377,8 +367,13 @@ int main(int argc, char** argv) {
     }
 
     if (!settings.waitFor.empty()) {
+        // The command line names the types by their numbers.
+        std::vector<Out> awaited;
+        for (int type : settings.waitFor) {
+            awaited.push_back(static_cast<Out>(type));
+        }
         for (int i = 0; i < settings.count; ++i) {
-            auto message = session.WaitFor(settings.waitFor, Ms(settings.timeout));
+            auto message = session.WaitFor(awaited, Ms(settings.timeout));
             if (!message) {
                 bool closed = session.IsClosed();
                 std::cerr << "zorp-page: " << (closed ? "link closed" : "timed out") << " before a message of type";
@@ -395,8 +390,7 @@ int main(int argc, char** argv) {
         }
     } else if (settings.watch) {
         // Watch until the time passes or zorp closes the link; messages print as they come.
-        while (session.WaitFor({-2}, Ms(settings.timeout))) {
-        }
+        session.Watch(Ms(settings.timeout));
     }
     return kOk;
 }

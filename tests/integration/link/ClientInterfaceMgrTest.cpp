@@ -21,6 +21,7 @@
 #include "core/Options.h"
 #include "core/WindowMessages.h"
 #include "link/ClientInterfaceMgr.h"
+#include "link/LinkProtocol.h"
 #include "platform/LoopbackListener.h"
 #include "platform/MessageTarget.h"
 #include "platform/PlainMessageLoop.h"
@@ -28,7 +29,9 @@
 #include "support/ProcessStateTestAccess.h"
 #include "support/WaitFor.h"
 #include "support/RecordingWindow.h"
+#include "support/WaitFor.h"
 
+using LinkProtocol::Out;
 using zorp::test::LinkTestPage;
 
 using zorp::test::RecordingWindow;
@@ -88,7 +91,7 @@ TEST_F(ClientInterfaceMgrTest, HandshakeAnswersHelloAndCookiesAndReleasesTheStar
     // Once work has started, cookies are taken without an answer.
     ProcessStateTestAccess::SetWorkState(WorkState::kWsIdle);
     page.Send(R"({"type":2,"values":[]})");
-    m_mgr.sendSimpleMsg(12);  // a marker: the next thing the page sees
+    m_mgr.sendSimpleMsg(Out::kAllEnded);  // a marker: the next thing the page sees
     EXPECT_EQ(page.NextMessage(), R"({"type":12})");
 }
 
@@ -118,7 +121,7 @@ TEST_F(ClientInterfaceMgrTest, QueuedNotificationsArriveByteForByte) {
     ASSERT_TRUE(page.Connect(m_port));
     // Before the hello nothing is queued.
     m_mgr.pushUpldProgress(1, 2, 3, 4);
-    m_mgr.sendSimpleMsg(7);
+    m_mgr.sendSimpleMsg(Out::kUploadsStarted);
     page.Send(R"({"type":0})");
     EXPECT_EQ(page.NextMessage(), R"({"type":0})");
     ASSERT_TRUE(m_mgr.IsConnected());
@@ -140,9 +143,9 @@ TEST_F(ClientInterfaceMgrTest, QueuedNotificationsArriveByteForByte) {
     EXPECT_EQ(page.NextMessage(), "{\"type\":21,\"files\":[{\"fid\":3,\"name\":\"x\",\"token\":1\n}]}");
 
     // Simple messages in order; a type outside 7..12 is not sent.
-    m_mgr.sendSimpleMsg(7);
-    m_mgr.sendSimpleMsg(13);
-    m_mgr.sendSimpleMsg(12);
+    m_mgr.sendSimpleMsg(Out::kUploadsStarted);
+    m_mgr.sendSimpleMsg(Out::kCookiesReply);
+    m_mgr.sendSimpleMsg(Out::kAllEnded);
     EXPECT_EQ(page.NextMessage(), R"({"type":7})");
     EXPECT_EQ(page.NextMessage(), R"({"type":12})");
 }
@@ -160,24 +163,28 @@ TEST_F(ClientInterfaceMgrTest, NotificationsOfDifferentGroupsQueuedTogetherAllAr
     m_mgr.pushEditDnldResult(5, "ok.txt", "null\n", 2);
     m_mgr.pushEditDnldResult(6, "bad.txt", "null\n", 3);
     // The thread may wake between two pushes of one group; collect until all is there.
-    std::map<int, std::string> byType;
+    std::map<Out, std::string> byType;
     auto complete = [&] {
-        return byType.size() == 6 && byType[15].find("\"position\":100") != std::string::npos;
+        return byType.size() == 6 &&
+               byType[Out::kUploadProgress].find("\"position\":100") != std::string::npos;
     };
     while (!complete()) {
         auto message = page.NextMessage();
         ASSERT_TRUE(message.has_value()) << "only " << byType.size() << " types arrived";
-        int type = LinkTestPage::TypeOf(*message);
-        if (type != 23) {
-            byType[type] += *message;
+        auto type = LinkTestPage::TypeOf(*message);
+        if (type && *type != Out::kKeepAlive) {
+            byType[*type] += *message;
         }
     }
-    EXPECT_EQ(byType[14], "{\"type\":14,\"files\":[{\"fid\":1,\"pid\":9,\"info\":{}\n}]}");
-    EXPECT_NE(byType[15].find("\"position\":50"), std::string::npos);
-    EXPECT_EQ(byType[20], "{\"type\":20,\"files\":[{\"fid\":5,\"name\":\"ok.txt\",\"token\":null\n}]}");
-    EXPECT_EQ(byType[21], "{\"type\":21,\"files\":[{\"fid\":6,\"name\":\"bad.txt\",\"token\":null\n}]}");
-    EXPECT_EQ(byType[5], R"({"type":5,"files":["up.txt"]})");
-    EXPECT_EQ(byType[6], R"({"type":6,"files":["down.txt"]})");
+    EXPECT_EQ(byType[Out::kUploadCreated],
+              "{\"type\":14,\"files\":[{\"fid\":1,\"pid\":9,\"info\":{}\n}]}");
+    EXPECT_NE(byType[Out::kUploadProgress].find("\"position\":50"), std::string::npos);
+    EXPECT_EQ(byType[Out::kEditDnldDone],
+              "{\"type\":20,\"files\":[{\"fid\":5,\"name\":\"ok.txt\",\"token\":null\n}]}");
+    EXPECT_EQ(byType[Out::kEditDnldFailed],
+              "{\"type\":21,\"files\":[{\"fid\":6,\"name\":\"bad.txt\",\"token\":null\n}]}");
+    EXPECT_EQ(byType[Out::kUploadsFailed], R"({"type":5,"files":["up.txt"]})");
+    EXPECT_EQ(byType[Out::kDownloadsFailed], R"({"type":6,"files":["down.txt"]})");
 }
 
 TEST_F(ClientInterfaceMgrTest, MessageLongerThanTheBufferIsSentWhole) {
@@ -189,7 +196,7 @@ TEST_F(ClientInterfaceMgrTest, MessageLongerThanTheBufferIsSentWhole) {
     }
     int received = 0;
     while (received < entries) {
-        auto message = page.WaitForType(15);
+        auto message = page.WaitFor(Out::kUploadProgress);
         ASSERT_TRUE(message.has_value());
         Json::Value value;
         Json::CharReaderBuilder builder;

@@ -24,6 +24,8 @@
 #include "link/ClientInterfaceMgr.h"
 #include "dispatch/IDispatcherView.h"
 #include "dispatch/RequestDispatcher.h"
+#include "link/LinkProtocol.h"
+#include "link/LinkRequestEncoder.h"
 #include "platform/WindowRegistry.h"
 #include "support/CloudTree.h"
 #include "support/LinkTestPage.h"
@@ -144,8 +146,8 @@ protected:
         ASSERT_EQ(link.start(), 0);
         ASSERT_TRUE(link.WaitForListening(5000));
         ASSERT_TRUE(page.Connect(link.GetListenPort()));
-        ASSERT_TRUE(page.Send(R"({"type":0})"));
-        ASSERT_TRUE(page.WaitForType(0, 5000));
+        ASSERT_TRUE(page.SendRequest(LinkProtocol::In::kHello));
+        ASSERT_TRUE(page.WaitFor(LinkProtocol::Out::kHelloReply, 5000));
 
         dispatcher().SetWindow(dropWindow);
         dispatcher().SetUploadQueue(&manager.queue);
@@ -176,14 +178,15 @@ protected:
     RequestDispatcher& dispatcher() { return drop.dispatcher; }
     ::WorkState WorkState() const { return ProcessState::GetInstance().GetWorkState(); }
 
-    // The page asks for an upload (type 8) into `pid` (the Target folder unless given).
+    // The page asks for an upload (In::kUpload) into `pid` (the Target folder unless given).
     void RequestUpload(const std::vector<std::filesystem::path>& paths, int64_t pid = -1) {
         ASSERT_TRUE(page.Send(LinkTestPage::UploadRequest(paths, pid < 0 ? targetId : pid)));
     }
 
     // Runs the loop until the page receives a message of the type; every message the page
     // got meanwhile is kept in `received`.
-    std::optional<std::string> RunUntilPageGets(int type, uint32_t timeoutMs = 30000) {
+    std::optional<std::string> RunUntilPageGets(LinkProtocol::Out type,
+                                                uint32_t timeoutMs = 30000) {
         std::optional<std::string> found;
         loop.RunUntil(
             [&] {
@@ -208,7 +211,7 @@ protected:
         }
     }
 
-    int CountReceived(int type) const {
+    int CountReceived(LinkProtocol::Out type) const {
         int count = 0;
         for (const auto& message : received) {
             count += LinkTestPage::TypeOf(message) == type ? 1 : 0;

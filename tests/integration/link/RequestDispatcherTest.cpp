@@ -14,6 +14,8 @@ namespace zorp::test {
 namespace {
 
 namespace fs = std::filesystem;
+using LinkProtocol::In;
+using LinkProtocol::Out;
 
 class RequestDispatcherTest : public DispatcherFixture {
 protected:
@@ -32,12 +34,12 @@ protected:
 TEST_F(RequestDispatcherTest, ADropLandsAsTheSameTreeAndADropAgainUploadsNothing) {
     MakeTree();
     RequestUpload({local / "Trip", local / "loose.bin"});
-    auto finished = RunUntilPageGets(3);
+    auto finished = RunUntilPageGets(Out::kUploadsFinished);
     ASSERT_TRUE(finished) << testing::PrintToString(received);
     const std::vector<std::string> names = NamesOf(*finished);
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
               (std::set<std::string>{"a.txt", "p1.jpg", "p2.jpg", "loose.bin"}));
-    EXPECT_GE(CountReceived(1), 1) << "the page heard that uploads started";
+    EXPECT_GE(CountReceived(Out::kUploadNames), 1) << "the page heard that uploads started";
 
     std::map<std::string, std::string> expected = LocalTree(local / "Trip", "Trip/");
     expected["Trip/"] = "";
@@ -54,10 +56,10 @@ TEST_F(RequestDispatcherTest, ADropLandsAsTheSameTreeAndADropAgainUploadsNothing
     const int inits = UploadInits();
     received.clear();
     RequestUpload({local / "Trip", local / "loose.bin"});
-    ASSERT_TRUE(RunUntilPageGets(9)) << testing::PrintToString(received);
+    ASSERT_TRUE(RunUntilPageGets(Out::kNothingToUpload)) << testing::PrintToString(received);
     EXPECT_EQ(UploadInits(), inits);
-    EXPECT_EQ(CountReceived(3), 0);
-    EXPECT_EQ(CountReceived(5), 0);
+    EXPECT_EQ(CountReceived(Out::kUploadsFinished), 0);
+    EXPECT_EQ(CountReceived(Out::kUploadsFailed), 0);
     EXPECT_FALSE(dispatcher().IsBatchBusy());
 }
 
@@ -69,10 +71,10 @@ TEST_F(RequestDispatcherTest, AWalkOfManyBatchesEndsTheBatchOnlyAfterItsLastBatc
         WriteFile(local / "Many" / ("f" + std::to_string(i) + ".txt"), "file " + std::to_string(i));
     }
     RequestUpload({local / "Many"});
-    auto finished = RunUntilPageGets(3, 60000);
+    auto finished = RunUntilPageGets(Out::kUploadsFinished, 60000);
     ASSERT_TRUE(finished) << testing::PrintToString(received);
     EXPECT_EQ(NamesOf(*finished).size(), 250u);
-    EXPECT_EQ(CountReceived(3), 1);
+    EXPECT_EQ(CountReceived(Out::kUploadsFinished), 1);
     auto tree = ServerTree(server, targetId);
     EXPECT_EQ(tree.size(), 251u);
     EXPECT_EQ(tree["Many/f249.txt"], "file 249");
@@ -94,7 +96,7 @@ TEST_F(RequestDispatcherTest, ASixthFileWaitsUntilOneOfFiveHashJobsEnds) {
     EXPECT_EQ(dispatcher().GetNowCalcCount(), 5);
     EXPECT_EQ(FileBackupMgr::GetInstance().getSubFileCount(), 3u);
     ComputeShaMgr::GetInstance().Resume();
-    auto finished = RunUntilPageGets(3);
+    auto finished = RunUntilPageGets(Out::kUploadsFinished);
     ASSERT_TRUE(finished);
     EXPECT_EQ(NamesOf(*finished).size(), 8u);
 }
@@ -126,7 +128,7 @@ TEST_F(RequestDispatcherTest, MissingPathsAndSpecialFilesAreReportedAsFailed) {
     const fs::path fifo = local / "pipe";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     RequestUpload({local / "gone.txt", fifo});
-    auto failed = RunUntilPageGets(5);
+    auto failed = RunUntilPageGets(Out::kUploadsFailed);
     ASSERT_TRUE(failed) << testing::PrintToString(received);
     EXPECT_EQ(NamesOf(*failed), (std::vector<std::string>{"gone.txt", "pipe"}));
     EXPECT_FALSE(dispatcher().IsBatchBusy());
@@ -136,7 +138,7 @@ TEST_F(RequestDispatcherTest, MissingPathsAndSpecialFilesAreReportedAsFailed) {
     WriteFile(local / "good.txt", "good");
     received.clear();
     RequestUpload({local / "good.txt", local / "missing.txt"});
-    failed = RunUntilPageGets(5);
+    failed = RunUntilPageGets(Out::kUploadsFailed);
     ASSERT_TRUE(failed) << testing::PrintToString(received);
     EXPECT_EQ(NamesOf(*failed), (std::vector<std::string>{"missing.txt"}));
     EXPECT_EQ(ServerTree(server, targetId)["good.txt"], "good");
@@ -149,7 +151,7 @@ TEST_F(RequestDispatcherTest, AnUnknownTargetFolderIsReportedAndNothingHangs) {
     WriteFile(local / "Folder" / "in.txt", "in");
     WriteFile(local / "file.txt", "file");
     RequestUpload({local / "Folder", local / "file.txt"}, 987654);
-    auto failed = RunUntilPageGets(5, 30000);
+    auto failed = RunUntilPageGets(Out::kUploadsFailed, 30000);
     ASSERT_TRUE(failed) << testing::PrintToString(received);
     const std::vector<std::string> names = NamesOf(*failed);
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
@@ -160,7 +162,7 @@ TEST_F(RequestDispatcherTest, AnUnknownTargetFolderIsReportedAndNothingHangs) {
 }
 
 // Failed transfers are retried after 1, 2 and 3 retry steps; the fourth failure is reported
-// with update type 5 naming at most five files.
+// with Out::kUploadsFailed naming at most five files.
 TEST_F(RequestDispatcherTest, FailuresAreRetriedThreeTimesThenFiveNamesAreReported) {
     logging::ScopedLogCapture log;
     std::vector<fs::path> paths;
@@ -170,10 +172,10 @@ TEST_F(RequestDispatcherTest, FailuresAreRetriedThreeTimesThenFiveNamesAreReport
     }
     ASSERT_TRUE(server.SetFault("upload", "status", {{"status", "102012"}, {"count", "1000"}}));
     RequestUpload(paths);
-    auto failed = RunUntilPageGets(5, 60000);
+    auto failed = RunUntilPageGets(Out::kUploadsFailed, 60000);
     ASSERT_TRUE(failed) << testing::PrintToString(received);
     EXPECT_EQ(NamesOf(*failed).size(), 5u);
-    EXPECT_EQ(CountReceived(3), 0);
+    EXPECT_EQ(CountReceived(Out::kUploadsFinished), 0);
     // Every file went up four times: once, and three retries.
     EXPECT_EQ(UploadInits(), 7 * 4);
     EXPECT_EQ(dispatcher().GetRetryCount(), 0);
@@ -199,7 +201,8 @@ TEST_F(RequestDispatcherTest, ServerGoneGoesOfflineAndThreeGoodChecksBringItBack
     server.Stop(true);
     ASSERT_TRUE(loop.RunUntil([&] { return WorkState() == RequestDispatcher::kWsOffline; }, 20000));
     EXPECT_EQ(drop.texts.back(), "Offline");
-    EXPECT_TRUE(RunUntilPageGets(12, 5000)) << "going offline ends the transfers for the page";
+    EXPECT_TRUE(RunUntilPageGets(Out::kAllEnded, 5000))
+        << "going offline ends the transfers for the page";
     // Checks keep failing while the server is away: still offline.
     const int checksBefore = MiscToolMgr::GetInstance().GetNetworkCheckCount();
     loop.RunFor(600);
@@ -212,13 +215,13 @@ TEST_F(RequestDispatcherTest, ServerGoneGoesOfflineAndThreeGoodChecksBringItBack
     ASSERT_TRUE(loop.RunUntil([&] { return WorkState() != RequestDispatcher::kWsOffline; }, 20000));
     EXPECT_GE(MiscToolMgr::GetInstance().GetNetworkCheckCount() - checksAtRestart, 3);
     EXPECT_EQ(dispatcher().GetNetworkOkCount(), 0) << "counted anew for the next recovery";
-    auto finished = RunUntilPageGets(3, 60000);
+    auto finished = RunUntilPageGets(Out::kUploadsFinished, 60000);
     ASSERT_TRUE(finished) << testing::PrintToString(received);
     EXPECT_EQ(NamesOf(*finished), (std::vector<std::string>{"big.bin"}));
     EXPECT_EQ(ServerTree(server, targetId)["big.bin"], data);
 
     // Offline again by the page: one good check alone does not bring it back.
-    page.Send(R"({"type":5})");
+    page.SendRequest(In::kGoOffline);
     ASSERT_TRUE(loop.RunUntil([&] { return WorkState() == RequestDispatcher::kWsOffline; }, 5000));
     platform::PostMessage(dropWindow, WM_NETWORK_OK);
     loop.RunFor(50);
@@ -228,14 +231,15 @@ TEST_F(RequestDispatcherTest, ServerGoneGoesOfflineAndThreeGoodChecksBringItBack
 // Requests that arrive offline wait, and start once the page brings the process online.
 TEST_F(RequestDispatcherTest, RequestsWhileOfflineWaitForOnline) {
     WriteFile(local / "later.txt", "later");
-    page.Send(R"({"type":5})");
+    page.SendRequest(In::kGoOffline);
     ASSERT_TRUE(loop.RunUntil([&] { return WorkState() == RequestDispatcher::kWsOffline; }, 5000));
     RequestUpload({local / "later.txt"});
     RunAndCollect(300);
     EXPECT_TRUE(FileBackupMgr::GetInstance().hasPendingRequests());
     EXPECT_EQ(ServerTree(server, targetId).count("later.txt"), 0u);
-    page.Send(R"({"type":6,"values":[{"name":"QSESSIONID","value":"s3ss10n"}]})");
-    ASSERT_TRUE(RunUntilPageGets(3));
+    page.SendRequest(
+        LinkProtocol::EncodeCookies(In::kGoOnline, {{"", "QSESSIONID", "s3ss10n", ""}}));
+    ASSERT_TRUE(RunUntilPageGets(Out::kUploadsFinished));
     EXPECT_EQ(ServerTree(server, targetId)["later.txt"], "later");
 }
 
@@ -255,7 +259,7 @@ TEST_F(RequestDispatcherTest, UnfinishedUploadsAreStoredWhileTheyRunAndGoneWhenD
         << "the row, with the file id the server gave, is stored while the upload runs";
     EXPECT_NE(manager.queue.GetRunningCount(), 0);
     server.ClearFaults();
-    ASSERT_TRUE(RunUntilPageGets(3));
+    ASSERT_TRUE(RunUntilPageGets(Out::kUploadsFinished));
     ASSERT_TRUE(loop.RunUntil([&] { return UndoRows().empty(); }, 5000));
 }
 
@@ -266,7 +270,7 @@ TEST_F(RequestDispatcherTest, ThePagesQuitClosesOnceAndStoresTheUnfinishedUpload
     ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "100"}, {"count", "1000"}}));
     RequestUpload({local / "q.bin"});
     ASSERT_TRUE(loop.RunUntil([&] { return manager.queue.GetRunningCount() == 1; }, 10000));
-    page.Send(R"({"type":1})");
+    page.SendRequest(In::kQuit);
     ASSERT_TRUE(loop.RunUntil([&] { return drop.quitCode == 0; }, 10000));
     EXPECT_TRUE(dispatcher().IsClosing());
     EXPECT_FALSE(drop.visible);

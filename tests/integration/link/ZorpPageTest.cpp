@@ -12,12 +12,15 @@
 #include "core/Options.h"
 #include "core/WindowMessages.h"
 #include "link/ClientInterfaceMgr.h"
+#include "link/LinkProtocol.h"
 #include "platform/LoopbackListener.h"
 #include "platform/MessageTarget.h"
 #include "platform/PlainMessageLoop.h"
 #include "support/WaitFor.h"
 #include "support/RecordingWindow.h"
 
+using LinkProtocol::Number;
+using LinkProtocol::Out;
 using zorp::test::RecordingWindow;
 
 namespace {
@@ -69,8 +72,9 @@ protected:
 TEST_F(ZorpPageTest, SessionHandsOverCookiesProxyAndTheCommandThenWaitsForAReport) {
     ::setenv("ZORP_PAGE_COOKIES", "cookieUserAccount=ann; cookieUid=31", 1);
     auto page = std::async(std::launch::async, [&] {
-        return RunZorpPage(m_port + "--proxy socks5://127.0.0.1:9 --wait-for 15 --timeout 20 "
-                           "upload --pid 5 /data/a '/data/b c'");
+        return RunZorpPage(m_port + "--proxy socks5://127.0.0.1:9 --wait-for " +
+                           std::to_string(Number(Out::kUploadProgress)) +
+                           " --timeout 20 upload --pid 5 /data/a '/data/b c'");
     });
     ASSERT_TRUE(m_loop.RunUntil([&] { return m_window.Count(WM_C2L_UPLD_REQ) == 1; }, 20000));
     ::unsetenv("ZORP_PAGE_COOKIES");
@@ -91,8 +95,9 @@ TEST_F(ZorpPageTest, SessionHandsOverCookiesProxyAndTheCommandThenWaitsForARepor
 
 TEST_F(ZorpPageTest, WatchPrintsEveryMessageAsOneLine) {
     auto page = std::async(std::launch::async, [&] {
-        return RunZorpPage(m_port + "--watch --wait-for 3 --timeout 20 batch-download --path /d "
-                           "--file 7:a:b.txt:10 --folder 8:Pics");
+        return RunZorpPage(
+            m_port + "--watch --wait-for " + std::to_string(Number(Out::kUploadsFinished)) +
+            " --timeout 20 batch-download --path /d --file 7:a:b.txt:10 --folder 8:Pics");
     });
     ASSERT_TRUE(m_loop.RunUntil([&] { return m_window.Count(WM_BATCH_DNLD_REQ) == 1; }, 20000));
     Json::Value info;
@@ -109,6 +114,7 @@ TEST_F(ZorpPageTest, WatchPrintsEveryMessageAsOneLine) {
 
 TEST_F(ZorpPageTest, WaitThatTimesOutExitsNonZero) {
     auto page = std::async(std::launch::async, [&] {
+        // 99: a type zorp never sends.
         return RunZorpPage(m_port + "--wait-for 99 --timeout 0.3 hello");
     });
     while (page.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {

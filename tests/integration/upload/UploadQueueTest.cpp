@@ -8,6 +8,9 @@
 
 #include "QueueFixture.h"
 #include "link/ClientInterfaceMgr.h"
+#include "link/LinkEncoder.h"
+#include "link/LinkProtocol.h"
+#include "link/LinkRequestEncoder.h"
 #include "support/LinkTestPage.h"
 
 namespace zorp::test {
@@ -220,14 +223,14 @@ protected:
         ASSERT_EQ(link.start(), 0);
         ASSERT_TRUE(link.WaitForListening(5000));
         ASSERT_TRUE(page.Connect(link.GetListenPort()));
-        ASSERT_TRUE(page.Send(R"({"type":0})"));
-        ASSERT_EQ(page.NextMessage(), R"({"type":0})");
+        ASSERT_TRUE(page.SendRequest(LinkProtocol::In::kHello));
+        ASSERT_EQ(page.NextMessage(), LinkProtocol::SimpleMsg(LinkProtocol::Out::kHelloReply));
     }
 
     // The (fid, pid) pairs of every "upload removed" update the page got.
     std::set<std::pair<int64_t, int64_t>> RemovedReports() {
         std::set<std::pair<int64_t, int64_t>> reports;
-        while (auto message = page.WaitForType(17, 1000)) {
+        while (auto message = page.WaitFor(LinkProtocol::Out::kUploadRemoved, 1000)) {
             Json::Value root;
             Json::CharReaderBuilder builder;
             std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
@@ -259,8 +262,7 @@ TEST_F(UploadQueuePageTest, CancelDeletesTheNamedUploadsAndReportsTheFidsNoTaskH
     ASSERT_TRUE(WaitServerHoldsAChunk(target));
     const int64_t fid = Queue().FindTask(target)->fid;
 
-    ASSERT_TRUE(page.Send(R"({"type":9,"files":[{"fids":[")" + std::to_string(fid) +
-                          R"(","4242424"],"remove":1}]})"));
+    ASSERT_TRUE(page.SendRequest(LinkProtocol::EncodeCancels({{{fid, 4242424}, 1}})));
     ASSERT_TRUE(RunUntil([&] {
         const UpldTaskInfo* info = Queue().FindTask(target);
         return !info || info->deleting;

@@ -6,6 +6,8 @@
 
 #include "UploadFixture.h"
 #include "link/ClientInterfaceMgr.h"
+#include "link/LinkEncoder.h"
+#include "link/LinkProtocol.h"
 #include "support/LinkTestPage.h"
 #include "upload/CEasyUploader.h"
 
@@ -37,8 +39,8 @@ protected:
         ASSERT_EQ(link.start(), 0);
         ASSERT_TRUE(link.WaitForListening(5000));
         ASSERT_TRUE(page.Connect(link.GetListenPort()));
-        ASSERT_TRUE(page.Send(R"({"type":0})"));
-        ASSERT_EQ(page.NextMessage(), R"({"type":0})");
+        ASSERT_TRUE(page.SendRequest(LinkProtocol::In::kHello));
+        ASSERT_EQ(page.NextMessage(), LinkProtocol::SimpleMsg(LinkProtocol::Out::kHelloReply));
     }
 
     LinkTestPage page;
@@ -58,20 +60,20 @@ TEST_F(UploadReportsTest, PageAndWindowFollowTheUpload) {
     const int64_t fid = end->end.fid;
 
     // Registered, then progress on the meter's ticks, then complete with the server's record.
-    auto created = page.WaitForType(14);
+    auto created = page.WaitFor(LinkProtocol::Out::kUploadCreated);
     ASSERT_TRUE(created);
     const Json::Value createdEntry = Parse(*created)["files"][0];
     EXPECT_EQ(createdEntry["fid"].asInt64(), fid);
     EXPECT_EQ(createdEntry["info"]["name"].asString(), "reported.bin");
 
-    auto progress = page.WaitForType(15);
+    auto progress = page.WaitFor(LinkProtocol::Out::kUploadProgress);
     ASSERT_TRUE(progress);
     const Json::Value progressEntry = Parse(*progress)["files"][0];
     EXPECT_EQ(progressEntry["fid"].asInt64(), fid);
     EXPECT_EQ(progressEntry["size"].asInt64(), param.fileSize);
     EXPECT_EQ(progressEntry["position"].asInt64() % static_cast<int64_t>(kChunk), 0);
 
-    auto complete = page.WaitForType(16);
+    auto complete = page.WaitFor(LinkProtocol::Out::kUploadComplete);
     ASSERT_TRUE(complete);
     const Json::Value completeEntry = Parse(*complete)["files"][0];
     EXPECT_EQ(completeEntry["fid"].asInt64(), fid);

@@ -9,11 +9,14 @@
 #include "core/WindowMessages.h"
 #include "download/FileDownloadMgr.h"
 #include "link/ClientInterfaceMgr.h"
+#include "link/LinkProtocol.h"
 #include "localedit/LocalEditMgr.h"
 #include "platform/MessageTarget.h"
 #include "platform/PlainMessageLoop.h"
 #include "support/RecordingWindow.h"
 
+using LinkProtocol::In;
+using LinkProtocol::Number;
 using zorp::test::RecordingWindow;
 
 namespace {
@@ -46,9 +49,10 @@ using Paths = std::vector<std::filesystem::path>;
 }  // namespace
 
 TEST_F(ParseMsgTest, UploadRequestWithoutPathsStoresAndPostsNothing) {
-    EXPECT_EQ(m_mgr.parseMsg(R"({"type":8,"files":[{"pid":5,"share":0,"paths":[]}]})"), 8);
-    EXPECT_EQ(m_mgr.parseMsg(R"({"type":8,"files":[]})"), 8);
-    EXPECT_EQ(m_mgr.parseMsg(R"({"type":8})"), 8);
+    EXPECT_EQ(m_mgr.parseMsg(R"({"type":8,"files":[{"pid":5,"share":0,"paths":[]}]})"),
+              Number(In::kUpload));
+    EXPECT_EQ(m_mgr.parseMsg(R"({"type":8,"files":[]})"), Number(In::kUpload));
+    EXPECT_EQ(m_mgr.parseMsg(R"({"type":8})"), Number(In::kUpload));
     EXPECT_FALSE(FileBackupMgr::GetInstance().hasPendingRequests());
     EXPECT_TRUE(Posted().empty());
 }
@@ -138,7 +142,7 @@ TEST_F(ParseMsgTest, LocalEditRequestsKeepTheTokenAsCompactJson) {
 
 TEST_F(ParseMsgTest, ProxyIsStoredAndReleasesTheStartupWaitEvenWhenEmpty) {
     EXPECT_EQ(m_mgr.WaitForPage(0), ClientInterfaceMgr::StartupResult::kTimeout);
-    EXPECT_EQ(m_mgr.parseMsg(R"({"type":12,"values":""})"), 12);
+    EXPECT_EQ(m_mgr.parseMsg(R"({"type":12,"values":""})"), Number(In::kProxy));
     EXPECT_EQ(m_mgr.WaitForPage(0), ClientInterfaceMgr::StartupResult::kPageReady);
     EXPECT_EQ(m_mgr.WaitForPage(0), ClientInterfaceMgr::StartupResult::kTimeout)
         << "the ready event resets itself";

@@ -1,10 +1,12 @@
-#include "link/LinkMessageWriter.h"
+#include "link/LinkEncoder.h"
 
 #include <json/writer.h>
 
 #include <memory>
 
 #include "core/CommonUtils.h"
+
+namespace LinkProtocol {
 
 namespace {
 
@@ -17,7 +19,7 @@ bool IsTrailingSpace(char16_t unit) {
 }
 
 std::string Quoted(const std::string& text) {
-    return "\"" + LinkMessageWriter::EscapeJsonText(text) + "\"";
+    return "\"" + EscapeJsonText(text) + "\"";
 }
 
 // An inserted JSON text must never be empty, or the message would not parse.
@@ -28,14 +30,18 @@ const std::string& OrNull(const std::string& json) {
 
 }  // namespace
 
-std::string LinkMessageWriter::ComposeUpdateMsg(int type, const std::vector<std::string>& entries) {
-    const bool names = (type >= 1 && type <= 6);
+std::string SimpleMsg(Out type) {
+    return "{\"type\":" + std::to_string(Number(type)) + "}";
+}
+
+std::string ComposeUpdateMsg(Out type, const std::vector<std::string>& entries) {
+    const bool names = IsNameUpdate(type);
     if (!names && !IsObjectUpdate(type)) {
         return KeepAliveMsg();
     }
-    std::string msg = "{\"type\":" + std::to_string(type);
+    std::string msg = "{\"type\":" + std::to_string(Number(type));
     if (entries.empty()) {
-        if (type == 3 || type == 4) {
+        if (ReportsEmptyList(type)) {
             return msg + ",\"files\":[]}";
         }
         return KeepAliveMsg();
@@ -57,40 +63,38 @@ std::string LinkMessageWriter::ComposeUpdateMsg(int type, const std::vector<std:
     return msg;
 }
 
-std::string LinkMessageWriter::UpldInfoEntry(int64_t fid, int64_t pid, const std::string& infoJson) {
+std::string UpldInfoEntry(int64_t fid, int64_t pid, const std::string& infoJson) {
     return "\"fid\":" + std::to_string(fid) + ",\"pid\":" + std::to_string(pid) +
            ",\"info\":" + OrNull(infoJson);
 }
 
-std::string LinkMessageWriter::UpldProgressEntry(int64_t fid, int64_t pid, int64_t size,
-                                                 int64_t position) {
+std::string UpldProgressEntry(int64_t fid, int64_t pid, int64_t size, int64_t position) {
     return "\"fid\":" + std::to_string(fid) + ",\"pid\":" + std::to_string(pid) +
            ",\"size\":" + std::to_string(size) + ",\"position\":" + std::to_string(position);
 }
 
-std::string LinkMessageWriter::UpldRemovedEntry(int64_t fid, int64_t pid) {
+std::string UpldRemovedEntry(int64_t fid, int64_t pid) {
     return "\"fid\":" + std::to_string(fid) + ",\"pid\":" + std::to_string(pid);
 }
 
-std::string LinkMessageWriter::EditDnldProgressEntry(int64_t fid, int64_t size, int64_t position,
-                                                     const std::string& name,
-                                                     const std::string& tokenJson) {
+std::string EditDnldProgressEntry(int64_t fid, int64_t size, int64_t position,
+                                  const std::string& name, const std::string& tokenJson) {
     return "\"fid\":" + std::to_string(fid) + ",\"size\":" + std::to_string(size) +
            ",\"position\":" + std::to_string(position) + ",\"name\":" + Quoted(name) +
            ",\"token\":" + OrNull(tokenJson);
 }
 
-std::string LinkMessageWriter::EditDnldResultEntry(int64_t fid, const std::string& name,
-                                                   const std::string& tokenJson) {
+std::string EditDnldResultEntry(int64_t fid, const std::string& name,
+                                const std::string& tokenJson) {
     return "\"fid\":" + std::to_string(fid) + ",\"name\":" + Quoted(name) +
            ",\"token\":" + OrNull(tokenJson);
 }
 
-std::string LinkMessageWriter::NameEntry(const std::string& name) {
+std::string NameEntry(const std::string& name) {
     return EscapeJsonText(ShortenName(name));
 }
 
-std::string LinkMessageWriter::ShortenName(const std::string& name) {
+std::string ShortenName(const std::string& name) {
     // Cheap exit: fewer than 23 bytes are fewer than 23 UTF-16 units.
     if (name.size() < kShortNameLimit) {
         return name;
@@ -110,7 +114,7 @@ std::string LinkMessageWriter::ShortenName(const std::string& name) {
     return CommonUtils::Utf16ToUtf8(units) + "...";
 }
 
-std::string LinkMessageWriter::EscapeJsonText(const std::string& text) {
+std::string EscapeJsonText(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (unsigned char c : text) {
@@ -136,9 +140,11 @@ std::string LinkMessageWriter::EscapeJsonText(const std::string& text) {
     return out;
 }
 
-std::string LinkMessageWriter::CompactJson(const Json::Value& value) {
+std::string CompactJson(const Json::Value& value) {
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["emitUTF8"] = true;
     return Json::writeString(builder, value) + "\n";
 }
+
+}  // namespace LinkProtocol
