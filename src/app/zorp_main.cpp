@@ -1,10 +1,6 @@
 // The process entry: one copy per user, logging as "log.properties" says, the subsystems
 // started in a fixed order, the two top-level windows, the message loop on the main thread,
 // and after it everything stopped in a fixed order.
-//
-// Steps whose managers are not part of the program yet are marked "LATER:" at the place where
-// they belong (downloads, local editing, automatic backup); nothing stands in for them
-// meanwhile.
 #include <curl/curl.h>
 
 #include <QApplication>
@@ -150,8 +146,8 @@ int EarlyShutdown() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // 1. Crash reports, before anything can crash. The message is English until the
-    //    language is known.
+    // Crash reports, before anything can crash. The message is English until the
+    // language is known.
     const fs::path userDataDir = UserDataDir();
     platform::InstallCrashHandler(userDataDir / "QuorvaLocalProcess.dmp",
                                   CMultiLanguageMgr::LoadString(150, CMultiLanguageMgr::kEnglish));
@@ -160,15 +156,15 @@ int main(int argc, char** argv) {
     // whoever sees the lock held may ask this copy to close, and must not kill it half-way.
     platform::InstallTerminationHandler(OnTerminationSignal);
 
-    // 2. One copy per user. A second copy leaves at once, silently: no log, no window.
+    // One copy per user. A second copy leaves at once, silently: no log, no window.
     platform::SingleInstanceGuard instance;
     const auto instanceResult = instance.Acquire();
     if (instanceResult == platform::SingleInstanceGuard::Result::kAlreadyRunning) {
         return 0;
     }
 
-    // 3. The command line holds only what logging adds, and the test switch that shortens
-    //    the fixed delays (FixedDelays; the environment variable does the same).
+    // The command line holds only what logging adds, and the test switch that shortens
+    // the fixed delays (FixedDelays; the environment variable does the same).
     for (int i = 1; i < argc; ++i) {
         const std::string prefix = std::string("--") + FixedDelays::kTestScaleSwitch + "=";
         double scale = 1.0;
@@ -181,10 +177,10 @@ int main(int argc, char** argv) {
     const char* const programOnly[] = {argv[0]};
     CommandLine::Init(1, programOnly);
 
-    // 4. Program folder, dates and log file name.
+    // Program folder, dates and log file name.
     COptions& options = COptions::GetInstance();
 
-    // 5.-6. "log.properties" beside the program (or in the user's configuration folder).
+    // "log.properties" beside the program (or in the user's configuration folder).
     InitLogging(options.GetProgramDir(), options.GetLogFileName());
     if (FixedDelays::Scale() != 1.0) {
         LOG(WARNING) << "Test switch: every fixed delay is scaled by " << FixedDelays::Scale();
@@ -196,16 +192,16 @@ int main(int argc, char** argv) {
     std::error_code ec;
     fs::create_directories(userDataDir, ec);  // the crash report needs its folder
 
-    // 7. UI language; the crash message follows it.
+    // UI language; the crash message follows it.
     CMultiLanguageMgr& language = CMultiLanguageMgr::GetInstance();
     language.DetectUILanguage();
     platform::SetCrashMessage(language.LoadString(150));
 
-    // 8. Hashes, transfers and watches keep many files open at once.
+    // Hashes, transfers and watches keep many files open at once.
     platform::RaiseOpenFileLimit(kOpenFileLimit);
 
-    // 9. The local message server; nothing else starts before the page has sent its proxy
-    //    setting. A port that cannot be bound would make that wait endless: say so and leave.
+    // The local message server; nothing else starts before the page has sent its proxy
+    // setting. A port that cannot be bound would make that wait endless: say so and leave.
     ClientInterfaceMgr& link = ClientInterfaceMgr::GetInstance();
     link.init();
     link.start();
@@ -233,10 +229,9 @@ int main(int argc, char** argv) {
     }
     VLOG(1) << "ZORP now begin to work-";
 
-    // 10.
     curl_global_init(CURL_GLOBAL_ALL);
 
-    // 11. The write queue's pool and the hash pool.
+    // The write queue's pool and the hash pool.
     CWriteDbMgr& writeDb = CWriteDbMgr::GetInstance();
     writeDb.Init();
     writeDb.Start();
@@ -244,20 +239,19 @@ int main(int argc, char** argv) {
     shaMgr.Init();
     shaMgr.Start();
 
-    // 12. Options from the configuration database; a second attempt rebuilds the databases.
+    // Options from the configuration database; a second attempt rebuilds the databases.
     if (!options.Load() && !options.ResetAndLoad()) {
         return EarlyShutdown();
     }
-    // 13. The signed-in user (the page's cookies named the account).
+    // The signed-in user (the page's cookies named the account).
     if (!options.LookupUser()) {
         options.InsertUser();
     }
 
-    // 14. The backup file list and the file download manager.
+    // The backup file list and the file download manager.
     FileBackupMgr::GetInstance();
     FileDownloadMgr::GetInstance();
-    // 15. The folder walk and the upload pool (LATER: CDnldThreadMgr after them); the
-    //     comparison thread, waited for until it is ready; the server actions worker.
+    // The folder walk and the upload pool; the comparison thread, waited for until it is ready; the server actions worker.
     TravelDirMgr& travelMgr = TravelDirMgr::GetInstance();
     travelMgr.Init();
     travelMgr.Start();
@@ -269,11 +263,8 @@ int main(int argc, char** argv) {
     compareMgr.WaitForStarted(platform::kInfinite);
     MiscToolMgr& miscMgr = MiscToolMgr::GetInstance();
     miscMgr.Start();
-    // LATER, in this order: DirFileChangeMgr's set-up; LocalEditDnldMgr and LocalEditToolMgr;
-    //     the folder watcher's thread.
-    // 16. LATER: CheckDirChangeThreadMgr when backup folders exist, CheckDirChangeMgr always.
 
-    // 17. The window system.
+    // The window system.
     ChooseQtPlatform();
     QApplication application(argc, argv);
     qInstallMessageHandler(QtMessageToLog);
@@ -281,7 +272,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QtMessageLoop loop;
 
-    // 18. Skins: "ui" beside the program, then the install location.
+    // Skins: "ui" beside the program, then the install location.
     const fs::path programDir = options.GetProgramDir();
     CPaintManagerUI::SetInstancePath(programDir);
     CPaintManagerUI::SetResourcePath(programDir / "ui");
@@ -292,13 +283,13 @@ int main(int argc, char** argv) {
                                 ? QGuiApplication::primaryScreen()->availableGeometry()
                                 : QRect(0, 0, 1024, 768);
 
-    // 19. The transfer manager, hidden.
+    // The transfer manager, hidden.
     auto mainDlg = std::make_unique<CMainUiDlg>();
     WindowImplBase::Style mainStyle;
     mainDlg->Create(language.LoadString(104), CMainUiDlg::DefaultGeometry(available), mainStyle);
     options.m_hMainWnd = mainDlg->GetHandle();
 
-    // 20. The drop window: frameless, always on top, no task bar entry, accepts files.
+    // The drop window: frameless, always on top, no task bar entry, accepts files.
     auto dndDlg = std::make_unique<CDndUiDlg>();
     WindowImplBase::Style dndStyle;
     dndStyle.frameless = true;
@@ -313,7 +304,7 @@ int main(int argc, char** argv) {
         dndDlg->HideFloatWindow();
     }
 
-    // 21. Each window knows the other; the drop window is where workers report.
+    // Each window knows the other; the drop window is where workers report.
     dndDlg->SetMainDlg(mainDlg.get());
     mainDlg->SetDndDlg(dndDlg.get(), dndDlg->GetHandle());
     options.m_hDndWnd = dndDlg->GetHandle();
@@ -322,11 +313,8 @@ int main(int argc, char** argv) {
     link.SetNotifyWindow(dndDlg->GetHandle());
     compareMgr.SetNotifyWindow(dndDlg->GetHandle());
     miscMgr.SetNotifyWindow(dndDlg->GetHandle());
-    // LATER: SetNotifyWindow(dnd) of LocalEditToolMgr, DirFileChangeMgr, LocalEditMgr,
-    //        CheckDirChangeThreadMgr, CheckDirChangeMgr, AutoBackupMonitorMgr.
 
-    // 22. The drop window's start restores the unfinished uploads (LATER: then the unfinished
-    //     downloads; and one check job per automatic-backup folder).
+    // The drop window's start restores the unfinished uploads.
     mainDlg->changeBtns(0, 0);
     dndDlg->InitDlg();
 
@@ -335,7 +323,6 @@ int main(int argc, char** argv) {
         dndDlg->Close();
     }
 
-    // 23.
     VLOG(1) << "ZORP message loop running";
     CPaintManagerUI::MessageLoop();
 
@@ -350,7 +337,7 @@ int main(int argc, char** argv) {
         LOG(ERROR) << "The write queue did not finish within 10 s; unwritten batches are lost.";
     }
     // The comparison and the server actions worker were told to quit by the close handling;
-    // each ends within its current request. (LATER: CheckDirChangeMgr, LocalEditToolMgr.)
+    // each ends within its current request.
     if (!compareMgr.Shutdown(15000)) {
         LOG(ERROR) << "The comparison thread did not end within 15 s.";
     }

@@ -83,8 +83,8 @@ void MiscToolMgr::RunServer() {
             case kNoRequest:
                 break;
             default:
-                // Deleting files, folder listings, the paste target and backup folder ids are
-                // served once the work that asks for them exists.
+                // Nothing in this build asks for deleting files, folder listings, the paste
+                // target or backup folder ids.
                 LOGF(WARNING, "MiscToolMgr - request kind %d is not served", kind);
                 break;
         }

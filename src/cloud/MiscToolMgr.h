@@ -12,8 +12,8 @@
 // kind plus an event: a request made before the worker took the previous one replaces it.
 // Results go back as window messages to the notify window (the floating drop window).
 //
-// Only the network check is served yet; the other kinds (deleting files, folder listings for
-// downloads, the paste target, backup folder ids) arrive with the work that asks for them.
+// This build serves the network check; no part of it asks for the other kinds (deleting
+// files, folder listings for downloads, the paste target, backup folder ids).
 //
 //     MiscToolMgr& misc = MiscToolMgr::GetInstance();
 //     misc.SetNotifyWindow(dispatcher);  misc.Start();

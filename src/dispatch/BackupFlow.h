@@ -5,7 +5,7 @@
 // Automatic backup: the change checker's and the folder monitor's findings become upload
 // requests of the backup folders.
 //
-// No backup checker or monitor runs in this program yet: the handlers below log what arrives.
+// This build has no backup checker or monitor: the handlers below log what arrives.
 class BackupFlow {
 public:
     explicit BackupFlow(DispatcherContext& context) : m_context(context) {}

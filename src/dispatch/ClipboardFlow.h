@@ -5,7 +5,7 @@
 // The clipboard paste: cloud files the page copied are offered on the clipboard as a
 // placeholder; when the user pastes it into a folder, the real files download there.
 //
-// No clipboard object is offered by this program yet: the handlers below log.
+// This build offers no clipboard object: the handlers below log.
 class ClipboardFlow {
 public:
     explicit ClipboardFlow(DispatcherContext& context) : m_context(context) {}

@@ -5,8 +5,8 @@
 // The road of a download request: the page's files and folders become downloads of the
 // transfer manager's download queue; when none is left the batch is reported to the page.
 //
-// No download queue runs in this program yet: these handlers leave the requests stored with
-// the file download manager and only log.
+// This build has no download queue: the handlers leave the requests stored with the file
+// download manager and only log.
 class DownloadFlow {
 public:
     explicit DownloadFlow(DispatcherContext& context) : m_context(context) {}

@@ -5,8 +5,8 @@
 // Local editing: a cloud file is downloaded into the edit folder and opened; every saved
 // change is hashed and uploaded back while the file is locked on the server.
 //
-// No local edit manager runs in this program yet: the handlers below log, and the page's
-// request to open the folder of left-over edits opens it when it exists.
+// This build has no local edit manager: the handlers below log, and the page's request to
+// open the folder of left-over edits opens it when it exists.
 class LocalEditFlow {
 public:
     explicit LocalEditFlow(DispatcherContext& context) : m_context(context) {}

@@ -87,8 +87,8 @@ void CDndUiDlg::OnIconAlternation() {
 }
 
 void CDndUiDlg::RefreshSpeedText() {
-    // The speed of the direction shown, from the upload rows' last progress. (Downloads report
-    // theirs once the download queue exists.)
+    // The speed of the direction shown, from the upload rows' last progress; only uploads
+    // report a speed.
     if (!m_pTxtLabel || !m_pMainDlg || m_windowMode != kUploadMode) {
         return;
     }
@@ -115,7 +115,8 @@ bool CDndUiDlg::IsWindowVisible() const { return isVisible(); }
 void CDndUiDlg::SetWindowVisible(bool visible) { ShowWindow(visible, false); }
 
 void CDndUiDlg::CloseAuxiliaryWindows() {
-    // The tooltip window and the backup settings window close here once they exist.
+    // The drop window opens no auxiliary window of its own (no tooltip or backup settings
+    // window is part of it), so nothing is open to close.
 }
 
 void CDndUiDlg::ShowTransferManager(int page) {
@@ -133,7 +134,6 @@ void CDndUiDlg::ShowBackupSettings() {
 
 void CDndUiDlg::HideAllWindows() {
     ShowWindow(false);
-    // (the backup settings window closes here once it exists)
     if (m_pMainDlg) {
         m_pMainDlg->ShowWindow(false);
     }

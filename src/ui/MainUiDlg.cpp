@@ -110,7 +110,6 @@ void CMainUiDlg::Notify(const UiNotify& notify) {
             SelectPage(kDownloadPage);
         } else if (notify.name == "tx_history") {
             SelectPage(kHistoryPage);
-            // The history page reloads its rows from the log database here once it exists.
         }
         return;
     }
