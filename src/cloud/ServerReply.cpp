@@ -1,6 +1,7 @@
 #include "cloud/ServerReply.h"
 
 #include "cloud/CRequestContext.h"
+#include "core/CommonUtils.h"
 #include "cloud/JsonFields.h"
 
 bool ServerReply::Succeeded() const {
@@ -18,3 +19,7 @@ std::string ServerReply::Description() const {
 const Json::Value& ServerReply::Data() const { return JsonFields::Member(root, "data"); }
 
 const Json::Value& ServerReply::File() const { return JsonFields::Member(Data(), "file"); }
+
+std::string ServerReply::ErrorText() const {
+    return result != CURLE_OK ? CommonUtils::TransferErrorText(result) : text;
+}

@@ -19,6 +19,8 @@ struct ServerReply {
     // "status" as a number (-1 when absent or not a number) and "description".
     int64_t Status() const;
     std::string Description() const;
+    // For a log line: the transport's error when the request failed there, else the reply text.
+    std::string ErrorText() const;
     // "data", and "data" -> "file" (null values when absent).
     const Json::Value& Data() const;
     const Json::Value& File() const;

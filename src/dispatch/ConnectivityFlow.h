@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dispatch/DispatcherContext.h"
+#include "dispatch/DispatcherFlow.h"
 
 class UploadFlow;
 
@@ -10,14 +10,12 @@ class UploadFlow;
 // A network error starts a quiet period (kTimerGoOffline); when it ends the process goes
 // offline and asks the server actions worker for a network check. Three good checks, each
 // after kTimerNetworkRecheck, bring it back online, where everything that paused goes on.
-class ConnectivityFlow {
+class ConnectivityFlow : public DispatcherFlow {
 public:
     static constexpr int kNetworkOksToRecover = 3;
 
     ConnectivityFlow(DispatcherContext& context, UploadFlow& uploads)
-        : m_context(context), m_uploads(uploads) {}
-    ConnectivityFlow(const ConnectivityFlow&) = delete;
-    ConnectivityFlow& operator=(const ConnectivityFlow&) = delete;
+        : DispatcherFlow(context), m_uploads(uploads) {}
 
     void OnNetworkError();
     void OnNetworkOk();
@@ -32,7 +30,6 @@ public:
     int GetNetworkOkCount() const { return m_networkOkCount; }
 
 private:
-    DispatcherContext& m_context;
     UploadFlow& m_uploads;
     int m_networkErrorCount = 0;
     int m_networkOkCount = 0;

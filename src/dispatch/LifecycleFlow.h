@@ -1,18 +1,16 @@
 #pragma once
 
-#include "dispatch/DispatcherContext.h"
+#include "dispatch/DispatcherFlow.h"
 
 class UploadFlow;
 
 // The dispatcher's start and end: the stored uploads resume when the windows exist and are
 // kept stored as they change; the page's quit (or its leaving) closes the program in a fixed
 // order.
-class LifecycleFlow {
+class LifecycleFlow : public DispatcherFlow {
 public:
     LifecycleFlow(DispatcherContext& context, UploadFlow& uploads)
-        : m_context(context), m_uploads(uploads) {}
-    LifecycleFlow(const LifecycleFlow&) = delete;
-    LifecycleFlow& operator=(const LifecycleFlow&) = delete;
+        : DispatcherFlow(context), m_uploads(uploads) {}
 
     // Start-up, once the windows exist: resumes the stored uploads and starts keeping them.
     void InitDispatcher();
@@ -27,6 +25,5 @@ public:
     bool OnTimer(uint32_t timerId);
 
 private:
-    DispatcherContext& m_context;
     UploadFlow& m_uploads;
 };

@@ -1,17 +1,15 @@
 #pragma once
 
-#include "dispatch/DispatcherContext.h"
+#include "dispatch/DispatcherFlow.h"
 
 // Local editing: a cloud file is downloaded into the edit folder and opened; every saved
 // change is hashed and uploaded back while the file is locked on the server.
 //
 // This build has no local edit manager: the handlers below log, and the page's request to
 // open the folder of left-over edits opens it when it exists.
-class LocalEditFlow {
+class LocalEditFlow : public DispatcherFlow {
 public:
-    explicit LocalEditFlow(DispatcherContext& context) : m_context(context) {}
-    LocalEditFlow(const LocalEditFlow&) = delete;
-    LocalEditFlow& operator=(const LocalEditFlow&) = delete;
+    explicit LocalEditFlow(DispatcherContext& context) : DispatcherFlow(context) {}
 
     void OnLocalEditReq();                           // WM_LOCALEDIT_REQ
     void OnLocalEditSha();                           // WM_LOCALEDIT_SHA
@@ -19,6 +17,4 @@ public:
     void OnLocalEditNames();                         // WM_LOCALEDIT_NAMES
     void OnOpenEditDir();                            // WM_OPEN_EDIT_DIR
 
-private:
-    DispatcherContext& m_context;
 };

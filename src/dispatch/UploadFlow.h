@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "dispatch/DispatcherContext.h"
+#include "dispatch/DispatcherFlow.h"
 
 struct CalcShaResult;
 
@@ -20,15 +20,13 @@ struct CalcShaResult;
 // A batch is busy from its start until every path of it has been walked, hashed and compared;
 // the next request waits until then. It has ended when nothing of it is walked, hashed or
 // compared any more (counted here and by the backup file list), not when some message says so.
-class UploadFlow {
+class UploadFlow : public DispatcherFlow {
 public:
     static constexpr int kMaxHashJobs = 5;
     static constexpr int kMaxRetries = 3;
     static constexpr size_t kMaxReportedFailures = 5;
 
-    explicit UploadFlow(DispatcherContext& context) : m_context(context) {}
-    UploadFlow(const UploadFlow&) = delete;
-    UploadFlow& operator=(const UploadFlow&) = delete;
+    explicit UploadFlow(DispatcherContext& context) : DispatcherFlow(context) {}
 
     // ---- requests and reports ----
     void OnC2LUpldReq();
@@ -88,7 +86,6 @@ private:
     // A file that could not be sent: reported to the page with the failed uploads.
     void NoteUnsent(const std::filesystem::path& path);
 
-    DispatcherContext& m_context;
 
     int m_nowCalcCount = 0;
     int m_retryCount = 0;

@@ -139,13 +139,7 @@ void ClientInterfaceMgr::QueueLocalEdits(const std::vector<LinkProtocol::LocalEd
     if (files.empty()) {
         return;
     }
-    std::vector<LocalEditMgr::EditRequest> requests;
-    requests.reserve(files.size());
-    for (const auto& file : files) {
-        requests.push_back(
-            {file.token, file.share, file.size, file.pid, file.fid, file.name, file.hash});
-    }
-    LocalEditMgr::GetInstance().queueEditRequests(requests);
+    LocalEditMgr::GetInstance().queueEditRequests(files);
     Post(WM_LOCALEDIT_REQ);
 }
 
@@ -195,12 +189,7 @@ void ClientInterfaceMgr::StoreEditNames(const std::vector<LinkProtocol::EditName
     if (entries.empty()) {
         return;
     }
-    std::vector<LocalEditMgr::FidName> list;
-    list.reserve(entries.size());
-    for (const auto& entry : entries) {
-        list.push_back({entry.name, entry.fid});
-    }
-    LocalEditMgr::GetInstance().addFidNameList(list);
+    LocalEditMgr::GetInstance().addFidNameList(entries);
     Post(WM_LOCALEDIT_NAMES);
 }
 

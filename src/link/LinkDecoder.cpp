@@ -88,28 +88,50 @@ bool IsUsableTarget(const std::string& path) {
 
 }  // namespace
 
-DecodedMessage DecodeMessage(const std::string& text) {
-    DecodedMessage decoded;
-    std::string errors;
-    bool parsed = false;
+namespace {
+
+bool ParseText(const std::string& text, Json::Value* value, std::string* errors) {
     try {
         Json::CharReaderBuilder builder;
         builder["collectComments"] = false;
         builder["failIfExtra"] = true;
         std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-        parsed = reader->parse(text.data(), text.data() + text.size(), &decoded.message, &errors);
+        return reader->parse(text.data(), text.data() + text.size(), value, errors);
     } catch (const std::exception& e) {  // nesting deeper than the reader's stack limit
-        errors = e.what();
+        *errors = e.what();
+        return false;
     }
-    if (!parsed) {
+}
+
+std::optional<int> TypeMember(const Json::Value& message) {
+    const Json::Value& type = Member(message, "type");
+    if (type.isIntegral() && !type.isBool() && type.isInt()) {
+        return type.asInt();
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+DecodedMessage DecodeMessage(const std::string& text) {
+    DecodedMessage decoded;
+    std::string errors;
+    if (!ParseText(text, &decoded.message, &errors)) {
         LOGF(WARNING, "ClientInterfaceMgr::parseMsg failed: %s", errors);
         return decoded;
     }
-    const Json::Value& type = Member(decoded.message, "type");
-    if (type.isIntegral() && !type.isBool() && type.isInt()) {
-        decoded.type = type.asInt();
-    }
+    decoded.type = TypeMember(decoded.message).value_or(-1);
     return decoded;
+}
+
+std::optional<Out> OutTypeOf(const std::string& text) {
+    Json::Value message;
+    std::string errors;
+    if (!ParseText(text, &message, &errors)) {
+        return std::nullopt;
+    }
+    const std::optional<int> type = TypeMember(message);
+    return type ? std::optional<Out>(static_cast<Out>(*type)) : std::nullopt;
 }
 
 std::vector<Cookie> DecodeCookies(const Json::Value& message) {

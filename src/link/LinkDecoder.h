@@ -2,6 +2,7 @@
 
 #include <json/value.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ struct DecodedMessage {
 
 // Not JSON is logged ("ClientInterfaceMgr::parseMsg failed"); a missing "type" is not.
 DecodedMessage DecodeMessage(const std::string& text);
+
+// The page's side: the type of a message the process sent, or nullopt when the text is no
+// JSON object with an integer "type".
+std::optional<Out> OutTypeOf(const std::string& text);
 
 // In::kCookies and In::kGoOnline: "values".
 std::vector<Cookie> DecodeCookies(const Json::Value& message);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "link/LinkProtocol.h"
+#include "localedit/LocalEditMgr.h"
 
 // The elements of the page's messages, member for member as the page writes them. A member the
 // page leaves out, or sends with the wrong JSON type, reads as 0 or "".
@@ -42,17 +43,9 @@ struct CancelObject {
     bool operator==(const CancelObject&) const = default;
 };
 
-// "files" of In::kLocalEdit: one cloud file to open for editing.
-struct LocalEditObject {
-    std::string token;  // the page's "token" (any JSON) as compact JSON text with its newline
-    int32_t share = 0;
-    int64_t size = 0;
-    int64_t pid = 0;
-    int64_t fid = 0;
-    std::string name;
-    std::string hash;
-    bool operator==(const LocalEditObject&) const = default;
-};
+// "files" of In::kLocalEdit: one cloud file to open for editing, as the local edit manager
+// keeps it (the token is the page's "token", any JSON, as compact JSON text with its newline).
+using LocalEditObject = LocalEditMgr::EditRequest;
 
 // "files" of a BatchObject: a cloud file or folder.
 struct BatchItem {
@@ -84,10 +77,6 @@ struct ClipboardItem {
 };
 
 // "files" of In::kEditNames.
-struct EditNameEntry {
-    std::string name;
-    int64_t fid = 0;
-    bool operator==(const EditNameEntry&) const = default;
-};
+using EditNameEntry = LocalEditMgr::FidName;
 
 }  // namespace LinkProtocol

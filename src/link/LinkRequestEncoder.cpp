@@ -15,6 +15,18 @@ Json::Value WithFiles(In type, Json::Value files) {
     return message;
 }
 
+// A JSON array with one element per item, each filled in by `fill`.
+template <class Item, class Fill>
+Json::Value ListOf(const std::vector<Item>& items, Fill fill) {
+    Json::Value list(Json::arrayValue);
+    for (const auto& item : items) {
+        Json::Value value;
+        fill(item, value);
+        list.append(std::move(value));
+    }
+    return list;
+}
+
 Json::Value TokenValue(const std::string& text) {
     Json::CharReaderBuilder builder;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
@@ -35,98 +47,71 @@ Json::Value EncodeRequest(In type) {
 }
 
 Json::Value EncodeCookies(In type, const std::vector<Cookie>& cookies) {
-    Json::Value values(Json::arrayValue);
-    for (const auto& cookie : cookies) {
-        Json::Value value;
+    Json::Value message = EncodeRequest(type);
+    message["values"] = ListOf(cookies, [](const Cookie& cookie, Json::Value& value) {
         value["domain"] = cookie.domain;
         value["name"] = cookie.name;
         value["value"] = cookie.value;
         value["path"] = cookie.path;
-        values.append(std::move(value));
-    }
-    Json::Value message = EncodeRequest(type);
-    message["values"] = std::move(values);
+    });
     return message;
 }
 
 Json::Value EncodeDownloads(const std::vector<DownloadObject>& files) {
-    Json::Value list(Json::arrayValue);
-    for (const auto& file : files) {
-        Json::Value value;
-        value["size"] = Json::Int64(file.size);
-        value["url"] = file.url;
-        value["path"] = file.path;
-        list.append(std::move(value));
-    }
-    return WithFiles(In::kDownload, std::move(list));
+    return WithFiles(In::kDownload,
+                     ListOf(files, [](const DownloadObject& file, Json::Value& value) {
+                         value["size"] = Json::Int64(file.size);
+                         value["url"] = file.url;
+                         value["path"] = file.path;
+                     }));
 }
 
 Json::Value EncodeUploads(const std::vector<UploadObject>& files) {
-    Json::Value list(Json::arrayValue);
-    for (const auto& file : files) {
-        Json::Value value;
-        value["pid"] = Json::Int64(file.pid);
-        value["share"] = file.share;
-        value["paths"] = Json::Value(Json::arrayValue);
-        for (const auto& path : file.paths) {
-            value["paths"].append(path);
-        }
-        list.append(std::move(value));
-    }
-    return WithFiles(In::kUpload, std::move(list));
+    return WithFiles(
+        In::kUpload, ListOf(files, [](const UploadObject& file, Json::Value& value) {
+            value["pid"] = Json::Int64(file.pid);
+            value["share"] = file.share;
+            value["paths"] =
+                ListOf(file.paths, [](const std::string& path, Json::Value& item) { item = path; });
+        }));
 }
 
 Json::Value EncodeCancels(const std::vector<CancelObject>& files) {
-    Json::Value list(Json::arrayValue);
-    for (const auto& file : files) {
-        Json::Value value;
-        value["fids"] = Json::Value(Json::arrayValue);
-        for (int64_t fid : file.fids) {
-            value["fids"].append(std::to_string(fid));
-        }
-        value["remove"] = file.remove;
-        list.append(std::move(value));
-    }
-    return WithFiles(In::kCancelUpload, std::move(list));
+    return WithFiles(
+        In::kCancelUpload, ListOf(files, [](const CancelObject& file, Json::Value& value) {
+            value["fids"] = ListOf(
+                file.fids, [](int64_t fid, Json::Value& item) { item = std::to_string(fid); });
+            value["remove"] = file.remove;
+        }));
 }
 
 Json::Value EncodeLocalEdits(const std::vector<LocalEditObject>& files) {
-    Json::Value list(Json::arrayValue);
-    for (const auto& file : files) {
-        Json::Value value;
-        value["token"] = TokenValue(file.token);
-        value["share"] = file.share;
-        value["size"] = Json::Int64(file.size);
-        value["pid"] = Json::Int64(file.pid);
-        value["fid"] = Json::Int64(file.fid);
-        value["name"] = file.name;
-        value["hash"] = file.hash;
-        list.append(std::move(value));
-    }
-    return WithFiles(In::kLocalEdit, std::move(list));
+    return WithFiles(In::kLocalEdit,
+                     ListOf(files, [](const LocalEditObject& file, Json::Value& value) {
+                         value["token"] = TokenValue(file.token);
+                         value["share"] = file.share;
+                         value["size"] = Json::Int64(file.size);
+                         value["pid"] = Json::Int64(file.pid);
+                         value["fid"] = Json::Int64(file.fid);
+                         value["name"] = file.name;
+                         value["hash"] = file.hash;
+                     }));
 }
 
 Json::Value EncodeBatchDownloads(const std::vector<BatchObject>& batches) {
-    Json::Value list(Json::arrayValue);
-    for (const auto& batch : batches) {
-        Json::Value items(Json::arrayValue);
-        for (const auto& item : batch.files) {
-            Json::Value value;
-            value["fid"] = Json::Int64(item.fid);
-            value["name"] = item.name;
-            value["type"] = item.type;
-            value["share"] = item.share;
-            if (item.IsFile()) {
-                value["size"] = Json::Int64(item.size);
-            }
-            items.append(std::move(value));
-        }
-        Json::Value value;
-        value["path"] = batch.path;
-        value["files"] = std::move(items);
-        list.append(std::move(value));
-    }
-    return WithFiles(In::kBatchDownload, std::move(list));
+    return WithFiles(
+        In::kBatchDownload, ListOf(batches, [](const BatchObject& batch, Json::Value& value) {
+            value["path"] = batch.path;
+            value["files"] = ListOf(batch.files, [](const BatchItem& item, Json::Value& entry) {
+                entry["fid"] = Json::Int64(item.fid);
+                entry["name"] = item.name;
+                entry["type"] = item.type;
+                entry["share"] = item.share;
+                if (item.IsFile()) {
+                    entry["size"] = Json::Int64(item.size);
+                }
+            });
+        }));
 }
 
 Json::Value EncodeProxy(const std::string& proxy) {
@@ -136,20 +121,16 @@ Json::Value EncodeProxy(const std::string& proxy) {
 }
 
 Json::Value EncodeEditNames(const std::vector<EditNameEntry>& entries) {
-    Json::Value list(Json::arrayValue);
-    for (const auto& entry : entries) {
-        Json::Value value;
-        value["name"] = entry.name;
-        value["fid"] = Json::Int64(entry.fid);
-        list.append(std::move(value));
-    }
-    return WithFiles(In::kEditNames, std::move(list));
+    return WithFiles(In::kEditNames,
+                     ListOf(entries, [](const EditNameEntry& entry, Json::Value& value) {
+                         value["name"] = entry.name;
+                         value["fid"] = Json::Int64(entry.fid);
+                     }));
 }
 
 Json::Value EncodeClipboardCopy(const std::vector<ClipboardItem>& items) {
-    Json::Value list(Json::arrayValue);
-    for (const auto& item : items) {
-        Json::Value value;
+    Json::Value group;
+    group["files"] = ListOf(items, [](const ClipboardItem& item, Json::Value& value) {
         value["fid"] = Json::Int64(item.fid);
         value["name"] = item.name;
         value["share"] = item.share;
@@ -157,10 +138,7 @@ Json::Value EncodeClipboardCopy(const std::vector<ClipboardItem>& items) {
         if (item.IsFile()) {
             value["size"] = Json::Int64(item.size);
         }
-        list.append(std::move(value));
-    }
-    Json::Value group;
-    group["files"] = std::move(list);
+    });
     Json::Value groups(Json::arrayValue);
     groups.append(std::move(group));
     return WithFiles(In::kClipboardCopy, std::move(groups));

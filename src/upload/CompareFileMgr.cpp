@@ -57,11 +57,17 @@ CompareFileMgr::~CompareFileMgr() {
     Shutdown(platform::kInfinite);
 }
 
-bool CompareFileMgr::Start() { return CTaskThread::Start(); }
+bool CompareFileMgr::Start() {
+    return CTaskThread::Start();
+}
 
-bool CompareFileMgr::WaitForStarted(uint32_t timeoutMs) { return m_startedEvent.Wait(timeoutMs); }
+bool CompareFileMgr::WaitForStarted(uint32_t timeoutMs) {
+    return m_startedEvent.Wait(timeoutMs);
+}
 
-void CompareFileMgr::SignalWork() { m_workEvent.Set(); }
+void CompareFileMgr::SignalWork() {
+    m_workEvent.Set();
+}
 
 void CompareFileMgr::SetPaused(bool paused) {
     platform::CriticalSectionGuard guard(m_cs);
@@ -88,7 +94,9 @@ void CompareFileMgr::SetClock(Clock clock) {
     m_clock = std::move(clock);
 }
 
-void CompareFileMgr::ThreadMain() { RunServer(); }
+void CompareFileMgr::ThreadMain() {
+    RunServer();
+}
 
 void CompareFileMgr::RunServer() {
     if (m_firstRun.exchange(false)) {
@@ -117,7 +125,8 @@ void CompareFileMgr::runPass() {
     m_base = list.getBatchTarget();
     VLOG(1) << "CompareFileMgr::RunServer:  now pid: " << m_lastBase.pid
             << " context Pid: " << m_base.pid;
-    if (!m_passBefore || now - m_lastPassMs > FixedDelays::Ms(FixedDelay::kListingCacheLifetime) || !(m_base == m_lastBase)) {
+    if (!m_passBefore || now - m_lastPassMs > FixedDelays::Ms(FixedDelay::kListingCacheLifetime) ||
+        !(m_base == m_lastBase)) {
         list.clearServerCache();
         m_lastBase = m_base;
     }
@@ -130,8 +139,8 @@ void CompareFileMgr::runPass() {
     for (size_t i = 0; i < files.size(); ++i) {
         // Files not compared go back for the next pass instead of being lost.
         if (IsQuit() || m_paused || !checkFile(files[i])) {
-            list.returnShaFiles(std::vector<CmpWaitingFile>(std::make_move_iterator(files.begin() + i),
-                                                           std::make_move_iterator(files.end())));
+            list.returnShaFiles(std::vector<CmpWaitingFile>(
+                std::make_move_iterator(files.begin() + i), std::make_move_iterator(files.end())));
             VLOG(1) << "CompareFileMgr::RunServer - interrupted, " << files.size() - i << " left";
             return;
         }
@@ -141,7 +150,9 @@ void CompareFileMgr::runPass() {
     }
 }
 
-void CompareFileMgr::leaveBatch() { FileBackupMgr::GetInstance().decreaseFileCount(); }
+void CompareFileMgr::leaveBatch() {
+    FileBackupMgr::GetInstance().decreaseFileCount();
+}
 
 bool CompareFileMgr::checkFile(const CmpWaitingFile& file) {
     VLOG(1) << " checkFile " << file.usefulPath << " " << file.path.string();
@@ -211,18 +222,26 @@ bool CompareFileMgr::checkFile(const CmpWaitingFile& file) {
         if (levelId == FileBackupMgr::kUnknownFolder && !list.hasListing(parentId)) {
             getSubFiles(parentId, parentKey);
             switch (level) {
-                case 1: VLOG(1) << "===fLevel===: " << levelKey << " " << parentId; break;
-                case 2: VLOG(1) << "---fLevel--1-: " << levelKey << " " << parentId; break;
-                case 3: VLOG(1) << "---fLevel---2---: " << levelKey << " " << parentId; break;
-                default: VLOG(1) << "---fLevel--3-: " << levelKey << " " << parentId; break;
+                case 1:
+                    VLOG(1) << "===fLevel===: " << levelKey << " " << parentId;
+                    break;
+                case 2:
+                    VLOG(1) << "---fLevel--1-: " << levelKey << " " << parentId;
+                    break;
+                case 3:
+                    VLOG(1) << "---fLevel---2---: " << levelKey << " " << parentId;
+                    break;
+                default:
+                    VLOG(1) << "---fLevel--3-: " << levelKey << " " << parentId;
+                    break;
             }
             levelId = list.getFolderId(levelKey);
         }
         if (levelId == FileBackupMgr::kUnknownFolder) {
-            return createAndUpload("checkFile createDir --3-- dId " + std::to_string(parentId) +
-                                       ", pId " + std::to_string(m_base.pid) + ", path " +
-                                       relativeFolder,
-                                   "checkFile can't create dir for file ", list.hasListing(parentId));
+            return createAndUpload(
+                "checkFile createDir --3-- dId " + std::to_string(parentId) + ", pId " +
+                    std::to_string(m_base.pid) + ", path " + relativeFolder,
+                "checkFile can't create dir for file ", list.hasListing(parentId));
         }
         parentId = levelId;
         parentKey = levelKey;
@@ -233,7 +252,8 @@ bool CompareFileMgr::checkFile(const CmpWaitingFile& file) {
 
 bool CompareFileMgr::compareInFolder(const CmpWaitingFile& file, const std::string& name,
                                      int64_t folderId) {
-    std::optional<CloudFileEntry> entry = FileBackupMgr::GetInstance().findListingEntry(folderId, name);
+    std::optional<CloudFileEntry> entry =
+        FileBackupMgr::GetInstance().findListingEntry(folderId, name);
     if (entry && entry->IsFolder()) {
         entry.reset();  // a folder of that name: the upload is refused and reported as failed
     }
@@ -272,15 +292,11 @@ int64_t CompareFileMgr::createDirWithRetry(const std::string& relative, const ch
 }
 
 int64_t CompareFileMgr::createDirectory(const std::string& relative) {
-    const CreatePathResult made = CloudApi::CreatePath(m_context, relative, m_base.pid,
-                                                       m_base.share,
-                                                       CloudApi::CreatePathMode::kUntimed);
+    const CreatePathResult made = CloudApi::CreatePath(
+        m_context, relative, m_base.pid, m_base.share, CloudApi::CreatePathMode::kUntimed);
     if (!made.ok) {
         LOG(WARNING) << "CompareFileMgr::createDirectory - " << relative << ", pid " << m_base.pid
-                     << ": "
-                     << (made.reply.result != CURLE_OK
-                             ? CommonUtils::TransferErrorText(made.reply.result)
-                             : made.reply.text);
+                     << ": " << made.reply.ErrorText();
         return FileBackupMgr::kUnknownFolder;
     }
     FileBackupMgr::GetInstance().addListingEntry(made.folder.pid, made.folder);
@@ -295,9 +311,7 @@ bool CompareFileMgr::getSubFiles(int64_t folderId, const std::string& key) {
     SubFilesResult listing = CloudApi::GetSubFiles(m_context, folderId, m_base.share);
     if (!listing.ok) {
         LOG(WARNING) << "CompareFileMgr::getSubFiles - " << folderId << ": "
-                     << (listing.reply.result != CURLE_OK
-                             ? CommonUtils::TransferErrorText(listing.reply.result)
-                             : listing.reply.text);
+                     << listing.reply.ErrorText();
         return false;
     }
     FileBackupMgr& list = FileBackupMgr::GetInstance();

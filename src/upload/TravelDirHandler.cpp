@@ -62,8 +62,9 @@ void TravelDirHandler::Run() {
     const std::string name = m_root.filename().string();
     if (!platform::StatFile(m_root).isDirectory) {
         LOG(ERROR) << "TravelDirHandler::Run - not a folder (any more): " << m_root.string();
-        platform::PostMessage(param.window,
-                              platform::Message(WM_TRAVEL_FAILED, platform::MakePayload<std::string>(name)));
+        platform::PostMessage(
+            param.window,
+            platform::Message(WM_TRAVEL_FAILED, platform::MakePayload<std::string>(name)));
         return;
     }
     const std::string rootRelative = relativeOf(m_root);
@@ -73,8 +74,9 @@ void TravelDirHandler::Run() {
         rootId = createPath(rootRelative);
         if (rootId == FileBackupMgr::kUnknownFolder) {
             LOG(ERROR) << "TravelDirHandler::Run - can't create the cloud folder " << rootRelative;
-            platform::PostMessage(param.window, platform::Message(WM_TRAVEL_FAILED,
-                                                                  platform::MakePayload<std::string>(name)));
+            platform::PostMessage(
+                param.window,
+                platform::Message(WM_TRAVEL_FAILED, platform::MakePayload<std::string>(name)));
             return;
         }
         list.setFolderId(rootKey, rootId);
@@ -232,13 +234,11 @@ std::string TravelDirHandler::relativeOf(const fs::path& folder) const {
 }
 
 int64_t TravelDirHandler::createPath(const std::string& relative) {
-    const CreatePathResult made = CloudApi::CreatePath(m_context, relative, m_base.pid, m_base.share);
+    const CreatePathResult made =
+        CloudApi::CreatePath(m_context, relative, m_base.pid, m_base.share);
     if (!made.ok) {
         LOG(ERROR) << "TravelDirHandler::createPath - " << relative << ", pid " << m_base.pid
-                   << ": "
-                   << (made.reply.result != CURLE_OK
-                           ? CommonUtils::TransferErrorText(made.reply.result)
-                           : made.reply.text);
+                   << ": " << made.reply.ErrorText();
         return FileBackupMgr::kUnknownFolder;
     }
     FileBackupMgr& list = FileBackupMgr::GetInstance();

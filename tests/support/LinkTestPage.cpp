@@ -6,6 +6,7 @@
 #include <chrono>
 #include <vector>
 
+#include "link/LinkDecoder.h"
 #include "link/LinkMessages.h"
 #include "link/LinkRequestEncoder.h"
 
@@ -89,15 +90,7 @@ bool LinkTestPage::WaitForClose(uint32_t timeoutMs) {
 }
 
 std::optional<LinkProtocol::Out> LinkTestPage::TypeOf(const std::string& message) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value value;
-    std::string errors;
-    if (!reader->parse(message.data(), message.data() + message.size(), &value, &errors) ||
-        !value.isObject() || !value["type"].isInt()) {
-        return std::nullopt;
-    }
-    return static_cast<LinkProtocol::Out>(value["type"].asInt());
+    return LinkProtocol::OutTypeOf(message);
 }
 
 std::string LinkTestPage::UploadRequest(const std::vector<std::filesystem::path>& paths,

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "link/LinkDecoder.h"
 #include "link/LinkMessageSplitter.h"
 #include "link/LinkRequestEncoder.h"
 
@@ -127,15 +128,7 @@ bool PageSession::IsClosed() {
 }
 
 std::optional<LinkProtocol::Out> PageSession::TypeOf(const std::string& message) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value value;
-    std::string errors;
-    if (!reader->parse(message.data(), message.data() + message.size(), &value, &errors) ||
-        !value.isObject() || !value["type"].isInt()) {
-        return std::nullopt;
-    }
-    return static_cast<LinkProtocol::Out>(value["type"].asInt());
+    return LinkProtocol::OutTypeOf(message);
 }
 
 std::string PageSession::OneLine(const std::string& message) {
