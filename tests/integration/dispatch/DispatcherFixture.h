@@ -13,17 +13,16 @@
 #include <string>
 #include <vector>
 
-#include "upload/FileBackupMgr.h"
 #include "cloud/CloudFileEntry.h"
 #include "cloud/MiscToolMgr.h"
 #include "core/CWriteDbMgr.h"
 #include "core/DBWrapper.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"
-#include "integration/cloud/CloudFixture.h"
-#include "link/ClientInterfaceMgr.h"
 #include "dispatch/IDispatcherView.h"
 #include "dispatch/RequestDispatcher.h"
+#include "integration/cloud/CloudFixture.h"
+#include "link/ClientInterfaceMgr.h"
 #include "link/LinkProtocol.h"
 #include "link/LinkRequestEncoder.h"
 #include "platform/WindowRegistry.h"
@@ -32,9 +31,11 @@
 #include "support/ProcessStateTestAccess.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
+#include "support/TestDatabases.h"
 #include "upload/CUpldThreadMgr.h"
 #include "upload/CompareFileMgr.h"
 #include "upload/ComputeShaMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "upload/TravelDirHandler.h"
 #include "upload/TravelDirMgr.h"
 #include "upload/UploadQueue.h"
@@ -109,9 +110,7 @@ protected:
             return;
         }
         COptions& options = COptions::GetInstance();
-        options.SetWorkFolderMounts(std::vector<std::filesystem::path>{});
-        ASSERT_TRUE(options.Load());
-        options.SetUserId(4);
+        ASSERT_TRUE(zorp::test::LoadOptionsForUser(4));
         ProcessStateTestAccess::SetWorkState(WorkState::kWsStart);
         ProcessStateTestAccess::SetTxState(TxState::kNone);
         options.m_lastTxStatus = 5;

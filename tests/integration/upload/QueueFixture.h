@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "upload/FileBackupMgr.h"
 #include "core/CWriteDbMgr.h"
 #include "core/DBWrapper.h"
 #include "core/Options.h"
@@ -21,9 +20,11 @@
 #include "support/ProcessStateTestAccess.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
+#include "support/TestDatabases.h"
 #include "upload/CUpldThreadMgr.h"
 #include "upload/CUploaderMgr.h"
 #include "upload/ComputeShaHandler.h"
+#include "upload/FileBackupMgr.h"
 #include "upload/IUpldQueueView.h"
 #include "upload/UpldTaskInfo.h"
 #include "upload/UploadQueue.h"
@@ -92,9 +93,7 @@ protected:
     void SetUp() override {
         CloudFixture::SetUp();
         COptions& options = COptions::GetInstance();
-        options.SetWorkFolderMounts(std::vector<std::filesystem::path>{});
-        ASSERT_TRUE(options.Load());
-        options.SetUserId(1);
+        ASSERT_TRUE(zorp::test::LoadOptionsForUser(1));
         options.m_hDndWnd = notifyWindow;
         options.m_speedLimitKiB = 0;
         options.m_retryCount = 5;

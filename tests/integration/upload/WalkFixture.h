@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "upload/FileBackupMgr.h"
 #include "cloud/CloudFileEntry.h"
 #include "core/CWriteDbMgr.h"
 #include "core/DBWrapper.h"
@@ -18,7 +17,9 @@
 #include "integration/cloud/CloudFixture.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
+#include "support/TestDatabases.h"
 #include "upload/ComputeShaHandler.h"
+#include "upload/FileBackupMgr.h"
 
 namespace zorp::test {
 
@@ -64,9 +65,7 @@ protected:
         if (HasFatalFailure()) {
             return;
         }
-        COptions::GetInstance().SetWorkFolderMounts(std::vector<std::filesystem::path>{});
-        ASSERT_TRUE(COptions::GetInstance().Load());
-        COptions::GetInstance().SetUserId(3);
+        ASSERT_TRUE(zorp::test::LoadOptionsForUser(3));
         list.reset();
         window = uploadWindow.Attach();
         CRequestContext context;

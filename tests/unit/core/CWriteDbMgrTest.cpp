@@ -16,6 +16,7 @@
 #include "core/Options.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
+#include "support/TestDatabases.h"
 #include "support/Unprivileged.h"
 
 namespace fs = std::filesystem;
@@ -24,16 +25,8 @@ using zorp::test::ScopedXdgHome;
 
 namespace {
 
-using Rows = std::vector<std::vector<std::string>>;
-
-Rows Query(const fs::path& db, const std::string& sql) {
-    DBWrapper wrapper(db);
-    if (!wrapper.open() || !wrapper.query(sql)) {
-        ADD_FAILURE() << db << ": " << sql << ": " << wrapper.errorText();
-        return {};
-    }
-    return wrapper.rows();
-}
+using zorp::test::Rows;
+constexpr auto Query = zorp::test::QueryRows;
 
 size_t CountOf(const std::string& text, const std::string& part) {
     size_t count = 0;
@@ -47,9 +40,7 @@ size_t CountOf(const std::string& text, const std::string& part) {
 class CWriteDbMgrTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        COptions::GetInstance().SetWorkFolderMounts(std::vector<fs::path>{});
-        ASSERT_TRUE(COptions::GetInstance().Load());
-        COptions::GetInstance().SetUserId(7);
+        ASSERT_TRUE(zorp::test::LoadOptionsForUser(7));
         queue.SetRetryPauseMs(10);
         ASSERT_TRUE(queue.Start());
     }

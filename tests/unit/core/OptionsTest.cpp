@@ -12,6 +12,7 @@
 #include "core/Options.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
+#include "support/TestDatabases.h"
 
 namespace fs = std::filesystem;
 using zorp::test::ReadFile;
@@ -20,16 +21,8 @@ using zorp::test::WriteFile;
 
 namespace {
 
-using Rows = std::vector<std::vector<std::string>>;
-
-Rows Query(const fs::path& db, const std::string& sql) {
-    DBWrapper wrapper(db);
-    if (!wrapper.open() || !wrapper.query(sql)) {
-        ADD_FAILURE() << db << ": " << sql << ": " << wrapper.errorText();
-        return {};
-    }
-    return wrapper.rows();
-}
+using zorp::test::Rows;
+constexpr auto Query = zorp::test::QueryRows;
 
 constexpr uint64_t kGiB = uint64_t(1) << 30;
 

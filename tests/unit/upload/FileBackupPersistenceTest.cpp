@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "upload/FileBackupMgr.h"
 #include "core/CWriteDbMgr.h"
 #include "core/CommonUtils.h"
 #include "core/DBWrapper.h"
@@ -13,8 +12,10 @@
 #include "core/Options.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
+#include "support/TestDatabases.h"
 #include "upload/CalcShaResult.h"
 #include "upload/ComputeShaHandler.h"
+#include "upload/FileBackupMgr.h"
 
 namespace fs = std::filesystem;
 using zorp::test::ScopedXdgHome;
@@ -29,9 +30,7 @@ using Rows = std::vector<std::vector<std::string>>;
 class FileBackupPersistenceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        COptions::GetInstance().SetWorkFolderMounts(std::vector<fs::path>{});
-        ASSERT_TRUE(COptions::GetInstance().Load());
-        COptions::GetInstance().SetUserId(7);
+        ASSERT_TRUE(zorp::test::LoadOptionsForUser(7));
         list.reset();
     }
     void TearDown() override {

@@ -6,13 +6,14 @@
 #include <thread>
 #include <vector>
 
-#include "upload/FileBackupMgr.h"
 #include "core/CWriteDbMgr.h"
 #include "core/DBWrapper.h"
 #include "core/Options.h"
 #include "support/ProcessStateTestAccess.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
+#include "support/TestDatabases.h"
+#include "upload/FileBackupMgr.h"
 #include "upload/UnfinishedUploadsSaver.h"
 
 namespace fs = std::filesystem;
@@ -28,9 +29,7 @@ using Rows = std::vector<std::vector<std::string>>;
 class UnfinishedUploadsSaverTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        COptions::GetInstance().SetWorkFolderMounts(std::vector<fs::path>{});
-        ASSERT_TRUE(COptions::GetInstance().Load());
-        COptions::GetInstance().SetUserId(9);
+        ASSERT_TRUE(zorp::test::LoadOptionsForUser(9));
         ProcessStateTestAccess::SetTxState(TxState::kUploads);
         list.reset();
         ASSERT_TRUE(queue.Start());

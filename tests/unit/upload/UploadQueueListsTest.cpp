@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "upload/FileBackupMgr.h"
 #include "core/CWriteDbMgr.h"
 #include "core/DBWrapper.h"
 #include "core/Options.h"
@@ -13,7 +12,9 @@
 #include "support/ProcessStateTestAccess.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
+#include "support/TestDatabases.h"
 #include "upload/CUpldThreadMgr.h"
+#include "upload/FileBackupMgr.h"
 #include "upload/UploadQueue.h"
 
 namespace fs = std::filesystem;
@@ -28,9 +29,7 @@ class UploadQueueListsTest : public testing::Test {
 protected:
     void SetUp() override {
         COptions& options = COptions::GetInstance();
-        options.SetWorkFolderMounts(std::vector<fs::path>{});
-        ASSERT_TRUE(options.Load());
-        options.SetUserId(3);
+        ASSERT_TRUE(zorp::test::LoadOptionsForUser(3));
         ProcessStateTestAccess::SetWorkState(WorkState::kWsIdle);
         FileBackupMgr::GetInstance().reset();
         CUpldThreadMgr::GetInstance().Stop();
