@@ -27,8 +27,10 @@
 #include "support/LinkTestPage.h"
 #include "support/WaitFor.h"
 #include "support/RecordingWindow.h"
+#include "support/ScopedTimeScale.h"
 
 using zorp::test::LinkTestPage;
+using zorp::test::ScopedTimeScale;
 
 using zorp::test::RecordingWindow;
 
@@ -247,6 +249,7 @@ TEST_F(ClientInterfaceMgrTest, SecondClientIsNeverServed) {
 }
 
 TEST_F(ClientInterfaceMgrTest, KeepAliveAfterSilence) {
+    ScopedTimeScale shortDelays(0.05);
     LinkTestPage page;
     ConnectPage(page);
     auto message = page.NextMessage(FixedDelays::Ms(FixedDelay::kKeepAlive) + 3000);
