@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -18,13 +18,15 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ZorpProcess.h"
 #include "cloud/CRequestContext.h"
 #include "cloud/CloudFileEntry.h"
+#include "core/DBWrapper.h"
+#include "core/FixedDelays.h"
 #include "core/Options.h"
 #include "link/LinkProtocol.h"
 #include "support/CloudServer.h"
@@ -61,6 +63,7 @@ protected:
     std::unique_ptr<ZorpProcess> StartZorp(bool unprivileged = false) {
         auto zorp = std::make_unique<ZorpProcess>();
         const fs::path output = m_dir / ("run" + std::to_string(++m_runs));
+        m_output = output;
         if (unprivileged && geteuid() == 0) {
             constexpr uid_t kNobody = 65534;
             fs::create_directories(output);
@@ -97,8 +100,10 @@ protected:
                                            std::chrono::seconds timeout) {
         const auto deadline = Clock::now() + timeout;
         while (Clock::now() < deadline) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            auto message = zorp.Page().NextMessage(static_cast<uint32_t>(std::max<int64_t>(left.count(), 1)));
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            auto message =
+                zorp.Page().NextMessage(static_cast<uint32_t>(std::max<int64_t>(left.count(), 1)));
             if (!message) {
                 if (zorp.Page().IsClosed()) {
                     return std::nullopt;
@@ -123,8 +128,8 @@ protected:
 
     std::vector<CloudFileEntry> Children(int64_t folderId) {
         CRequestContext context;
-        ServerReply reply = context.performRequest(RequestKind::kGetSubFiles,
-                                                   RequestParams().Add("pid", folderId));
+        ServerReply reply =
+            context.performRequest(RequestKind::kGetSubFiles, RequestParams().Add("pid", folderId));
         std::vector<CloudFileEntry> entries;
         for (const auto& file : reply.Data()["files"]) {
             entries.push_back(CloudFileEntry::FromJson(file));
@@ -170,6 +175,66 @@ protected:
         return static_cast<int>(server.RequestHeaderLines(action).size());
     }
 
+    // The server's break point of the only file in the folder; -1 while there is none.
+    int64_t ServerBreakPoint(int64_t folderId) {
+        const auto entries = Children(folderId);
+        return entries.size() == 1 ? entries[0].breakPoint : -1;
+    }
+
+    // Whether zorp's stored unfinished uploads (its transfer database) hold the file. Read
+    // from a copy of the database and its write-ahead log, as a database of the test's own:
+    // the test takes no part in the locking of a running zorp's files, so it can neither hold
+    // up nor disturb zorp's writes. A copy taken in the middle of a write shows the state
+    // before it or does not open; the next look sees more.
+    bool UnfinishedUploadStored(const std::string& name) {
+        const fs::path live = home / "data" / "Quorva" / "User Data" / DBWrapper::kTxlogDb;
+        const fs::path copy = m_dir / "txlog-copy" / "txlog";
+        std::error_code ec;
+        fs::remove_all(copy.parent_path(), ec);
+        fs::create_directories(copy.parent_path(), ec);
+        if (!fs::copy_file(live, copy, ec)) {
+            return false;
+        }
+        fs::copy_file(fs::path(live.string() + "-wal"), fs::path(copy.string() + "-wal"), ec);
+        DBWrapper db(copy);
+        return db.open() &&
+               db.query("SELECT id FROM undo_files WHERE name='" + DBWrapper::EscapeText(name) +
+                        "';") &&
+               !db.rows().empty();
+    }
+
+    // Connections the server still holds open (its side established, or closed by the peer
+    // and not yet by the server). A copy of zorp killed in the middle of a chunk leaves one
+    // until the server has finished with that chunk: stored it, or dropped it as cut off.
+    int ServerConnections() {
+        std::ifstream table("/proc/net/tcp");
+        std::string line;
+        std::getline(table, line);  // the column names
+        int open = 0;
+        while (std::getline(table, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state;
+            fields >> slot >> local >> remote >> state;
+            const auto colon = local.find(':');
+            if (colon == std::string::npos ||
+                std::stoi(local.substr(colon + 1), nullptr, 16) != server.Port()) {
+                continue;
+            }
+            open += (state == "01" || state == "08") ? 1 : 0;  // ESTABLISHED, CLOSE_WAIT
+        }
+        return open;
+    }
+
+    // The log file of the latest copy started (in its current folder, the output folder).
+    std::string LatestLog() {
+        for (const auto& entry : fs::directory_iterator(m_output)) {
+            if (entry.path().filename().string().rfind("mg_log_", 0) == 0) {
+                return ReadFile(entry.path());
+            }
+        }
+        return {};
+    }
+
     static void EndZorp(std::unique_ptr<ZorpProcess>& zorp) {
         zorp->Page().SendRequest(In::kQuit);
         auto exit = zorp->Wait(std::chrono::seconds(30));
@@ -184,6 +249,7 @@ protected:
     fs::path local = m_dir / "local";
     std::vector<std::string> seen;
     int m_runs = 0;
+    fs::path m_output;
 };
 
 TEST_F(UploadE2ETest, ADropLandsAsTheSameTreeAndAgainUploadsNothing) {
@@ -234,13 +300,40 @@ TEST_F(UploadE2ETest, ATransferFailureIsRetriedThreeTimesThenReportedWithFiveNam
     auto zorp = StartZorp();
     const auto start = Clock::now();
     RequestUpload(*zorp, files, target);
+    // A round ends with its seventh refused chunk; the next one begins with its first upload
+    // init. The gap is measured from before the last look that did not see the round's end
+    // to after the first look that saw the next round, so it is never shorter than the real one.
+    std::vector<Clock::duration> gaps;
+    for (int round = 1; round <= 3; ++round) {
+        auto endedAfter = Clock::now();
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                const auto at = Clock::now();
+                if (RequestCount("upload") >= 7 * round) {
+                    return true;
+                }
+                endedAfter = at;
+                return false;
+            },
+            std::chrono::seconds(30)))
+            << "round " << round << ": " << zorp->Stderr();
+        ASSERT_TRUE(WaitFor([&] { return RequestCount("uploadInit") > 7 * round; },
+                            std::chrono::seconds(30)))
+            << "retry " << round << ": " << zorp->Stderr();
+        gaps.push_back(Clock::now() - endedAfter);
+    }
     auto failed =
         WaitForPage(*zorp, {Out::kUploadsFinished, Out::kUploadsFailed}, std::chrono::seconds(90));
     ASSERT_TRUE(failed) << testing::PrintToString(seen) << zorp->Stderr();
     EXPECT_EQ(LinkTestPage::TypeOf(*failed), Out::kUploadsFailed);
     EXPECT_EQ(NamesOf(*failed).size(), 5u);
-    // Once, then after 5, 10 and 15 seconds (the window timers may fire a little early).
-    EXPECT_GE(Clock::now() - start, std::chrono::seconds(27));
+    // Once, then after one, two and three retry steps (5, 10 and 15 seconds at full length;
+    // the window timers may fire a little early).
+    const auto step = zorp->Delay(FixedDelay::kRetryStep);
+    EXPECT_GE(Clock::now() - start, 6 * step * 9 / 10);
+    for (int retry = 1; retry <= 3; ++retry) {
+        EXPECT_GE(gaps[retry - 1], retry * step * 9 / 10) << "retry " << retry;
+    }
     EXPECT_EQ(RequestCount("uploadInit"), 7 * 4);
     EndZorp(zorp);
 }
@@ -252,23 +345,37 @@ TEST_F(UploadE2ETest, TheServerGoingAwayTakesZorpOfflineAndItComesBackToFinish) 
     const fs::path file = local / "video.mp4";
     WriteFile(file, TestBytes(24 << 20, 4));
     ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "30"}, {"count", "1000"}}));
+    // With the verbose lines, which tell each network check's result.
+    WriteFile(home / "config" / "zorp" / "log.properties", R"({"enable": 1})");
     auto zorp = StartZorp();
     RequestUpload(*zorp, {file}, target);
     ASSERT_TRUE(WaitForPage(*zorp, {Out::kUploadCreated}, std::chrono::seconds(30)))
         << testing::PrintToString(seen);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_TRUE(
+        WaitFor([&] { return ServerBreakPoint(target) >= (1 << 20); }, std::chrono::seconds(30)))
+        << "chunks arrive";
     server.Stop(true);
     ASSERT_TRUE(WaitForPage(*zorp, {Out::kAllEnded}, std::chrono::seconds(60)))
         << "offline: " << testing::PrintToString(seen) << zorp->Stderr();
-    std::this_thread::sleep_for(std::chrono::seconds(6));  // a failed check or two
+    // A failed check or two.
+    const std::regex failedCheck(R"(CheckNetwork - result [1-9])");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::string log = LatestLog();
+            return std::distance(std::sregex_iterator(log.begin(), log.end(), failedCheck),
+                                 std::sregex_iterator()) >= 2;
+        },
+        std::chrono::seconds(30)))
+        << LatestLog();
     ASSERT_TRUE(server.Restart()) << server.Error();
     const auto back = Clock::now();
     auto finished =
         WaitForPage(*zorp, {Out::kUploadsFinished, Out::kUploadsFailed}, std::chrono::seconds(120));
     ASSERT_TRUE(finished) << testing::PrintToString(seen) << zorp->Stderr();
     EXPECT_EQ(LinkTestPage::TypeOf(*finished), Out::kUploadsFinished) << *finished;
-    // Three good checks, ten seconds apart, before anything moves again.
-    EXPECT_GE(Clock::now() - back, std::chrono::seconds(20));
+    // Three good checks, a network recheck apart (ten seconds at full length; the window
+    // timers may fire a little early), before anything moves again.
+    EXPECT_GE(Clock::now() - back, 2 * zorp->Delay(FixedDelay::kNetworkRecheck) * 9 / 10);
     auto entries = Children(target);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_TRUE(entries[0].IsComplete());
@@ -282,18 +389,20 @@ TEST_F(UploadE2ETest, ThePagesQuitSavesTheUnfinishedUploadsAndARestartFinishesTh
     for (int i = 0; i < 4; ++i) {
         WriteFile(local / "Docs" / ("d" + std::to_string(i) + ".bin"), TestBytes(3 << 20, 40 + i));
     }
-    ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "100"}, {"count", "1000"}}));
+    ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "20"}, {"count", "1000"}}));
     auto zorp = StartZorp();
     RequestUpload(*zorp, {local / "Docs"}, target);
     ASSERT_TRUE(WaitForPage(*zorp, {Out::kUploadCreated}, std::chrono::seconds(30)))
         << testing::PrintToString(seen);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The quit comes while chunks are under way.
+    ASSERT_TRUE(WaitFor([&] { return ChunkTargets().size() >= 4; }, std::chrono::seconds(30)));
     EndZorp(zorp);
 
     seen.clear();
     zorp = StartZorp();
-    ASSERT_TRUE(WaitFor([&] { return ServerTree(server, target) == LocalTree(local / "Docs", "Docs/"); },
-                        std::chrono::seconds(60)))
+    ASSERT_TRUE(
+        WaitFor([&] { return ServerTree(server, target) == LocalTree(local / "Docs", "Docs/"); },
+                std::chrono::seconds(60)))
         << testing::PrintToString(seen) << zorp->Stderr();
     // Resumed from the server's break points: every chunk went once, except the ones the quit
     // cut off in flight (at most one per running upload).
@@ -323,8 +432,9 @@ TEST_F(UploadE2ETest, APageThatDisconnectsMidBatchLosesNothing) {
     ASSERT_TRUE(server.ClearFaults());
 
     zorp = StartZorp();
-    ASSERT_TRUE(WaitFor([&] { return ServerTree(server, target) == LocalTree(local / "Tree", "Tree/"); },
-                        std::chrono::seconds(60)))
+    ASSERT_TRUE(
+        WaitFor([&] { return ServerTree(server, target) == LocalTree(local / "Tree", "Tree/"); },
+                std::chrono::seconds(60)))
         << zorp->Stderr();
     EndZorp(zorp);
 }
@@ -373,40 +483,49 @@ TEST_F(UploadE2ETest, KillNineMidUploadThenRestartResumesFromTheBreakPointTenTim
             const std::string head = "round " + std::to_string(round) + " of the kill test";
             patch.write(head.data(), static_cast<std::streamsize>(head.size()));
         }
-        // About 25 MB/s: the kill falls between 60 and 110 MB in.
-        ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "5"}, {"count", "1000"}}));
+        // About 50 MB/s for the first 125 MiB: the kill lands well before the end.
+        ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "2"}, {"count", "1000"}}));
         seen.clear();
         auto zorp = StartZorp();
         RequestUpload(*zorp, {file}, target);
         ASSERT_TRUE(WaitForPage(*zorp, {Out::kUploadCreated}, std::chrono::seconds(60)))
             << testing::PrintToString(seen) << zorp->Stderr();
-        // The stored rows follow the queue within a second or two; the kill comes later.
-        std::this_thread::sleep_for(std::chrono::milliseconds(2500 + random() % 2000));
+        // The kill comes once the stored rows hold the upload, at a different break point of
+        // the server each round, between 4 and 40 MiB in.
+        const int64_t killAt = static_cast<int64_t>(4 + random() % 37) << 20;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                return UnfinishedUploadStored("disk.img") && ServerBreakPoint(target) >= killAt;
+            },
+            std::chrono::seconds(60)))
+            << zorp->Stderr();
         zorp->Signal(SIGKILL);
         auto exit = zorp->Wait(std::chrono::seconds(10));
         ASSERT_TRUE(exit);
         ASSERT_TRUE(exit->signalled);
-        // A chunk cut off by the kill is dropped by the server; let it see that first.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // A chunk cut off by the kill is dropped by the server, one that had arrived whole is
+        // stored: the break point is read once the server has finished with both.
+        ASSERT_TRUE(WaitFor([&] { return ServerConnections() == 0; }, std::chrono::seconds(10)))
+            << "the server lets go of the killed copy's connections";
         auto entries = Children(target);
         ASSERT_EQ(entries.size(), 1u);
         ASSERT_FALSE(entries[0].IsComplete()) << "killed mid-upload";
         const int64_t breakPoint = entries[0].breakPoint;
         EXPECT_GT(breakPoint, 0);
-        ASSERT_TRUE(server.ClearFaults());  // also forgets the logged requests
-        // The first chunks after the restart go slowly, so that the first one is still in the
-        // server's log (it keeps the latest requests) when it is read.
-        ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "20"}, {"count", "40"}}));
+        // Also forgets the logged requests: the first chunk logged from here on is the first
+        // after the restart (the log keeps more requests than the rest of the upload makes).
+        ASSERT_TRUE(server.ClearFaults());
 
         zorp = StartZorp();
         std::vector<std::string> chunks;
-        ASSERT_TRUE(WaitFor([&] { return !(chunks = ChunkTargets()).empty(); },
-                            std::chrono::seconds(60)))
+        ASSERT_TRUE(
+            WaitFor([&] { return !(chunks = ChunkTargets()).empty(); }, std::chrono::seconds(60)))
             << zorp->Stderr();
         // The first chunk after the restart starts where the server stood.
         const std::regex breakPointParameter("[?&]breakPoint=([0-9]+)");
         std::smatch match;
-        ASSERT_TRUE(std::regex_search(chunks.front(), match, breakPointParameter)) << chunks.front();
+        ASSERT_TRUE(std::regex_search(chunks.front(), match, breakPointParameter))
+            << chunks.front();
         EXPECT_EQ(std::stoll(match[1].str()), breakPoint);
         ASSERT_TRUE(WaitFor(
             [&] {
@@ -416,6 +535,11 @@ TEST_F(UploadE2ETest, KillNineMidUploadThenRestartResumesFromTheBreakPointTenTim
             std::chrono::seconds(120)))
             << zorp->Stderr();
         EXPECT_TRUE(SameBytes(Children(target)[0].id, file));
+        // The page quits once zorp has told it the upload ended: a quit while the last reply
+        // is on its way stores the upload as unfinished, and the next round would find it.
+        ASSERT_TRUE(WaitForPage(*zorp, {Out::kUploadsFinished, Out::kUploadsFailed},
+                                std::chrono::seconds(60)))
+            << testing::PrintToString(seen) << zorp->Stderr();
         EndZorp(zorp);
     }
 }

@@ -10,8 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <charconv>
+#include <cmath>
 #include <fstream>
-#include <thread>
 #include <vector>
 
 #include "link/LinkProtocol.h"
@@ -34,6 +35,19 @@ ZorpProcess::ZorpProcess(std::filesystem::path program) : m_program(std::move(pr
     SetEnv("ZORP_LINK_PORT", std::to_string(m_linkPort));
     UnsetEnv("LC_ALL");
     UnsetEnv("LC_MESSAGES");
+    SetTimeScale(kDefaultTimeScale);
+}
+
+void ZorpProcess::SetTimeScale(double scale) {
+    m_timeScale = scale;
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof(text), scale).ptr;
+    SetEnv(FixedDelays::kTestScaleEnv, std::string(text, end));
+}
+
+std::chrono::milliseconds ZorpProcess::Delay(FixedDelay delay) const {
+    const double ms = std::round(FixedDelays::NominalMs(delay) * m_timeScale);
+    return std::chrono::milliseconds(ms < 1.0 ? 1 : static_cast<int64_t>(ms));
 }
 
 ZorpProcess::~ZorpProcess() {
@@ -49,12 +63,9 @@ uint16_t FreeLoopbackPort() {
 }
 
 bool ZorpProcess::ConnectPage(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!m_page.Connect(m_linkPort)) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!WaitFor([&] { return m_page.Connect(m_linkPort); }, timeout,
+                 std::chrono::milliseconds(20))) {
+        return false;
     }
     if (!m_page.SendRequest(LinkProtocol::In::kHello) ||
         !m_page.WaitFor(LinkProtocol::Out::kHelloReply, 10000)) {
@@ -141,23 +152,23 @@ void ZorpProcess::SignalMainThread(int signalNumber) {
 }
 
 std::optional<ZorpProcess::Exit> ZorpProcess::Wait(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (m_pid > 0) {
-        int status = 0;
-        pid_t done = waitpid(m_pid, &status, WNOHANG);
-        if (done == m_pid) {
-            m_pid = -1;
-            Exit exit;
-            exit.signalled = WIFSIGNALED(status);
-            exit.code = exit.signalled ? WTERMSIG(status) : WEXITSTATUS(status);
-            return exit;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (m_pid <= 0) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    std::optional<Exit> exit;
+    WaitFor(
+        [&] {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) != m_pid) {
+                return false;
+            }
+            m_pid = -1;
+            exit = Exit{WIFSIGNALED(status),
+                        WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status)};
+            return true;
+        },
+        timeout);
+    return exit;
 }
 
 bool ZorpProcess::MainThreadIsIdle() const {

@@ -9,14 +9,26 @@
 #include <optional>
 #include <string>
 
+#include "core/FixedDelays.h"
 #include "support/LinkTestPage.h"
 
 namespace zorp::test {
 
 // The zorp program run as a black box: its own environment (the test's XDG folders plus
 // overrides), its own current folder, standard output and error captured to files.
+//
+// Every copy runs with the test switch of the fixed delays on (ZORP_TEST_TIME_SCALE, see
+// core/FixedDelays.h): each retry delay, network check, keep-alive, walk pause and quiet period
+// is kDefaultTimeScale of its real length (the transfer stall limit, counted in whole seconds,
+// never below one), so that a test sees the program's real timers fire in milliseconds instead
+// of waiting out seconds. A test that needs the real timing calls SetTimeScale(1). Tests wait
+// for what the program does (WaitFor on a page message, a server request, a file, the process
+// state), never for a fixed time; a test that checks how long the program waited compares with
+// Delay(), never with a number of its own.
 class ZorpProcess {
 public:
+    static constexpr double kDefaultTimeScale = 0.05;
+
     struct Exit {
         bool signalled = false;
         int code = -1;  // exit code, or the signal number when signalled
@@ -30,6 +42,12 @@ public:
     void SetEnv(const std::string& name, const std::string& value) { m_env[name] = value; }
     void UnsetEnv(const std::string& name) { m_env[name] = std::nullopt; }
     void SetWorkingDir(const std::filesystem::path& dir) { m_cwd = dir; }
+    // The factor of the fixed delays for the next Start, in (0, 1].
+    void SetTimeScale(double scale);
+    double TimeScale() const { return m_timeScale; }
+    // A fixed delay as this copy waits it (the table's value times the factor, as the program
+    // rounds it).
+    std::chrono::milliseconds Delay(FixedDelay delay) const;
     // Runs the program under another user (a test running as root that needs file permissions
     // to be enforced). The caller makes the program's folders usable for that user.
     void RunAsUser(uid_t uid, gid_t gid) {
@@ -58,6 +76,7 @@ private:
     std::map<std::string, std::optional<std::string>> m_env;
     std::filesystem::path m_cwd;
     std::filesystem::path m_outputDir;
+    double m_timeScale = kDefaultTimeScale;
     pid_t m_pid = -1;
     uid_t m_runAsUid = static_cast<uid_t>(-1);
     gid_t m_runAsGid = static_cast<gid_t>(-1);

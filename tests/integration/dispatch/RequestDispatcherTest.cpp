@@ -197,7 +197,9 @@ TEST_F(RequestDispatcherTest, ServerGoneGoesOfflineAndThreeGoodChecksBringItBack
     ASSERT_TRUE(loop.RunUntil([&] { return dispatcher().HasUploadBatch() &&
                                            manager.queue.GetRunningCount() == 1; },
                               10000));
-    loop.RunFor(200);
+    ASSERT_TRUE(
+        loop.RunUntil([&] { return server.RequestHeaderLines("upload").size() >= 2; }, 10000))
+        << "chunks arrive";
     server.Stop(true);
     ASSERT_TRUE(loop.RunUntil([&] { return WorkState() == RequestDispatcher::kWsOffline; }, 20000));
     EXPECT_EQ(drop.texts.back(), "Offline");
@@ -205,7 +207,9 @@ TEST_F(RequestDispatcherTest, ServerGoneGoesOfflineAndThreeGoodChecksBringItBack
         << "going offline ends the transfers for the page";
     // Checks keep failing while the server is away: still offline.
     const int checksBefore = MiscToolMgr::GetInstance().GetNetworkCheckCount();
-    loop.RunFor(600);
+    // The next check starts only once the failure of the one before was handled.
+    loop.RunUntil(
+        [&] { return MiscToolMgr::GetInstance().GetNetworkCheckCount() > checksBefore + 1; }, 5000);
     EXPECT_GT(MiscToolMgr::GetInstance().GetNetworkCheckCount(), checksBefore);
     EXPECT_EQ(WorkState(), RequestDispatcher::kWsOffline);
 

@@ -29,10 +29,12 @@
 #include "support/ProcessStateTestAccess.h"
 #include "support/WaitFor.h"
 #include "support/RecordingWindow.h"
+#include "support/ScopedTimeScale.h"
 #include "support/WaitFor.h"
 
 using LinkProtocol::Out;
 using zorp::test::LinkTestPage;
+using zorp::test::ScopedTimeScale;
 
 using zorp::test::RecordingWindow;
 
@@ -255,6 +257,7 @@ TEST_F(ClientInterfaceMgrTest, SecondClientIsNeverServed) {
 }
 
 TEST_F(ClientInterfaceMgrTest, KeepAliveAfterSilence) {
+    ScopedTimeScale shortDelays(0.05);
     LinkTestPage page;
     ConnectPage(page);
     auto message = page.NextMessage(FixedDelays::Ms(FixedDelay::kKeepAlive) + 3000);

@@ -4,8 +4,10 @@
 #include <thread>
 
 #include "UploadFixture.h"
+#include "core/FixedDelays.h"
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
+#include "support/ScopedTimeScale.h"
 #include "upload/CEasyUploader.h"
 
 namespace zorp::test {
@@ -237,6 +239,8 @@ TEST_F(EasyUploaderTest, TransportFailuresAreRetriedUpToTheOptionsCount) {
 }
 
 TEST_F(EasyUploaderTest, StalledServerIsAbandonedAfter15SecondsAndRetried) {
+    // The stall limit shortened to libcurl's least, a second.
+    ScopedTimeScale shortDelays(0.05);
     const std::string data = TestBytes(2 * kChunk, 16);
     const CUploadParam param = MakeFile("stall.bin", data);
     ASSERT_TRUE(server.SetFault("upload", "stall", {{"ms", "40000"}}));
@@ -245,7 +249,8 @@ TEST_F(EasyUploaderTest, StalledServerIsAbandonedAfter15SecondsAndRetried) {
     const auto seconds = std::chrono::duration<double>(Clock::now() - start).count();
     ASSERT_TRUE(end);
     EXPECT_EQ(end->status.state, TSE_COMPLETED) << end->status.text;
-    EXPECT_GE(seconds, 14.5) << "a quiet server is given 15 s";
+    EXPECT_GE(seconds, FixedDelays::Seconds(FixedDelay::kChunkStall) - 0.5)
+        << "a quiet server is given the stall limit (15 s at full length)";
     EXPECT_EQ(RequestCount("getFile"), 1u) << "given up and retried, not waited out (40 s)";
     EXPECT_EQ(Download(end->end.fid), data);
 }
