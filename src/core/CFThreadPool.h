@@ -207,6 +207,9 @@ private:
             // surplus it was given for (another thread left first); taking it then would leave
             // fewer threads than the minimum, or none with jobs still to come.
             platform::CriticalSectionGuard guard(m_threadLock);
+            if (m_leavePermits > 0) {
+                --m_leavePermits;
+            }
             if (static_cast<int>(m_threads.size()) <= m_minThreads) {
                 continue;
             }
@@ -256,11 +259,15 @@ private:
         }
         job.reset();
 
+        // Nothing waits: every thread above the minimum may go. The permissions cover the
+        // whole surplus, not one thread: threads that ended their jobs while others still
+        // waited asked for none, and would otherwise stay idle for good.
         platform::CriticalSectionGuard waitingGuard(m_waitingLock);
         platform::CriticalSectionGuard threadGuard(m_threadLock);
-        if (m_waiting.empty() && static_cast<int>(m_threads.size()) > m_minThreads &&
-            !m_stopEvent.IsSet()) {
-            m_leaveSemaphore.Release(1);
+        const int surplus = static_cast<int>(m_threads.size()) - m_minThreads - m_leavePermits;
+        if (m_waiting.empty() && surplus > 0 && !m_stopEvent.IsSet()) {
+            m_leavePermits += surplus;
+            m_leaveSemaphore.Release(surplus);
         }
     }
 
@@ -287,6 +294,7 @@ private:
     std::atomic<int> m_liveThreads{0};
 
     std::unordered_map<std::thread::id, std::thread> m_threads;
+    int m_leavePermits = 0;  // leave permissions released and not yet taken; m_threadLock
     std::map<Key, std::unique_ptr<Job>> m_waiting;
     std::unordered_map<int, Job*> m_running;
     // Lock order: waiting before thread; the running lock is taken alone.
