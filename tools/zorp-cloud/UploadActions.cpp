@@ -18,6 +18,10 @@
 namespace {
 
 constexpr auto kBusyWait = std::chrono::seconds(5);
+// While an attempt's chunks keep arriving this closely, a chunk of other content is refused
+// as busy instead of restarting it: two clients sending one name at once would otherwise
+// restart each other for ever, and neither file would ever be complete.
+constexpr auto kContendedWindow = std::chrono::seconds(2);
 
 bool LockedByOther(const FileRecord& record, const std::string& key, int64_t now) {
     return !record.lockKey.empty() && record.lockUntil > now && record.lockKey != key;
@@ -328,6 +332,11 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
         return RefuseUnread(request, response, kStatusWrongBreakPoint, CloudStatusText(kStatusWrongBreakPoint),
                             record ? Reply::FileData(record->ToJson()) : Json::Value());
     }
+    if (!record->uploadHash.empty() && record->uploadHash != hash && record->breakPoint > 0 &&
+        std::chrono::steady_clock::now() - state->lastAccepted < kContendedWindow) {
+        return RefuseUnread(request, response, kStatusBusy, "another upload of this file is under way",
+                            Reply::FileData(m_context.ReportFile(*record, "upload")));
+    }
     if ((!record->uploadHash.empty() && record->uploadHash != hash) ||
         (!state->partial &&
          m_context.content.PartialSize(fid, record->uploadGen) < record->breakPoint)) {
@@ -443,6 +452,7 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
     advanced.uploadHash = hash;
     m_context.uploads.QueueHash(state, body, part->offset, part->size);
     state->queuedTo = advanced.breakPoint;
+    state->lastAccepted = std::chrono::steady_clock::now();
 
     if (advanced.breakPoint < size) {
         return Reply::Ok(response, Reply::FileData(m_context.ReportFile(advanced, "upload")));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -30,6 +31,9 @@ struct UploadState {
     // Used by the thread that holds `busy`.
     std::FILE* partial = nullptr;  // the attempt's partial file, open while chunks arrive
     int64_t queuedTo = -1;    // bytes [0, queuedTo) are hashed or queued; -1: to be rebuilt
+    // When the attempt last accepted a chunk: content of another hash arriving soon after is
+    // another client's upload of the same file, not a restart of this one.
+    std::chrono::steady_clock::time_point lastAccepted{};
     BlockHasher hasher;       // fed by the hashing worker only while `hashing` is set
 
     // Guarded by `lock`.
