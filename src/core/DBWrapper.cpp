@@ -2,7 +2,7 @@
 
 #include <sqlite3.h>
 
-#include <fstream>
+#include <algorithm>
 #include <system_error>
 
 #include "core/Logging.h"
@@ -23,30 +23,33 @@ void DBWrapper::setPath(const fs::path& path) {
 }
 
 bool DBWrapper::CheckHeader() {
-    std::error_code ec;
-    auto status = fs::status(m_path, ec);
-    if (ec || !fs::exists(status)) {
-        return true;  // SQLite creates a missing file
+    // The header is read through SQLite's own file handle. A descriptor of our own would drop,
+    // when closed, every POSIX lock this process holds on the file, the locks of the other
+    // connections included (that is how Linux file locks work), and their writes would fail.
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+        !file || !file->pMethods) {
+        return true;  // nothing opened yet: SQLite creates the file on first write
     }
-    if (!fs::is_regular_file(status)) {
+    sqlite3_int64 size = 0;
+    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK) {
         m_errorText = "File could not be read";
         return false;
     }
-    std::ifstream in(m_path, std::ios::binary);
-    if (!in) {
-        m_errorText = "File could not be read";
-        return false;
-    }
-    char header[16] = {};
-    in.read(header, sizeof(header));
-    const std::streamsize got = in.gcount();
-    if (got == 0 && in.eof()) {
+    if (size == 0) {
         // SQLite leaves a file of zero bytes when a connection is opened and closed without
         // writing; it is an empty database, not a foreign file, and refusing it would make
         // that database unusable for good.
         return true;
     }
-    if (std::string(header, static_cast<size_t>(got)).find("SQLite format 3") == std::string::npos) {
+    char header[16] = {};
+    const int want = static_cast<int>(std::min<sqlite3_int64>(size, sizeof(header)));
+    if (file->pMethods->xRead(file, header, want, 0) != SQLITE_OK) {
+        m_errorText = "File could not be read";
+        return false;
+    }
+    if (std::string(header, static_cast<size_t>(want)).find("SQLite format 3") ==
+        std::string::npos) {
         m_errorText = "File is not a SQLite 3 database";
         return false;
     }
@@ -57,7 +60,10 @@ bool DBWrapper::open() {
     if (m_db) {
         close();
     }
-    if (!CheckHeader()) {
+    std::error_code ec;
+    const auto status = fs::status(m_path, ec);
+    if (!ec && fs::exists(status) && !fs::is_regular_file(status)) {
+        m_errorText = "File could not be read";
         return false;
     }
     m_errorText = "no error";
@@ -70,6 +76,11 @@ bool DBWrapper::open() {
         return false;
     }
     m_db = db;
+    if (!CheckHeader()) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        return false;
+    }
     // Another connection's transaction (the window thread reading while a pool thread writes)
     // is waited for a moment instead of failing the statement at once.
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -100,4 +104,46 @@ TEST(DBWrapperTest, QuotedTextRoundTrips) {
     EXPECT_EQ(db.rows(), expected);
     EXPECT_TRUE(db.tableExists("t"));
     EXPECT_FALSE(db.tableExists("t' OR '1'='1"));
+}
+
+// Opening a database must not cost the other connections of this process their file locks:
+// Linux drops every lock a process holds on a file when any descriptor of it is closed, so a
+// header read through a descriptor of its own would let another process write under a
+// connection that believes it holds the database alone.
+TEST(DBWrapperTest, OpeningAConnectionKeepsTheLocksOfTheOthers) {
+    TempDir dir;
+    const fs::path path = dir / "txlog";
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder,
+                           "PRAGMA locking_mode=EXCLUSIVE; CREATE TABLE t(x); "
+                           "INSERT INTO t VALUES(1);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const bool walBefore = DBWrapper::UsesWriteAheadLog();
+    DBWrapper::SetUseWriteAheadLog(false);
+    {
+        DBWrapper other(path);
+        other.open();  // its own reads wait for the holder; what counts is the holder's lock
+    }
+    DBWrapper::SetUseWriteAheadLog(walBefore);
+
+    // Another process asks the kernel whether anyone holds a lock on the file.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(path.c_str(), O_RDWR);
+        struct flock probe = {};
+        probe.l_type = F_WRLCK;
+        probe.l_whence = SEEK_SET;
+        if (fd < 0 || fcntl(fd, F_GETLK, &probe) != 0) {
+            _exit(2);
+        }
+        _exit(probe.l_type == F_UNLCK ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the holder's lock on the database is gone";
+    sqlite3_close(holder);
 }
