@@ -195,8 +195,9 @@ TEST_F(EasyUploaderTest, DroppedConnectionResumesFromTheServersBreakPoint) {
     const CUploadParam param = MakeFile("drop.bin", data);
     COptions::GetInstance().m_speedLimitKiB = 1024;
     auto task = StartTask(param);
-    // A chunk after the first loses its connection half way through its body.
-    ASSERT_TRUE(loop.RunUntil([&] { return ChunkBreakPoints().size() >= 1; }, 10000));
+    // A chunk after the first loses its connection half way through its body. The fault is
+    // armed once the second chunk has begun: the first is then accepted and cannot take it.
+    ASSERT_TRUE(loop.RunUntil([&] { return ChunkBreakPoints().size() >= 2; }, 10000));
     ASSERT_TRUE(server.SetFault("upload", "drop", {{"bytes", "65536"}}));
     auto end = WaitEnd(param.taskIndex);
     ASSERT_TRUE(end);
