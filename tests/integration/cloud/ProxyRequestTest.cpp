@@ -1,7 +1,8 @@
 // Every server action through a real proxy, as the page's proxy setting makes zorp send them:
 // an HTTP proxy (tinyproxy) and a SOCKS5 server (microsocks) on loopback ports of the test's
 // own. What went through is read from each proxy's own log; with SOCKS5 the log shows that the
-// proxy was handed the host names (socks5h), not addresses resolved here.
+// proxy was handed the host names (socks5h), not addresses resolved here. A server behind the
+// proxy that cannot be reached is a network error, as it is without one.
 #include <gtest/gtest.h>
 
 #include "CloudFixture.h"
@@ -115,6 +116,31 @@ TEST_P(ProxyRequestTest, EveryServerActionGoesThroughTheProxyWhichLogsIt) {
         EXPECT_EQ(proxy.LogCount("connected to " + Download() + "\n"), 2) << log;
         EXPECT_EQ(proxy.LogCount("connected to 127.0.0.1"), 0) << "resolved here: " << log;
     }
+}
+
+// Through a proxy, a server that cannot be reached is reported by the proxy (a SOCKS reply, an
+// HTTP proxy's own error page), not by the connection: it counts as the network error it is
+// without a proxy, the network check included. The server's own error, relayed, does not.
+TEST_P(ProxyRequestTest, AServerTheProxyCannotReachIsANetworkErrorItsOwnErrorIsNot) {
+    CRequestContext context;
+    context.SetNotifyWindow(notifyWindow);
+    ASSERT_TRUE(server.SetFault("getSubFiles", "http", {{"code", "500"}}));
+    const SubFilesResult refused = CloudApi::GetSubFiles(context, 0, 0);
+    EXPECT_EQ(refused.reply.result, CURLE_OK);
+    EXPECT_EQ(refused.reply.httpCode, 500);
+
+    server.Stop(true);
+    EXPECT_EQ(CloudApi::CheckNetwork(context), CURLE_COULDNT_CONNECT) << proxy.Log();
+    EXPECT_EQ(CloudApi::GetSubFiles(context, 0, 0).reply.result, CURLE_COULDNT_CONNECT);
+    EXPECT_EQ(CloudApi::CreatePath(context, "a", 0, 0).reply.result, CURLE_COULDNT_CONNECT);
+    EXPECT_TRUE(loop.RunUntil([&] { return recorder.Count(WM_NETWORK_ERROR) == 3; }, 2000));
+    EXPECT_EQ(recorder.Count(WM_NETWORK_OK), 0u);
+
+    ASSERT_TRUE(server.Restart()) << server.Error();
+    EXPECT_EQ(CloudApi::CheckNetwork(context), CURLE_OK);
+    EXPECT_TRUE(CloudApi::GetSubFiles(context, 0, 0).ok);
+    EXPECT_TRUE(loop.RunUntil([&] { return recorder.Count(WM_NETWORK_OK) == 1; }, 2000));
+    EXPECT_EQ(recorder.Count(WM_NETWORK_ERROR), 3u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Proxies, ProxyRequestTest, testing::Values(Kind::kHttp, Kind::kSocks5),
