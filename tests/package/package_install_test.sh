@@ -88,8 +88,15 @@ for entry in usr/share/applications/zorp.desktop etc/xdg/autostart/zorp.desktop;
   [ -x "$root/usr/bin/${exec_line%% *}" ] || fail "/$entry starts '$exec_line', not a packaged program"
   grep -qx 'Icon=zorp' "$root/$entry" || fail "/$entry has not the packaged icon"
 done
-grep -qx 'ExecStart=zorp-cloud .*' "$root/usr/lib/systemd/user/zorp-cloud.service" ||
-  fail "the user unit does not start zorp-cloud"
+unit=$root/usr/lib/systemd/user/zorp-cloud.service
+grep -qx 'ExecStart=zorp-cloud .*' "$unit" || fail "the user unit does not start zorp-cloud"
+if command -v systemd-analyze >/dev/null; then
+  # systemd finds zorp-cloud on its own search path once installed; here it is in the root.
+  mkdir -p "$work/unit"
+  sed "s|^ExecStart=zorp-cloud|ExecStart=$root/usr/bin/zorp-cloud|" "$unit" >"$work/unit/zorp-cloud.service"
+  systemd-analyze verify --man=no "$work/unit/zorp-cloud.service" >"$work/unit.out" 2>&1 ||
+    fail "systemd-analyze refuses the user unit: $(cat "$work/unit.out")"
+fi
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/xdg/autostart/zorp.desktop ||
   fail "the autostart entry is not a conffile"
 bin=$root/usr/bin
