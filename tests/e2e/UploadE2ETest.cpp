@@ -98,8 +98,25 @@ protected:
     // The next message of one of the types; every message read on the way is kept.
     std::optional<std::string> WaitForPage(ZorpProcess& zorp, std::set<Out> types,
                                            std::chrono::seconds timeout) {
-        return zorp.Page().WaitForAny(
-            types, static_cast<uint32_t>(std::chrono::milliseconds(timeout).count()), &seen);
+        const auto deadline = Clock::now() + timeout;
+        while (Clock::now() < deadline) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            auto message =
+                zorp.Page().NextMessage(static_cast<uint32_t>(std::max<int64_t>(left.count(), 1)));
+            if (!message) {
+                if (zorp.Page().IsClosed()) {
+                    return std::nullopt;
+                }
+                continue;
+            }
+            seen.push_back(*message);
+            auto type = LinkTestPage::TypeOf(*message);
+            if (type && types.count(*type)) {
+                return message;
+            }
+        }
+        return std::nullopt;
     }
 
     int64_t CreateFolder(const std::string& name) {
