@@ -22,6 +22,8 @@ FileStat FromStatx(const struct statx& sx) {
     st.isSymlink = S_ISLNK(sx.stx_mode);
     st.size = sx.stx_size;
     st.times.lastWrite = sx.stx_mtime.tv_sec;
+    st.times.lastWriteNs =
+        static_cast<int64_t>(sx.stx_mtime.tv_sec) * 1000000000 + sx.stx_mtime.tv_nsec;
     if (sx.stx_mask & STATX_BTIME) {
         st.times.creation = sx.stx_btime.tv_sec;
         st.times.creationIsBirth = true;

@@ -11,6 +11,7 @@ namespace platform {
 struct FileTimes {
     int64_t creation = 0;   // seconds since 1970-01-01 UTC
     int64_t lastWrite = 0;  // seconds since 1970-01-01 UTC
+    int64_t lastWriteNs = 0;  // the same moment in nanoseconds, for telling two writes apart
     bool creationIsBirth = false;  // false: the filesystem keeps no birth time, creation is ctime
 };
 
