@@ -82,7 +82,7 @@ FolderWatcher::~FolderWatcher() { Stop(); }
 
 bool FolderWatcher::Start() {
     if (m_thread.joinable()) {
-        return m_fd >= 0;
+        return true;
     }
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -203,6 +203,9 @@ void FolderWatcher::ThreadMain() {
             RunCommands();
         }
         if (ready > 0 && m_fd >= 0 && (fds[1].revents & POLLIN)) {
+            if (m_options.beforeRead) {
+                m_options.beforeRead();
+            }
             ReadEvents();
         }
         if (m_needResync) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -58,6 +59,9 @@ public:
         size_t maxWatches = 0;          // watches this watcher makes at most (0: as many as
                                         // the kernel gives); one more fails as the kernel's
                                         // own limit does
+        // Called on the watcher's thread each time before it reads what the kernel queued.
+        // Tests hold the thread there to let the kernel's queue overflow.
+        std::function<void()> beforeRead;
     };
     struct Batch {
         std::vector<FolderChange> changes;  // in the order they happened
@@ -76,8 +80,8 @@ public:
     FolderWatcher(const FolderWatcher&) = delete;
     FolderWatcher& operator=(const FolderWatcher&) = delete;
 
-    // Starts the watcher's thread. False when no inotify instance can be had; the thread runs
-    // all the same, every folder counts as not watched and is tried again (with rescans) as
+    // Starts the watcher's thread (true when it runs already). False when no inotify instance
+    // can be had; the thread runs all the same, every folder counts as not watched and is tried again (with rescans) as
     // the options say.
     bool Start();
     // Ends the thread and drops every watch and every change not yet taken. The watcher can
