@@ -6,16 +6,14 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/Event.h"
 #include "platform/FolderChange.h"
+#include "platform/FolderWatchTable.h"
 
 namespace platform {
 
@@ -113,25 +111,17 @@ private:
         uint64_t deadlineMs = 0;
     };
 
+    // Hands the command to the watcher's thread and waits until it is done; false when the
+    // watcher does not run.
+    bool RunCommand(const std::shared_ptr<Command>& command);
     void ThreadMain();
     void RunCommands();
     void ReadEvents();
     void HandleEvent(int wd, uint32_t mask, uint32_t cookie, const char* name);
-    void AddTree(const std::filesystem::path& folder, bool report);
-    int AddWatch(const std::filesystem::path& folder);
-    void ForgetWatch(int wd);
-    // Removes the watches of the tree; with keepRooted, not those another root holds.
-    void DropTree(const std::filesystem::path& folder, bool keepRooted);
-    void RenameTree(const std::filesystem::path& from, const std::filesystem::path& to);
-    void Resync();
-    void RetryUnwatched();
-    void MarkUnwatched(const std::filesystem::path& folder);
-    bool UnderRoot(const std::filesystem::path& path) const;
     void Hold(FolderChange change, uint32_t cookie = 0);
     void Publish();
     int PollTimeout() const;
     void UpdateStats();
-    void CloseHandles();
 
     const Options m_options;
 
@@ -148,16 +138,12 @@ private:
     std::atomic<bool> m_stopping{false};
     int m_wakeFd = -1;
 
-    // The watcher thread's own.
-    int m_fd = -1;
-    std::unordered_map<int, std::filesystem::path> m_paths;  // watch -> folder
-    std::map<std::filesystem::path, int> m_watches;          // folder -> watch
-    std::set<std::filesystem::path> m_roots;
-    std::set<std::filesystem::path> m_unwatched;
+    // The watcher thread's own (made and dropped by Start and Stop, before and after it).
+    std::unique_ptr<FolderWatchTable> m_table;
     std::deque<Held> m_held;  // changes in order, waiting for the other half of a rename
     bool m_needResync = false;
     bool m_needRescan = false;
-    uint64_t m_nextRetryMs = 0;
+    uint64_t m_nextRetryMs = 0;  // 0: nothing to try again
 };
 
 }  // namespace platform
