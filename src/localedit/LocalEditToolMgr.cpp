@@ -247,6 +247,23 @@ void LocalEditToolMgr::PostNetworkError(const ServerReply& reply) {
     }
 }
 
+LocalEditToolMgr::Outcome LocalEditToolMgr::Judge(const char* what, int64_t fid,
+                                                  const ActionResult& result) {
+    if (result.ok) {
+        VLOGF(1, "LocalEditToolMgr - %s of %d done", what, fid);
+        return Outcome::kDone;
+    }
+    if (NotAnswered(result.reply)) {
+        PostNetworkError(result.reply);
+        LOGF(WARNING, "LocalEditToolMgr - %s of %d not answered, again at the next renewal: %s",
+             what, fid, result.reply.ErrorText());
+        return Outcome::kNotAnswered;
+    }
+    LOGF(WARNING, "LocalEditToolMgr - %s of %d refused: %d %s", what, fid, result.reply.Status(),
+         result.reply.Description());
+    return Outcome::kRefused;
+}
+
 void LocalEditToolMgr::SendLocks(const std::map<int64_t, std::string>& locks) {
     for (const auto& [fid, lockKey] : locks) {
         if (IsQuit() || m_stopping) {
@@ -256,17 +273,10 @@ void LocalEditToolMgr::SendLocks(const std::map<int64_t, std::string>& locks) {
             continue;  // its upload ended meanwhile
         }
         ++m_lockRequests;
-        const ActionResult result = CloudApi::LockFile(m_context, fid, lockKey);
-        if (result.ok) {
-            VLOGF(1, "LocalEditToolMgr - lock of %d renewed", fid);
-        } else if (NotAnswered(result.reply)) {
+        // Not answered: the file stays on the list and is locked again at the next renewal.
+        if (Judge("lock", fid, CloudApi::LockFile(m_context, fid, lockKey)) ==
+            Outcome::kNotAnswered) {
             ++m_lockFailures;
-            PostNetworkError(result.reply);
-            LOGF(WARNING, "LocalEditToolMgr - lock of %d not answered, again at the next renewal: %s",
-                 fid, result.reply.ErrorText());
-        } else {
-            LOGF(WARNING, "LocalEditToolMgr - lock of %d refused: %d %s", fid,
-                 result.reply.Status(), result.reply.Description());
         }
     }
 }
@@ -288,24 +298,17 @@ void LocalEditToolMgr::SendUnlocks(const std::map<int64_t, std::string>& unlocks
 
 void LocalEditToolMgr::SendUnlock(int64_t fid, const std::string& lockKey) {
     ++m_unlockRequests;
-    const ActionResult result = CloudApi::UnlockFile(m_context, fid, lockKey);
-    if (result.ok) {
-        VLOGF(1, "LocalEditToolMgr - %d unlocked", fid);
-    } else if (NotAnswered(result.reply)) {
-        ++m_unlockFailures;
-        PostNetworkError(result.reply);
-        LOGF(WARNING, "LocalEditToolMgr - unlock of %d not answered, again at the next renewal: %s",
-             fid, result.reply.ErrorText());
-        platform::CriticalSectionGuard guard(m_cs);
-        const bool superseded = m_filesToLock.count(fid) || m_filesToUnlock.count(fid);
-        if (!superseded) {
-            m_unlockRetries[fid] = lockKey;
-            if (m_nextRenewalMs == 0) {
-                ArmRenewal(platform::TickCountMs());
-            }
+    if (Judge("unlock", fid, CloudApi::UnlockFile(m_context, fid, lockKey)) !=
+        Outcome::kNotAnswered) {
+        return;
+    }
+    ++m_unlockFailures;
+    platform::CriticalSectionGuard guard(m_cs);
+    const bool superseded = m_filesToLock.count(fid) || m_filesToUnlock.count(fid);
+    if (!superseded) {
+        m_unlockRetries[fid] = lockKey;
+        if (m_nextRenewalMs == 0) {
+            ArmRenewal(platform::TickCountMs());
         }
-    } else {
-        LOGF(WARNING, "LocalEditToolMgr - unlock of %d refused: %d %s", fid,
-             result.reply.Status(), result.reply.Description());
     }
 }

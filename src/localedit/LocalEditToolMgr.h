@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cloud/ActionResult.h"
 #include "cloud/CRequestContext.h"
 #include "cloud/ServerReply.h"
 #include "core/CTaskThread.h"
@@ -77,6 +78,7 @@ protected:
     void ThreadMain() override;
 
 private:
+    enum class Outcome { kDone, kNotAnswered, kRefused };
     struct Work {
         std::vector<std::filesystem::path> hashes;
         std::map<int64_t, std::string> unlocks;
@@ -93,6 +95,9 @@ private:
     void SendUnlock(int64_t fid, const std::string& lockKey);
     bool IsLocked(int64_t fid);
     // No answer that says anything: the request could not be made, or the server failed.
+    // Logs the outcome of a lock or unlock request (`what`) and tells the window of a
+    // transfer that failed.
+    Outcome Judge(const char* what, int64_t fid, const ActionResult& result);
     static bool NotAnswered(const ServerReply& reply);
     void PostNetworkError(const ServerReply& reply);
     void ConnectLockHook();

@@ -94,15 +94,25 @@ void FolderWatchTable::RemoveRoot(const fs::path& root) {
 
 void FolderWatchTable::AddTree(const fs::path& folder,
                                const std::function<void(FolderChange)>& found) {
+    WatchTree(folder, found, nullptr);
+}
+
+void FolderWatchTable::WatchTree(const fs::path& folder,
+                                 const std::function<void(FolderChange)>& found,
+                                 std::set<int>* seen) {
     std::vector<fs::path> pending{folder};
     while (!pending.empty()) {
         fs::path dir = std::move(pending.back());
         pending.pop_back();
-        if (AddWatch(dir) < 0) {
+        const int wd = AddWatch(dir);
+        if (wd < 0) {
             if (!IsGone(errno)) {
                 MarkUnwatched(dir);
             }
             continue;
+        }
+        if (seen) {
+            seen->insert(wd);
         }
         m_unwatched.erase(dir);
         // Listed only now that it is watched: whatever is made in it from here on is reported
@@ -228,29 +238,9 @@ void FolderWatchTable::RenameTree(const fs::path& from, const fs::path& to) {
 void FolderWatchTable::Resync() {
     std::set<int> seen;
     for (const fs::path& root : m_roots) {
-        std::vector<fs::path> pending{root};
-        while (!pending.empty()) {
-            fs::path dir = std::move(pending.back());
-            pending.pop_back();
-            const int wd = AddWatch(dir);
-            if (wd < 0) {
-                if (!IsGone(errno) || dir == root) {
-                    MarkUnwatched(dir);
-                }
-                continue;
-            }
-            seen.insert(wd);
-            m_unwatched.erase(dir);
-            DirectoryReader reader;
-            if (!reader.Open(dir, false)) {
-                continue;
-            }
-            DirectoryReader::Entry entry;
-            while (reader.Next(entry)) {
-                if (entry.type == DirectoryReader::EntryType::kDirectory) {
-                    pending.push_back(dir / entry.name);
-                }
-            }
+        WatchTree(root, nullptr, &seen);
+        if (!m_watches.count(root)) {
+            MarkUnwatched(root);
         }
     }
     std::vector<int> stale;

@@ -61,6 +61,9 @@ public:
     size_t UnwatchedCount() const { return m_unwatched.size(); }
 
 private:
+    // AddTree, and with `seen` the watches of the tree are collected there.
+    void WatchTree(const std::filesystem::path& folder,
+                   const std::function<void(FolderChange)>& found, std::set<int>* seen);
     int AddWatch(const std::filesystem::path& folder);
     void Forget(int wd);
     void MarkUnwatched(const std::filesystem::path& folder);

@@ -34,6 +34,10 @@ FolderWatcher::Options Pairing() {
     return options;
 }
 
+bool Watch(FolderWatcher& watcher, const fs::path& folder) {
+    return watcher.Start() && watcher.AddFolder(folder);
+}
+
 // The test is the watcher's user: it takes what is queued while it waits for a change.
 class Collector {
 public:
@@ -85,8 +89,7 @@ TEST(FolderWatcherTest, ReportsAFileMadeWrittenAndDeletedInOrderAndNotWhatWasThe
     TempDir dir;
     WriteFile(dir / "before.txt", "old");
     FolderWatcher watcher(Pairing());
-    ASSERT_TRUE(watcher.Start());
-    ASSERT_TRUE(watcher.AddFolder(dir.path()));
+    ASSERT_TRUE(Watch(watcher, dir.path()));
     Collector seen(watcher);
 
     WriteFile(dir / "a.txt", "one");
@@ -109,8 +112,7 @@ TEST(FolderWatcherTest, ARenameIsTheOldNameFollowedAtOnceByTheNewOneAlsoOverAnEx
     TempDir dir;
     WriteFile(dir / "doc.txt", "v1");
     FolderWatcher watcher(Pairing());
-    ASSERT_TRUE(watcher.Start());
-    ASSERT_TRUE(watcher.AddFolder(dir.path()));
+    ASSERT_TRUE(Watch(watcher, dir.path()));
     Collector seen(watcher);
 
     // The safe save of editors: a temporary file renamed over the original.
@@ -126,8 +128,7 @@ TEST(FolderWatcherTest, ARenameIsTheOldNameFollowedAtOnceByTheNewOneAlsoOverAnEx
 TEST(FolderWatcherTest, AFolderMadeWithFilesAtOnceIsReportedWholeAndWatchedFromThenOn) {
     TempDir dir;
     FolderWatcher watcher(Pairing());
-    ASSERT_TRUE(watcher.Start());
-    ASSERT_TRUE(watcher.AddFolder(dir.path()));
+    ASSERT_TRUE(Watch(watcher, dir.path()));
     Collector seen(watcher);
 
     // Made faster than the watcher can watch each level: the listings find what the watches
@@ -160,8 +161,7 @@ TEST(FolderWatcherTest, FoldersMovedInAreWatchedAndFoldersMovedOutOrRenamedAreNo
     fs::create_directories(dir / "leaving");
     fs::create_directories(dir / "before");
     FolderWatcher watcher(Pairing());
-    ASSERT_TRUE(watcher.Start());
-    ASSERT_TRUE(watcher.AddFolder(dir.path()));
+    ASSERT_TRUE(Watch(watcher, dir.path()));
     Collector seen(watcher);
 
     fs::rename(outside / "incoming", dir / "incoming");
@@ -188,8 +188,7 @@ TEST(FolderWatcherTest, SymbolicLinksToFoldersAreNotFollowed) {
     TempDir dir;
     fs::create_directory_symlink(target.path(), dir / "link");
     FolderWatcher watcher(Pairing());
-    ASSERT_TRUE(watcher.Start());
-    ASSERT_TRUE(watcher.AddFolder(dir.path()));
+    ASSERT_TRUE(Watch(watcher, dir.path()));
     EXPECT_EQ(watcher.GetStats().watches, 1u);
     Collector seen(watcher);
 
@@ -205,8 +204,7 @@ TEST(FolderWatcherTest, MoreChangesThanTheQueueHoldsAreDroppedForOneRescanAndLat
     FolderWatcher::Options options = Pairing();
     options.queueLimit = 4;
     FolderWatcher watcher(options);
-    ASSERT_TRUE(watcher.Start());
-    ASSERT_TRUE(watcher.AddFolder(dir.path()));
+    ASSERT_TRUE(Watch(watcher, dir.path()));
 
     // Nobody takes while the changes come.
     for (int i = 0; i < 50; ++i) {
@@ -234,8 +232,7 @@ TEST(FolderWatcherTest, AFolderThatCannotBeWatchedMeansRescansUntilAWatchIsFreeT
     options.maxWatches = 2;
     options.retryMs = 20;
     FolderWatcher watcher(options);
-    ASSERT_TRUE(watcher.Start());
-    ASSERT_TRUE(watcher.AddFolder(dir.path()));
+    ASSERT_TRUE(Watch(watcher, dir.path()));
     Collector seen(watcher);
 
     fs::create_directories(dir / "two");
@@ -297,8 +294,7 @@ TEST(FolderWatcherTest, AKernelOverflowIsARescanAfterWhichEveryFolderIsWatchedWh
         release.Wait();
     };
     FolderWatcher watcher(options);
-    ASSERT_TRUE(watcher.Start());
-    ASSERT_TRUE(watcher.AddFolder(dir.path()));
+    ASSERT_TRUE(Watch(watcher, dir.path()));
 
     WriteFile(dir / "flood0", "");
     ASSERT_TRUE(held.Wait(10000));
@@ -337,8 +333,7 @@ TEST(FolderWatcherTest, StopsCleanlyWhileChangesComeAndCanStartAgain) {
         EXPECT_FALSE(watcher.AddFolder(dir.path()));
         EXPECT_TRUE(watcher.TakeChanges().changes.empty()) << "a stop drops what waits";
     }
-    ASSERT_TRUE(watcher.Start());
-    ASSERT_TRUE(watcher.AddFolder(dir.path()));
+    ASSERT_TRUE(Watch(watcher, dir.path()));
     Collector seen(watcher);
     WriteFile(dir / "last", "x");
     EXPECT_TRUE(seen.WaitFor(dir / "last", kModified));
