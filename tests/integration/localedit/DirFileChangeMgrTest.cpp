@@ -68,9 +68,9 @@ public:
 
 class DirFileChangeMgrTest : public ::testing::Test {
 protected:
-    // The quiet second shortened to 300 ms: long enough that writes made one after the other
-    // by the test fall into it, short enough for many hand-overs.
-    static constexpr double kScale = 0.3;
+    // The quiet second shortened to half: long enough that writes made one after the other by
+    // the test fall into it on a busy machine, short enough for many hand-overs.
+    static constexpr double kScale = 0.5;
 
     void SetUp() override {
         fs::create_directories(edit);
@@ -132,13 +132,13 @@ TEST_F(DirFileChangeMgrTest, ASafeSaveIsASaveOfTheOriginalNameWhateverTheTempora
 }
 
 TEST_F(DirFileChangeMgrTest, TemporaryNamesDeletedFilesAndFoldersAreNeverHandedOver) {
+    const fs::path folder = doc.parent_path();
+    WriteFile(folder / "gone.txt", "downloaded");
     DirFileChangeMgr watcher(edit);
     Start(watcher);
-    const fs::path folder = doc.parent_path();
     for (const char* name : {"~$report.docx", "report.txt~", "draft.TMP", "link.lnk"}) {
         WriteFile(folder / name, "temporary");
     }
-    WriteFile(folder / "gone.txt", "soon deleted");
     fs::remove(folder / "gone.txt");
     fs::create_directories(folder / "empty-folder");
     WriteFile(doc, "saved");
