@@ -163,4 +163,15 @@ std::vector<CloudServer::RequestText> CloudServer::RequestTexts(const std::strin
 
 Json::Value CloudServer::State() { return Admin("/admin/state")["data"]; }
 
+Json::Value CloudServer::Plant(const std::string& name, int64_t size, int64_t pid,
+                               const std::string& fill, int64_t seed) {
+    Json::Value reply = Admin("/admin/plant?name=" + Escape(name) + "&size=" + std::to_string(size) +
+                              "&pid=" + std::to_string(pid) + "&fill=" + fill +
+                              "&seed=" + std::to_string(seed));
+    if (!reply.isObject() || reply["status"].asInt() != 0) {
+        return Json::Value();
+    }
+    return reply["data"]["file"];
+}
+
 }  // namespace zorp::test

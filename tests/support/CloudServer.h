@@ -73,6 +73,10 @@ public:
     std::vector<RequestText> RequestTexts(const std::string& action);
     // File count, bytes used, live faults.
     Json::Value State();
+    // A complete file made on the server at once (AdminActions::Plant): `fill` "zero" (sparse)
+    // or "random" (bytes of `seed`). The file's record ("id", "hash", "size"), null on failure.
+    Json::Value Plant(const std::string& name, int64_t size, int64_t pid = 0,
+                      const std::string& fill = "random", int64_t seed = 1);
 
     // GET of an admin path ("/admin/state"); the parsed envelope, null when unreachable.
     Json::Value Admin(const std::string& pathAndQuery);
