@@ -437,7 +437,10 @@ std::vector<std::string> DownloadQueue::GetFailedNames(size_t max) const {
             if (names.size() >= max) {
                 return names;
             }
-            names.push_back(failed.request.path.filename().string());
+            // A refused name is reported as the page or the server wrote it.
+            names.push_back(failed.reason == kDlBadName && failed.request.url.empty()
+                                ? failed.request.path.string()
+                                : failed.request.path.filename().string());
         }
     }
     return names;
