@@ -128,9 +128,9 @@ void CDnldPage::FillRow(QWidget* row, const DnldTaskInfo& info) {
     }
     if (auto* control = Child<QPushButton>(row, "ctrl_btn")) {
         const bool running = info.running && !info.pausedByUser && !info.deleting;
-        const bool started = info.task != nullptr;
-        control->setEnabled(started && !info.deleting);
-        SkinImage::Apply(control, running ? kPauseImage : started ? kPlayImage : kStartImage);
+        const bool paused = info.pausedByUser || info.lastStatus.state == TSE_PAUSED;
+        control->setEnabled(!info.deleting && (info.running || paused));
+        SkinImage::Apply(control, running ? kPauseImage : paused ? kPlayImage : kStartImage);
     }
 }
 
