@@ -10,6 +10,7 @@
 #include "core/Logging.h"
 #include "download/DownloadDelivery.h"
 #include "download/DownloadResult.h"
+#include "platform/FileSystem.h"
 #include "support/ContentHash.h"
 #include "support/ScopedTimeScale.h"
 #include "support/TempDir.h"
@@ -200,6 +201,37 @@ TEST_F(EasyDownloaderTest, ASparseFileOfTwoGibibytesAndOneByte) {
     EXPECT_EQ(static_cast<int64_t>(fs::file_size(local / "huge.bin")), size);
     ASSERT_FALSE(taskWindow.progress[param.taskId].empty());
     EXPECT_EQ(taskWindow.progress[param.taskId].back().done, size);
+}
+
+// The free space must hold the bytes still to come, not the whole file: a file larger than the
+// free space is refused unless most of it is cached already.
+TEST_F(EasyDownloaderTest, TheSpaceCheckCountsTheBytesStillToCome) {
+    const CloudFile file = Plant("room.bin", 1000, 15);
+    const auto free = platform::FreeDiskSpace(local.path());
+    ASSERT_TRUE(free);
+    const int64_t size = static_cast<int64_t>(*free) + (int64_t{64} << 20);
+    const CDownloadParam tooBig = Param(file, "room.bin", size);
+    StartTask(tooBig);
+    auto end = WaitEnd(tooBig.taskId);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->status.state, TSE_FAILED);
+    EXPECT_EQ(end->end.result, kDlDiskFull);
+    EXPECT_EQ(end->status.text, "Disk is full");
+    EXPECT_TRUE(BreakPoints().empty());
+
+    // The same size with all but a few bytes cached (a sparse file costs no room): it passes
+    // the check and asks the server from the cache's end.
+    CDownloadParam mostlyHere = Param(file, "here.bin", size);
+    const fs::path cache = CacheFile(mostlyHere);
+    fs::create_directories(cache.parent_path());
+    { std::ofstream(cache).close(); }
+    fs::resize_file(cache, static_cast<uintmax_t>(size - 4096));
+    StartTask(mostlyHere);
+    end = WaitEnd(mostlyHere.taskId);
+    ASSERT_TRUE(end);
+    EXPECT_NE(end->end.result, kDlDiskFull);
+    EXPECT_EQ(BreakPoints(), std::vector<int64_t>{size - 4096});
+    EXPECT_EQ(CacheSize(mostlyHere), 0) << "the server holds less: the cache was of no use";
 }
 
 TEST_F(EasyDownloaderTest, AContentThatDoesNotMatchItsHashIsNeverDelivered) {
