@@ -151,7 +151,11 @@ void DownloadFlow::OnRetryTimer() {
     const bool wasRunning = queue->GetRunningCount() > 0;
     queue->restartDlFailedItems();
     m_dnldBatch = true;
-    if (!wasRunning && queue->GetRunningCount() > 0) {
+    ShowRunningAgain(wasRunning);
+}
+
+void DownloadFlow::ShowRunningAgain(bool wasRunning) {
+    if (!wasRunning && m_context.DownloadsRunning()) {
         m_context.MoveTxStatus(m_context.UploadsRunning() ? TxEvent::kBothActive
                                                           : TxEvent::kDownloadsActive);
         m_context.View().SetWindowMode(IDispatcherView::kDownloadMode);
@@ -178,11 +182,7 @@ void DownloadFlow::ResumeAfterOffline() {
         queue->restartDlFailedItems();
         m_dnldBatch = true;
     }
-    if (!wasRunning && queue->GetRunningCount() > 0) {
-        m_context.MoveTxStatus(m_context.UploadsRunning() ? TxEvent::kBothActive
-                                                          : TxEvent::kDownloadsActive);
-        m_context.View().SetWindowMode(IDispatcherView::kDownloadMode);
-    }
+    ShowRunningAgain(wasRunning);
     // Requests and folders that arrived while offline.
     StartDownloads();
 }

@@ -47,6 +47,8 @@ private:
     // The queue takes what FileDownloadMgr holds; when downloads begin to run the transfer
     // state, the work state, the window's look and the page follow.
     void StartDownloads();
+    // Downloads that were all held run again (a retry, online): the state and the look follow.
+    void ShowRunningAgain(bool wasRunning);
     void FinishDownloads();
     void ReportBatch();
     bool ListingUnderWay() const;

@@ -9,10 +9,13 @@ CDnldThreadMgr& CDnldThreadMgr::GetInstance() {
     return *instance;
 }
 
-CDnldThreadMgr::CDnldThreadMgr() : CFPoolManager(3, 3) {}
+CDnldThreadMgr::CDnldThreadMgr() : CDnldThreadMgr(3, "CDnldThreadMgr") {}
+
+CDnldThreadMgr::CDnldThreadMgr(int threads, const char* name)
+    : CFPoolManager(threads, threads), m_name(name) {}
 
 void CDnldThreadMgr::Stop() {
-    VLOG(1) << "CDnldThreadMgr::Stop";
+    VLOGF(1, "%s::Stop", m_name);
     CFPoolManager::Stop();
 }
 

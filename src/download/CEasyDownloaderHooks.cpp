@@ -4,8 +4,8 @@
 #include "download/CEasyDownloader.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "cloud/HttpStatusLine.h"
 #include "core/IPageNotifier.h"
 #include "core/Logging.h"
 #include "core/WindowMessages.h"
@@ -26,27 +26,11 @@ CRequestContext::Hooks CEasyDownloader::MakeHooks() {
 
 void CEasyDownloader::OnHeaderLine(std::string_view line) {
     if (logging::VlogIsOn(1)) {
-        std::string shown;
-        for (char c : line) {
-            shown += c == '\r' ? std::string("[0x0D]") : c == '\n' ? std::string("[0x0A]") : std::string(1, c);
-        }
-        VLOGF(1, "Task[%02d]: %s", m_param.taskId, shown);
+        VLOGF(1, "Task[%02d]: %s", m_param.taskId, HttpStatusLine::Shown(line));
     }
-    const std::string text(line);
-    int major = 0;
-    int minor = 0;
-    int code = 0;
-    int fields = std::sscanf(text.c_str(), " HTTP/%d.%d %3d", &major, &minor, &code);
-    if (fields > 0 && fields < 3) {
-        std::sscanf(text.c_str(), " HTTP %3d", &code);
-    }
-    if (code > 0) {
+    if (const int code = HttpStatusLine::Code(line)) {
         m_conn.httpCode = code;
-        m_conn.statusLine = text;
-        while (!m_conn.statusLine.empty() &&
-               (m_conn.statusLine.back() == '\r' || m_conn.statusLine.back() == '\n')) {
-            m_conn.statusLine.pop_back();
-        }
+        m_conn.statusLine = HttpStatusLine::Trimmed(line);
     }
 }
 

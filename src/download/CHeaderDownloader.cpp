@@ -2,37 +2,15 @@
 
 #include <cctype>
 #include <charconv>
-#include <cstdio>
 #include <optional>
 
 #include "cloud/CloudApi.h"
 #include "cloud/CRequestContext.h"
+#include "cloud/HttpStatusLine.h"
 #include "core/Logging.h"
 #include "download/CDownloaderMgr.h"
 
 namespace {
-
-// The line without its CR and LF.
-std::string Trimmed(std::string_view line) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) {
-        line.remove_suffix(1);
-    }
-    return std::string(line);
-}
-
-std::string Shown(std::string_view line) {
-    std::string shown;
-    for (char c : line) {
-        if (c == '\r') {
-            shown += "[0x0D]";
-        } else if (c == '\n') {
-            shown += "[0x0A]";
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
 
 // The value of "Name: value" when the line holds that header (names compare without regard to
 // case, as HTTP has them), else nothing.
@@ -98,21 +76,13 @@ int CHeaderDownloader::Download() {
 
 void CHeaderDownloader::OnHeaderLine(std::string_view line) {
     if (logging::VlogIsOn(1)) {
-        VLOGF(1, "Task[%02d]: Header - %s", m_param.taskId, Shown(line));
+        VLOGF(1, "Task[%02d]: Header - %s", m_param.taskId, HttpStatusLine::Shown(line));
     }
-    const std::string text(line);
-    int major = 0;
-    int minor = 0;
-    int code = 0;
-    int fields = std::sscanf(text.c_str(), " HTTP/%d.%d %3d", &major, &minor, &code);
-    if (fields > 0 && fields < 3) {
-        fields = std::sscanf(text.c_str(), " HTTP %3d", &code);
-    }
-    if (code > 0) {
+    if (const int code = HttpStatusLine::Code(line)) {
         // A new reply (after a redirect): only the final reply's headers count.
         ClearResult();
         m_httpCode = code;
-        m_statusText = Trimmed(line);
+        m_statusText = HttpStatusLine::Trimmed(line);
     }
     if (auto value = HeaderValue(line, "Content-Length")) {
         if (auto number = Number(*value)) {

@@ -9,7 +9,6 @@
 #include <QVariant>
 
 #include "core/CommonUtils.h"
-#include "core/MultiLanguage.h"
 #include "download/DnldTaskInfo.h"
 #include "download/DownloadQueue.h"
 #include "ui/SkinImage.h"
@@ -164,14 +163,8 @@ void CDnldPage::OnDnldRowRemoved(int32_t taskId) {
 void CDnldPage::OnDnldCountChanged(const Counts& counts) {
     m_counts = counts;
     if (m_countLabel) {
-        auto& language = CMultiLanguageMgr::GetInstance();
-        std::string text;
-        if (counts.left > 0) {
-            text = language.LoadString(141) + std::to_string(counts.left);  // "  File Left:"
-        } else if (counts.failed > 0) {
-            text = language.LoadString(142) + std::to_string(counts.failed);  // "  Failed Files:"
-        }
-        m_countLabel->setText(QString::fromStdString(text));
+        m_countLabel->setText(
+            QString::fromStdString(TransferProgressText::CountText(counts.left, counts.failed)));
     }
     if (m_countsChanged) {
         m_countsChanged(counts);

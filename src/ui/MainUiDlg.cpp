@@ -11,6 +11,7 @@
 #include "core/WindowMessages.h"
 #include "ui/DndUiDlg.h"
 #include "ui/SkinImage.h"
+#include "ui/TransferProgressText.h"
 #include "upload/CUploaderContext.h"
 #include "upload/UpldTaskInfo.h"
 
@@ -210,14 +211,8 @@ void CMainUiDlg::OnUpldRowRemoved(int32_t taskIndex) {
 
 void CMainUiDlg::OnUpldCountChanged(const IUpldQueueView::Counts& counts) {
     if (m_pUpldNumLabel) {
-        auto& language = CMultiLanguageMgr::GetInstance();
-        std::string text;
-        if (counts.left > 0) {
-            text = language.LoadString(141) + std::to_string(counts.left);  // "  File Left:"
-        } else if (counts.failed > 0) {
-            text = language.LoadString(142) + std::to_string(counts.failed);  // "  Failed Files:"
-        }
-        m_pUpldNumLabel->setText(QString::fromStdString(text));
+        m_pUpldNumLabel->setText(
+            QString::fromStdString(TransferProgressText::CountText(counts.left, counts.failed)));
     }
     m_upldCounts = counts;
     UpdateStartBtn();

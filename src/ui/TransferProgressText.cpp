@@ -91,3 +91,13 @@ int TransferProgressText::Percent(int64_t done, int64_t total) {
     }
     return static_cast<int>(done * 100 / total);
 }
+
+std::string TransferProgressText::CountText(int left, int failed) {
+    if (left > 0) {
+        return Text(141) + std::to_string(left);  // "  File Left:"
+    }
+    if (failed > 0) {
+        return Text(142) + std::to_string(failed);  // "  Failed Files:"
+    }
+    return std::string();
+}

@@ -21,4 +21,7 @@ public:
                                     uint64_t bytesPerSecond);
     // Transferred bytes in percent, or -1 when the total is unknown (the bar is not moved).
     static int Percent(int64_t done, int64_t total);
+    // The count label of a page: "  File Left:7", or "  Failed Files:2" when nothing is left
+    // but failures, or nothing.
+    static std::string CountText(int left, int failed);
 };

@@ -120,19 +120,7 @@ protected:
         return ec ? -1 : static_cast<int64_t>(size);
     }
 
-    std::vector<int64_t> BreakPoints() {
-        std::vector<int64_t> points;
-        for (const auto& request : server.RequestTexts("download")) {
-            if (request.line.rfind("GET ", 0) != 0) {
-                continue;
-            }
-            const auto at = request.line.find("&breakPoint=");
-            points.push_back(at == std::string::npos
-                                 ? 0
-                                 : std::stoll(request.line.substr(at + std::string("&breakPoint=").size())));
-        }
-        return points;
-    }
+    std::vector<int64_t> BreakPoints() { return server.DownloadBreakPoints(); }
 
     int64_t CreateFolder(const std::string& path) {
         CRequestContext context;

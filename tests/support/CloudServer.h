@@ -71,6 +71,10 @@ public:
         std::string body;
     };
     std::vector<RequestText> RequestTexts(const std::string& action);
+    // The break point of each GET of the download action, oldest first (0 for one without);
+    // header probes (HEAD) are left out, and counted by ProbeCount.
+    std::vector<int64_t> DownloadBreakPoints();
+    size_t ProbeCount();
     // File count, bytes used, live faults.
     Json::Value State();
     // A complete file made on the server at once (AdminActions::Plant): `fill` "zero" (sparse)

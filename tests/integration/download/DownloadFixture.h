@@ -159,28 +159,8 @@ protected:
         return error ? -1 : static_cast<int64_t>(size);
     }
 
-    // The break point of each GET of the download action, in order (0 without one); header
-    // probes are left out.
-    std::vector<int64_t> BreakPoints() {
-        std::vector<int64_t> points;
-        for (const auto& request : server.RequestTexts("download")) {
-            if (request.line.rfind("GET ", 0) != 0) {
-                continue;
-            }
-            const auto at = request.line.find("&breakPoint=");
-            points.push_back(at == std::string::npos
-                                 ? 0
-                                 : std::stoll(request.line.substr(at + std::string("&breakPoint=").size())));
-        }
-        return points;
-    }
-    size_t HeadCount() {
-        size_t heads = 0;
-        for (const auto& request : server.RequestTexts("download")) {
-            heads += request.line.rfind("HEAD ", 0) == 0 ? 1 : 0;
-        }
-        return heads;
-    }
+    std::vector<int64_t> BreakPoints() { return server.DownloadBreakPoints(); }
+    size_t HeadCount() { return server.ProbeCount(); }
 
     TempDir local{"zorp-download"};
     DownloadTaskWindow taskWindow;
