@@ -68,6 +68,14 @@ std::optional<uint64_t> FreeDiskSpace(const std::filesystem::path& path) {
     return static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize);
 }
 
+std::optional<uint64_t> FileSystemId(const std::filesystem::path& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(st.st_dev);
+}
+
 std::vector<std::filesystem::path> LocalFilesystemMounts() {
     static const std::set<std::string> kLocalTypes = {
         "ext2", "ext3", "ext4", "xfs", "btrfs", "f2fs", "jfs", "reiserfs", "zfs", "bcachefs",

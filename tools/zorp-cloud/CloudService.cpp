@@ -221,6 +221,7 @@ void CloudService::RegisterRoutes() {
         {"/admin/clear", &AdminActions::Clear},
         {"/admin/requests", &AdminActions::Requests},
         {"/admin/state", &AdminActions::State},
+        {"/admin/plant", &AdminActions::Plant},
     };
     for (const auto& entry : adminRoutes) {
         auto handler = [this, member = entry.member](const httplib::Request& request,

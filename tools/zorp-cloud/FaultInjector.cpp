@@ -15,6 +15,7 @@ constexpr KindName kKinds[] = {
     {FaultInjector::Kind::kDrop, "drop"},
     {FaultInjector::Kind::kMalformed, "malformed"},
     {FaultInjector::Kind::kWrongBreakPoint, "breakpoint"},
+    {FaultInjector::Kind::kCorrupt, "corrupt"},
 };
 
 }  // namespace
@@ -68,6 +69,11 @@ bool FaultInjector::Add(Rule rule, std::string* error) {
         case Kind::kDrop:
             if (rule.value < 0) {
                 return fail("bytes must not be negative");
+            }
+            break;
+        case Kind::kCorrupt:
+            if (rule.value < 0) {
+                return fail("offset must not be negative");
             }
             break;
         default:

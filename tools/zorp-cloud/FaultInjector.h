@@ -25,7 +25,8 @@ public:
         kDrop,            // close the connection after this many body bytes (the request body
                           // of a chunk upload; the reply body of anything else)
         kMalformed,       // reply with JSON that does not parse
-        kWrongBreakPoint  // report this break point instead of the real one
+        kWrongBreakPoint, // report this break point instead of the real one
+        kCorrupt          // a download's body has the byte at this offset of the body inverted
     };
 
     struct Rule {
