@@ -133,10 +133,12 @@ int CEasyUploader::Upload() {
         return PostUpload(Result{TSE_FAILED, kTextFileChanged});
     }
 
+    m_completionChecked = false;
     if (m_param.fid <= 0 || m_param.breakPoint == 0) {
         if (!initUploadFile()) {
             Cleanup();
-            return PostUpload(Result{TSE_FAILED, Text(kTextInitFail)});
+            Fail(Text(kTextInitFail));
+            return PostUpload(m_result);
         }
         if (m_completeFlag) {
             Cleanup();
@@ -151,7 +153,8 @@ int CEasyUploader::Upload() {
         }
     } else if (!GetFileInfo()) {
         Cleanup();
-        return PostUpload(Result{TSE_FAILED, Text(kTextNoFileInfo)});
+        Fail(Text(kTextNoFileInfo));
+        return PostUpload(m_result);
     }
 
     ClearConnectionStatus(false);
@@ -171,13 +174,56 @@ bool CEasyUploader::Readable(const char* who, const UploadFileResult& result) co
     return true;
 }
 
-bool CEasyUploader::HoldsOurContent(const UploadFileRecord& file) const {
-    if (file.status != 1 || file.size != m_param.fileSize) {
+bool CEasyUploader::ContradictsOurContent(const UploadFileRecord& file) const {
+    if (file.size && *file.size != m_param.fileSize) {
+        return true;
+    }
+    return file.hash && !file.hash->empty() && !m_param.hash.empty() && *file.hash != m_param.hash;
+}
+
+bool CEasyUploader::CarriesOurHash(const UploadFileRecord& file) const {
+    return !m_param.hash.empty() && file.hash && *file.hash == m_param.hash;
+}
+
+bool CEasyUploader::ConfirmsOurContent(const UploadFileRecord& file) const {
+    return file.IsComplete() && file.size == m_param.fileSize && CarriesOurHash(file);
+}
+
+bool CEasyUploader::CompletionHolds(const UploadFileRecord& file, bool early, Json::Value* info) {
+    *info = file.file;
+    if (!early) {
+        if (ContradictsOurContent(file)) {
+            LOGF(ERROR, "Task[%02d]: the server calls %d complete with other content: %s",
+                 m_param.taskIndex, m_param.fid, file.file.toStyledString());
+            return false;
+        }
+        return true;
+    }
+    if (CarriesOurHash(file) && !(file.size && *file.size != m_param.fileSize)) {
+        return true;  // content the server held already
+    }
+    return ServerHoldsOurContent(info);
+}
+
+bool CEasyUploader::ServerHoldsOurContent(Json::Value* info) {
+    if (m_completionChecked) {
+        LOGF(ERROR, "Task[%02d]: the server calls %d complete early once more", m_param.taskIndex,
+             m_param.fid);
         return false;
     }
-    if (file.hash && !file.hash->empty() && !m_param.hash.empty()) {
-        return *file.hash == m_param.hash;
+    m_completionChecked = true;
+    m_inChunk = false;
+    m_requestReplyBytes = 0;
+    const UploadFileResult result =
+        CloudApi::GetFile(Context(), m_param.fid, m_param.share, MakeHooks());
+    if (!result.ok || !ConfirmsOurContent(result.file)) {
+        LOGF(ERROR,
+             "Task[%02d]: the server called %d complete before its last byte, and does not hold "
+             "our content: %s",
+             m_param.taskIndex, m_param.fid, result.reply.ErrorText());
+        return false;
     }
+    *info = result.file.file;
     return true;
 }
 
@@ -219,24 +265,14 @@ bool CEasyUploader::initUploadFile() {
              m_param.pid, m_param.name, file.file.toStyledString());
         return false;
     }
-    const bool complete = file.IsComplete();
-    if (complete && !HoldsOurContent(file)) {
-        LOGF(ERROR,
-             "EasyUploader::initUploadFile the server's complete file is not ours, "
-             "file's pid %d, name:%s, %s",
-             m_param.pid, m_param.name, file.file.toStyledString());
-        return false;
-    }
     m_param.fid = *file.id;
-    auto& link = IPageNotifier::Get();
-    if (complete) {
-        m_completeFlag = true;
-        link.pushUpldComplete(m_param.fid, m_param.pid, file.file);
-    }
     m_fileInfo.type = static_cast<int32_t>(file.type.value_or(0));
     m_fileInfo.size = file.size.value_or(m_param.fileSize);
     m_fileInfo.breakPoint = *file.breakPoint;
     m_param.breakPoint = *file.breakPoint;
+    auto& link = IPageNotifier::Get();
+    // "Created" goes before "complete": a page that marks a file done on the one and under way
+    // on the other would otherwise show an instant upload unfinished for good.
     link.pushUpldCreated(m_param.fid, file.pid.value_or(m_param.pid), file.file);
     if (m_param.lockFlag) {
         LockHandler handler;
@@ -250,6 +286,16 @@ bool CEasyUploader::initUploadFile() {
             LOGF(WARNING, "Task[%02d]: no local edit helper holds the lock of %d",
                  m_param.taskIndex, m_param.fid);
         }
+    }
+    if (file.IsComplete()) {
+        // Complete before a byte was sent, unless the file has none.
+        Json::Value info;
+        if (!CompletionHolds(file, m_param.fileSize > 0, &info)) {
+            Fail(Text(kTextUploadFailed));
+            return false;
+        }
+        m_completeFlag = true;
+        link.pushUpldComplete(m_param.fid, m_param.pid, info);
     }
     return true;
 }
@@ -276,14 +322,15 @@ bool CEasyUploader::GetFileInfo() {
     }
     m_param.fid = *file.id;
     if (file.IsComplete()) {
-        if (HoldsOurContent(file)) {
+        if (ConfirmsOurContent(file)) {
             m_completeFlag = true;
             m_param.breakPoint = m_param.fileSize;
             return true;
         }
-        // Complete with other content (replaced since, or another version): its break
-        // point says nothing about our bytes. Registering again starts a new attempt.
-        VLOGF(1, "Task[%02d]: the server's file %d holds other content, registering again",
+        // Complete with other content (replaced since, or another version), or without the
+        // size and hash that would tell: its break point says nothing about our bytes.
+        // Registering again (with our hash) lets the server decide.
+        VLOGF(1, "Task[%02d]: the server's file %d may hold other content, registering again",
               m_param.taskIndex, m_param.fid);
         return initUploadFile();
     }

@@ -25,6 +25,7 @@ using namespace UploadStatusTexts;
 
 CURLcode CEasyUploader::RunAttempt() {
     m_result = Result();
+    m_unreadableReply = false;
     m_attemptStart = m_param.breakPoint;
     m_meter.Reset(platform::TickCountMs(), m_param.fileSize, m_param.breakPoint);
     if (m_completeFlag) {
@@ -53,10 +54,14 @@ CURLcode CEasyUploader::RunAttempt() {
             break;
         }
         left -= static_cast<int64_t>(chunk);
-        result = SendChunk(chunk);
+        result = SendChunk(chunk, left == 0);
         if (result == CURLE_OK) {
             if (HasResult()) {
                 break;  // the reply claimed a completion that is not ours
+            }
+            if (m_unreadableReply) {
+                // An error page of a proxy, say: the server is there, the chunk is retried.
+                break;
             }
             if (m_completeFlag) {
                 // Complete with the last chunk: the upload finished; before it: the server
@@ -143,7 +148,7 @@ bool CEasyUploader::CheckFileUnchanged() {
     return true;
 }
 
-CURLcode CEasyUploader::SendChunk(size_t size) {
+CURLcode CEasyUploader::SendChunk(size_t size, bool lastChunk) {
     CloudApi::ChunkRequest request;
     request.fid = m_param.fid;
     request.breakPoint = m_param.breakPoint;
@@ -161,15 +166,15 @@ CURLcode CEasyUploader::SendChunk(size_t size) {
     m_inChunk = false;
     // A part of a reply judges nothing when the transfer failed.
     if (result.reply.result == CURLE_OK) {
-        processUpldRsp(result);
+        processUpldRsp(result, lastChunk);
     }
     return result.reply.result;
 }
 
-void CEasyUploader::processUpldRsp(const UploadFileResult& result) {
+void CEasyUploader::processUpldRsp(const UploadFileResult& result, bool lastChunk) {
     if (!Readable("processUpldRsp", result)) {
-        // Nothing readable came back, so nothing counts as accepted.
-        m_chunkStatus = -1;
+        // Nothing readable came back, so nothing counts as accepted; the chunk status stays.
+        m_unreadableReply = true;
         return;
     }
     if (!result.ok) {
@@ -185,14 +190,13 @@ void CEasyUploader::processUpldRsp(const UploadFileResult& result) {
     }
     m_chunkStatus = 0;
     if (file.IsComplete()) {
-        if (!HoldsOurContent(file)) {
-            LOGF(ERROR, "Task[%02d]: the server calls %d complete with other content: %s",
-                 m_param.taskIndex, m_param.fid, file.file.toStyledString());
+        Json::Value info;
+        if (!CompletionHolds(file, !lastChunk, &info)) {
             Fail(Text(kTextUploadFailed));
             return;
         }
         m_completeFlag = true;
-        IPageNotifier::Get().pushUpldComplete(m_param.fid, m_param.pid, file.file);
+        IPageNotifier::Get().pushUpldComplete(m_param.fid, m_param.pid, info);
     }
 }
 
@@ -227,6 +231,15 @@ bool CEasyUploader::ProcessTransferDone(CURLcode result) {
     }
     switch (result) {
         case CURLE_OK:
+            if (m_unreadableReply && m_conn.httpCode == 200) {
+                if (RestartConnection(-1, 2)) {
+                    return true;
+                }
+                Fail(Text(kTextTransmissionError));
+                LOGF(ERROR, "Task[%02d]: [Server Error]: no reply could be read. Retry=%d\n",
+                     index, m_conn.retryCount);
+                return false;
+            }
             if (m_conn.httpCode == 200 || m_conn.httpCode == 100) {
                 Fail(std::string());  // the server refused the chunk or its reply was unusable
                 return false;
