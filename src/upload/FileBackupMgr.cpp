@@ -443,6 +443,11 @@ void FileBackupMgr::addFileCount(int count) {
     m_toCompareCount += count;
 }
 
+void FileBackupMgr::resetToCompareCount() {
+    platform::CriticalSectionGuard guard(m_cs);
+    m_toCompareCount = 0;
+}
+
 void FileBackupMgr::decreaseRemainingCount() {
     platform::CriticalSectionGuard guard(m_cs);
     if (m_remainingCount > 0) {

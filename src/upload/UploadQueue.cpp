@@ -177,7 +177,8 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
             if (m_localEdit.uploadEnded) {
                 m_localEdit.uploadEnded(*info, true);
             }
-        } else {
+        } else if (FileBackupMgr::GetInstance().getRemainingCount() == 1) {
+            // The last file of what was asked for: the page's report names it.
             m_finishedNames.push_back(info->name);
         }
     } else if (info->deleting) {

@@ -158,7 +158,9 @@ public:
     std::vector<std::string> GetFailedNames(size_t max) const;
     // Names of every listed and waiting upload (for the page's transfer names).
     std::vector<std::string> GetQueuedNames() const;
-    // Names of the uploads finished since the last call (the dispatcher reports them).
+    // Names of the uploads finished since the last call (the dispatcher reports them): an
+    // upload that ends well is named when it is the last of the backup file list's count of
+    // files remaining.
     std::vector<std::string> takeFinishedNames();
     int GetRunningCount() const { return m_upCount; }
     // Some listed task's transfer is still on the pool (running, pausing or being destroyed);
