@@ -236,8 +236,8 @@ bool CEasyUploader::ProcessTransferDone(CURLcode result) {
                     return true;
                 }
                 Fail(Text(kTextTransmissionError));
-                LOGF(ERROR, "Task[%02d]: [Server Error]: no reply could be read. Retry=%d\n",
-                     index, m_conn.retryCount);
+                LOGF(ERROR, "Task[%02d]: [Server Error]: no reply could be read. Retry=%d\n", index,
+                     m_conn.retryCount);
                 return false;
             }
             if (m_conn.httpCode == 200 || m_conn.httpCode == 100) {

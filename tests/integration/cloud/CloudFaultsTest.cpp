@@ -127,9 +127,11 @@ TEST_F(CloudFaultsTest, DelayAndStallEndByThemselves) {
 TEST_F(CloudFaultsTest, RepliesCanLoseMembersClaimCompletionOrComeAsHtml) {
     const std::string data = TestBytes(2 * kChunk, 7);
     const std::string hash = ContentHash(data);
-    auto init = context.performRequest(
-        RequestKind::kUploadInit, RequestParams().Add("pid", 0).AddText("name", "r.bin").Add(
-                                      "size", static_cast<int64_t>(data.size())));
+    auto init = context.performRequest(RequestKind::kUploadInit,
+                                       RequestParams()
+                                           .Add("pid", 0)
+                                           .AddText("name", "r.bin")
+                                           .Add("size", static_cast<int64_t>(data.size())));
     const int64_t fid = init.File()["id"].asInt64();
     ASSERT_GT(fid, 0);
 
@@ -147,8 +149,8 @@ TEST_F(CloudFaultsTest, RepliesCanLoseMembersClaimCompletionOrComeAsHtml) {
 
     // The page replaces the action: the chunk is not taken.
     ASSERT_TRUE(server.SetFault("upload", "html"));
-    auto page = context.performUpload(ChunkParams(fid, 0, hash, data.size()), "r.bin",
-                                      data.data(), kChunk);
+    auto page =
+        context.performUpload(ChunkParams(fid, 0, hash, data.size()), "r.bin", data.data(), kChunk);
     EXPECT_EQ(page.result, CURLE_OK);
     EXPECT_EQ(page.httpCode, 200);
     EXPECT_FALSE(page.parsed);
@@ -156,15 +158,15 @@ TEST_F(CloudFaultsTest, RepliesCanLoseMembersClaimCompletionOrComeAsHtml) {
     info = context.performRequest(RequestKind::kGetFile, RequestParams().Add("fid", fid));
     EXPECT_EQ(info.File()["breakPoint"].asInt64(), 0);
     ASSERT_TRUE(server.SetFault("upload", "html", {{"code", "502"}}));
-    page = context.performUpload(ChunkParams(fid, 0, hash, data.size()), "r.bin", data.data(),
-                                 kChunk);
+    page =
+        context.performUpload(ChunkParams(fid, 0, hash, data.size()), "r.bin", data.data(), kChunk);
     EXPECT_EQ(page.httpCode, 502);
 
     // Held back only for the reply that completes the file: the first chunk leaves it armed.
     ASSERT_TRUE(server.SetFault("upload", "late", {{"ms", "10"}, {"complete", "1"}}));
-    ASSERT_TRUE(context.performUpload(ChunkParams(fid, 0, hash, data.size()), "r.bin",
-                                      data.data(), kChunk)
-                    .Succeeded());
+    ASSERT_TRUE(
+        context.performUpload(ChunkParams(fid, 0, hash, data.size()), "r.bin", data.data(), kChunk)
+            .Succeeded());
     EXPECT_EQ(server.State()["faults"].size(), 1u);
     auto last = context.performUpload(ChunkParams(fid, kChunk, hash, data.size()), "r.bin",
                                       data.data() + kChunk, kChunk);

@@ -111,8 +111,7 @@ TEST_F(UploadReportsTest, AnInstantUploadIsCreatedBeforeItIsComplete) {
 
     std::vector<LinkProtocol::Out> news;  // of the copy, in the order they came
     std::vector<std::string> seen;
-    while (std::find(news.begin(), news.end(), LinkProtocol::Out::kUploadComplete) ==
-           news.end()) {
+    while (std::find(news.begin(), news.end(), LinkProtocol::Out::kUploadComplete) == news.end()) {
         auto message = page.NextMessage();
         ASSERT_TRUE(message) << testing::PrintToString(seen);
         seen.push_back(*message);

@@ -128,9 +128,9 @@ TEST(LinkEncoderTest, CreatedGoesAheadOfWaitingProgressCompleteAndRemoval) {
     AddPendingUpdate(pending, Out::kUploadRemoved);
     AddPendingUpdate(pending, Out::kUploadCreated);
     AddPendingUpdate(pending, Out::kUploadComplete);  // waits already: keeps its place
-    EXPECT_EQ(pending, (std::vector<Out>{Out::kFolderCreated, Out::kUploadsFailed,
-                                         Out::kUploadCreated, Out::kUploadComplete,
-                                         Out::kUploadRemoved}));
+    EXPECT_EQ(pending,
+              (std::vector<Out>{Out::kFolderCreated, Out::kUploadsFailed, Out::kUploadCreated,
+                                Out::kUploadComplete, Out::kUploadRemoved}));
 
     pending = {Out::kUploadProgress};
     AddPendingUpdate(pending, Out::kUploadCreated);
