@@ -42,7 +42,13 @@ UpldWaitingFile WaitingFrom(const UpldFailedFile& failed) {
     record.batchTarget = failed.batchTarget;
     record.share = failed.share;
     record.lockFlag = failed.lockFlag;
+    record.counted = true;  // restartFailedItems counts them in again
     return record;
+}
+
+bool SameFile(const UpldWaitingFile& record, const std::filesystem::path& path, int64_t pid,
+              int32_t share) {
+    return record.path == path && record.pid == pid && record.share == share;
 }
 
 }  // namespace
@@ -270,9 +276,67 @@ void UploadQueue::LoadUpldFiles() {
     std::vector<UpldWaitingFile> records = FileBackupMgr::GetInstance().takeUploadList();
     VLOGF(1, "CMainUiDlg::LoadUpldFiles: load %d", static_cast<int>(records.size()));
     for (auto& record : records) {
+        if (!record.lockFlag && MergeIntoQueued(record)) {
+            continue;
+        }
         m_waitingList.push_back(std::move(record));
     }
     FillTaskList();
+}
+
+bool UploadQueue::MergeIntoQueued(const UpldWaitingFile& record) {
+    FileBackupMgr& backup = FileBackupMgr::GetInstance();
+    // The count of files remaining drops the one it counted twice; a queued upload that was
+    // not counted (restored, say) now stands for the counted record.
+    const auto takeCount = [&](bool& queuedCounted) {
+        if (record.counted && queuedCounted) {
+            backup.decreaseRemainingCount();
+        }
+        queuedCounted = queuedCounted || record.counted;
+    };
+    const auto takeContent = [&](std::string& hash, int64_t& size, int64_t& fid,
+                                 int64_t& breakPoint) {
+        if (hash != record.hash || size != record.size) {
+            // Newer content: registered again (into the same cloud file) when next started.
+            hash = record.hash;
+            size = record.size;
+            breakPoint = 0;
+        }
+        if (fid <= 0 && record.fid > 0) {
+            fid = record.fid;
+        }
+    };
+    for (const auto& entry : m_taskList) {
+        if (entry->lockFlag || entry->deleting ||
+            !SameFile(record, entry->LocalPath(), entry->pid, entry->share)) {
+            continue;
+        }
+        LOGF(INFO, "CMainUiDlg::LoadUpldFiles - %s is listed already, one upload takes it",
+             record.path.string());
+        // A running transfer keeps what it started with; its next start takes the rest.
+        takeContent(entry->hash, entry->fileSize, entry->fid, entry->breakPoint);
+        takeCount(entry->counted);
+        RowChanged(*entry);
+        return true;
+    }
+    for (auto& waiting : m_waitingList) {
+        if (waiting.lockFlag || !SameFile(record, waiting.path, waiting.pid, waiting.share)) {
+            continue;
+        }
+        LOGF(INFO, "CMainUiDlg::LoadUpldFiles - %s is waiting already, one upload takes it",
+             record.path.string());
+        takeContent(waiting.hash, waiting.size, waiting.fid, waiting.breakPoint);
+        takeCount(waiting.counted);
+        return true;
+    }
+    // A failed upload of the file is superseded: a retry would send it once more.
+    for (auto* list : {&m_failedList, &m_failedList2}) {
+        std::erase_if(*list, [&](const UpldFailedFile& failed) {
+            return !failed.isFolder && !failed.lockFlag && failed.path == record.path &&
+                   failed.pid == record.pid && failed.share == record.share;
+        });
+    }
+    return false;
 }
 
 void UploadQueue::upldNewFiles() {
@@ -765,6 +829,7 @@ void UploadQueue::AddEntry(const UpldWaitingFile& record) {
     info->batchTarget = record.batchTarget;
     info->share = record.share;
     info->lockFlag = record.lockFlag;
+    info->counted = record.counted;
     m_taskList.push_back(std::move(info));
     if (m_view) {
         m_view->OnUpldRowAdded(*m_taskList.back());

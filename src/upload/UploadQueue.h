@@ -95,7 +95,9 @@ public:
     void OnUpldCancel();
 
     // ---- the queue steps ----
-    // Takes every waiting record out of the backup file list and fills the list.
+    // Takes every waiting record out of the backup file list and fills the list. A file is
+    // one upload: a record for a file (and cloud folder) that is listed or waiting already
+    // goes into that upload, and a failed upload of it is dropped for the new record.
     void LoadUpldFiles();
     void upldNewFiles();
     void AutoStartTxUp();
@@ -176,6 +178,8 @@ private:
     // Fill rule: waiting records enter the list while it has fewer than five entries.
     void FillTaskList();
     void AddEntry(const UpldWaitingFile& record);
+    // True when the record's file is listed or waiting already (and the record went into it).
+    bool MergeIntoQueued(const UpldWaitingFile& record);
     void RecordFailure(const UpldTaskInfo& info, int64_t code);
     void CountRunning();
     void SetStopped(TxEvent event);
