@@ -66,6 +66,41 @@ TEST_F(RequestDispatcherTest, ADropLandsAsTheSameTreeAndADropAgainUploadsNothing
     EXPECT_FALSE(dispatcher().IsBatchBusy());
 }
 
+// A batch that finds everything on the server while earlier uploads still run: begun in work
+// state 2 or less (the uploads started from a restore, say), it is told as "nothing to upload"
+// (simple 9) at once; begun beside other work (above 2), nothing is told for it. The earlier
+// uploads end with their own report either way.
+TEST_F(RequestDispatcherTest, AnEmptyBatchWhileEarlierUploadsRunSendsNineOnlyFromStateTwo) {
+    WriteFile(local / "there.txt", "there");
+    RequestUpload({local / "there.txt"});
+    ASSERT_TRUE(RunUntilPageGets(Out::kUploadsFinished)) << testing::PrintToString(received);
+
+    const std::string data = TestBytes(30 * kChunk, 8);
+    WriteFile(local / "slow.bin", data);
+    ASSERT_TRUE(server.SetFault("upload", "delay", {{"ms", "50"}, {"count", "1000"}}));
+    RequestUpload({local / "slow.bin"});
+    ASSERT_TRUE(loop.RunUntil([&] { return manager.queue.GetRunningCount() == 1; }, 10000));
+    ASSERT_EQ(WorkState(), RequestDispatcher::kWsTransferring) << "began after a batch ended";
+    received.clear();
+    RequestUpload({local / "there.txt"});
+    ASSERT_TRUE(loop.RunUntil([&] { return dispatcher().IsBatchBusy(); }, 5000));
+    ASSERT_TRUE(loop.RunUntil([&] { return !dispatcher().IsBatchBusy(); }, 10000));
+    RunAndCollect(100);
+    EXPECT_EQ(CountReceived(Out::kNothingToUpload), 0) << testing::PrintToString(received);
+    EXPECT_EQ(CountReceived(Out::kBatchInterrupted), 0) << testing::PrintToString(received);
+
+    ProcessStateTestAccess::SetWorkState(WorkState::kWsUploading);
+    RequestUpload({local / "there.txt"});
+    ASSERT_TRUE(RunUntilPageGets(Out::kNothingToUpload)) << testing::PrintToString(received);
+    EXPECT_EQ(manager.queue.GetRunningCount(), 1) << "the earlier upload still runs";
+    EXPECT_EQ(CountReceived(Out::kUploadsFinished), 0);
+    server.ClearFaults();
+    auto finished = RunUntilPageGets(Out::kUploadsFinished, 60000);
+    ASSERT_TRUE(finished) << testing::PrintToString(received);
+    EXPECT_EQ(NamesOf(*finished), std::vector<std::string>{"slow.bin"});
+    EXPECT_EQ(ServerTree(server, targetId)["slow.bin"], data);
+}
+
 // A walk hands its files on in batches of about a hundred; the batch must not end (and the
 // dropped roots must not go) before the walk's last batch.
 TEST_F(RequestDispatcherTest, AWalkOfManyBatchesEndsTheBatchOnlyAfterItsLastBatch) {
