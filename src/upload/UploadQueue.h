@@ -174,6 +174,9 @@ public:
     int GetPauseAllStatus() const { return m_pauseAllStatus; }
 
 private:
+    static bool IsDone(int32_t state);
+    // The transfer has not ended yet: queued or running on the pool, or asked to pause or stop.
+    static bool IsOnPool(int32_t state);
     UpldTaskInfo* Find(int32_t taskIndex);
     // Fill rule: waiting records enter the list while it has fewer than five entries.
     void FillTaskList();
