@@ -85,7 +85,6 @@ void UploadQueue::OnUpldCancel() {
     RefreshCount();
 }
 
-
 void UploadQueue::pauseOrStartItem(int32_t taskIndex, bool force) {
     UpldTaskInfo* info = Find(taskIndex);
     if (!info) {

@@ -92,7 +92,8 @@ TEST_F(UploadProtocolE2ETest, AnEmptyBatchFollowedByAQueuedRequestReportsNothing
     // One message with both: the first request is still walked and compared when the second
     // is stored.
     Json::Value both = Parse(LinkTestPage::UploadRequest({local / "Old"}, present));
-    both["files"].append(Parse(LinkTestPage::UploadRequest({local / "new.bin"}, fresh))["files"][0]);
+    both["files"].append(
+        Parse(LinkTestPage::UploadRequest({local / "new.bin"}, fresh))["files"][0]);
     ASSERT_TRUE(zorp->Page().SendRequest(both));
     auto end = WaitForPage(*zorp, kBatchEnds, std::chrono::seconds(60));
     ASSERT_TRUE(end) << testing::PrintToString(seen);
@@ -231,9 +232,9 @@ TEST_F(UploadProtocolE2ETest, AQuitBeforeTheLastChunksReplyLeavesOneTaskAndOneSt
             std::chrono::seconds(60)))
             << zorp->Stderr();
         // The request has been compared too: nothing of it is still under way but the upload.
-        ASSERT_TRUE(WaitFor([&] { return LatestLog().find("CDndUiDlg - batch of") !=
-                                         std::string::npos; },
-                            std::chrono::seconds(30)));
+        ASSERT_TRUE(
+            WaitFor([&] { return LatestLog().find("CDndUiDlg - batch of") != std::string::npos; },
+                    std::chrono::seconds(30)));
         EndZorp(zorp);
         EXPECT_EQ(RequestCount("uploadInit"), 1) << "one upload of the file";
         EXPECT_EQ(CountSeen(Out::kUploadsFailed), 0) << testing::PrintToString(seen);

@@ -141,8 +141,9 @@ TEST_F(UnfinishedUploadsSaverTest, ARestartNeverDuplicatesTheStoredRows) {
     ASSERT_TRUE(saver.Save(nullptr, true));
     ASSERT_TRUE(queue.Flush(10000));
     const Rows stored = Query("SELECT name, fid, pid FROM undo_files ORDER BY id;");
-    EXPECT_EQ(stored, (Rows{{"twice.bin", "21", "77"}, {"twice.bin", "22", "78"},
-                            {"changed.bin", "23", "77"}}));
+    EXPECT_EQ(
+        stored,
+        (Rows{{"twice.bin", "21", "77"}, {"twice.bin", "22", "78"}, {"changed.bin", "23", "77"}}));
     for (int start = 0; start < 3; ++start) {
         // Touched before every start: restored as a file to hash again.
         fs::last_write_time(files / "changed.bin",
