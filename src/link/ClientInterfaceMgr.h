@@ -162,7 +162,7 @@ private:
     bool m_stop = false;
     bool m_threadHeld = false;
     std::deque<LinkProtocol::Out> m_simpleTypes;
-    std::vector<LinkProtocol::Out> m_pendingUpdateTypes;  // in the order they were first signalled
+    std::vector<LinkProtocol::Out> m_pendingUpdateTypes;  // LinkProtocol::AddPendingUpdate
     std::map<LinkProtocol::Out, std::vector<std::string>> m_updateLists;
     std::string m_bindError;
     std::vector<uint32_t> m_heldMessages;

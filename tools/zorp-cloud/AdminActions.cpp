@@ -38,6 +38,10 @@ void AdminActions::Fault(const httplib::Request& request, httplib::Response& res
         case FaultInjector::Kind::kMalformed: valueName = "unused"; break;
         case FaultInjector::Kind::kWrongBreakPoint: valueName = "breakPoint"; break;
         case FaultInjector::Kind::kCorrupt: valueName = "offset"; break;
+        case FaultInjector::Kind::kOmit: valueName = "unused"; break;
+        case FaultInjector::Kind::kClaimComplete: valueName = "unused"; break;
+        case FaultInjector::Kind::kHtml: valueName = "code"; break;
+        case FaultInjector::Kind::kLateReply: valueName = "ms"; break;
     }
     if (!in.Number("count", count, 1) || !in.Number("ttl", ttl, 60) ||
         !in.Number(valueName, value, 0) ||
@@ -57,6 +61,8 @@ void AdminActions::Fault(const httplib::Request& request, httplib::Response& res
     rule.remaining = static_cast<int>(count);
     rule.value = value;
     rule.afterBytes = afterBytes;
+    rule.completeOnly = in.Text("complete") == "1";
+    rule.field = in.Text("field");
     rule.expires = std::chrono::steady_clock::now() + std::chrono::seconds(ttl);
     std::string error;
     if (!m_context.faults.Add(rule, &error)) {
