@@ -26,7 +26,9 @@
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
 #include "core/ProgramFiles.h"
+#include "download/CDnldThreadMgr.h"
 #include "download/FileDownloadMgr.h"
+#include "download/LocalEditDnldMgr.h"
 #include "link/ClientInterfaceMgr.h"
 #include "platform/CrashHandler.h"
 #include "platform/ProcessLimits.h"
@@ -284,18 +286,27 @@ int main(int argc, char** argv) {
     // The backup file list and the file download manager.
     FileBackupMgr::GetInstance();
     FileDownloadMgr::GetInstance();
-    // The folder walk and the upload pool; the comparison thread, waited for until it is ready; the server actions worker.
+    // The folder walk, the upload pool and the download pool; the comparison thread, waited
+    // for until it is ready; the server actions worker, which lists the folders of folder
+    // downloads into the file download manager; the local-edit download pool.
     TravelDirMgr& travelMgr = TravelDirMgr::GetInstance();
     travelMgr.Init();
     travelMgr.Start();
     CUpldThreadMgr& upldMgr = CUpldThreadMgr::GetInstance();
     upldMgr.Init();
     upldMgr.Start();
+    CDnldThreadMgr& dnldMgr = CDnldThreadMgr::GetInstance();
+    dnldMgr.Init();
+    dnldMgr.Start();
     CompareFileMgr& compareMgr = CompareFileMgr::GetInstance();
     compareMgr.Start();
     compareMgr.WaitForStarted(platform::kInfinite);
     MiscToolMgr& miscMgr = MiscToolMgr::GetInstance();
+    miscMgr.SetFolderListingStore(&FileDownloadMgr::GetInstance());
     miscMgr.Start();
+    LocalEditDnldMgr& editDnldMgr = LocalEditDnldMgr::GetInstance();
+    editDnldMgr.Init();
+    editDnldMgr.Start();
 
     // The window system.
     ChooseQtPlatform();
@@ -347,7 +358,7 @@ int main(int argc, char** argv) {
     compareMgr.SetNotifyWindow(dndDlg->GetHandle());
     miscMgr.SetNotifyWindow(dndDlg->GetHandle());
 
-    // The drop window's start restores the unfinished uploads.
+    // The drop window's start restores the unfinished uploads, then the unfinished downloads.
     mainDlg->changeBtns(0, 0);
     dndDlg->InitDlg();
 
@@ -384,6 +395,10 @@ int main(int argc, char** argv) {
         LOG(ERROR) << "The write queue did not finish within 10 s; unwritten batches are lost.";
     }
     writeDb.Stop();
+    // The close handling joined the download pools; a close that never ran (the loop ended
+    // otherwise) leaves nothing running either.
+    dnldMgr.Stop();
+    editDnldMgr.Stop();
     link.Shutdown(5000);
     curl_global_cleanup();
     logging::Flush();

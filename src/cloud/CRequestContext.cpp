@@ -75,6 +75,13 @@ CURL* CRequestContext::Prepare(RequestKind kind, const RequestParams& params,
         curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, FixedDelays::Seconds(FixedDelay::kChunkStall));
     }
+    if (m_receiveSpeedLimit > 0) {
+        curl_easy_setopt(m_curl, CURLOPT_MAX_RECV_SPEED_LARGE,
+                         static_cast<curl_off_t>(m_receiveSpeedLimit));
+    }
+    if (m_receiveBufferSize > 0) {
+        curl_easy_setopt(m_curl, CURLOPT_BUFFERSIZE, m_receiveBufferSize);
+    }
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, &CRequestContext::OnBody);
     curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, this);
     m_httpProxy = false;

@@ -63,6 +63,12 @@ public:
     // Caps the sending speed of the chunk uploads prepared from now on (bytes per second;
     // 0 or less: no cap).
     void SetSendSpeedLimit(int64_t bytesPerSecond) { m_sendSpeedLimit = bytesPerSecond; }
+    // Caps the receiving speed of the requests prepared from now on (bytes per second; 0 or
+    // less: no cap).
+    void SetReceiveSpeedLimit(int64_t bytesPerSecond) { m_receiveSpeedLimit = bytesPerSecond; }
+    // libcurl's receive buffer for the requests prepared from now on (0: libcurl's 16 KiB). A
+    // download takes larger blocks: fewer calls of its write and progress hooks per byte.
+    void SetReceiveBufferSize(long bytes) { m_receiveBufferSize = bytes; }
     platform::WindowHandle NotifyWindow() const;
 
     // Builds, performs and reads one request. `url` replaces the kind's URL (downloads).
@@ -105,6 +111,8 @@ private:
     HandlePolicy m_policy;
     platform::WindowHandle m_notifyWindow = platform::kNoWindow;
     int64_t m_sendSpeedLimit = 0;
+    int64_t m_receiveSpeedLimit = 0;
+    long m_receiveBufferSize = 0;
     CURL* m_curl = nullptr;
     curl_slist* m_headerList = nullptr;
     curl_mime* m_mime = nullptr;

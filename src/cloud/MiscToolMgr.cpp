@@ -20,20 +20,35 @@ MiscToolMgr::~MiscToolMgr() {
 
 bool MiscToolMgr::Start() { return CTaskThread::Start(); }
 
-void MiscToolMgr::requestNetworkCheck() {
+void MiscToolMgr::Request(int kind) {
     platform::CriticalSectionGuard guard(m_cs);
-    m_requestKind = kNetworkCheck;
+    m_pending.insert(kind);
     m_requestEvent.Set();
 }
 
+void MiscToolMgr::requestNetworkCheck() { Request(kNetworkCheck); }
+
+void MiscToolMgr::requestFolderListing() { Request(kFolderListing); }
+
 int MiscToolMgr::GetRequestKind() const {
     platform::CriticalSectionGuard guard(const_cast<platform::CriticalSection&>(m_cs));
-    return m_requestKind;
+    return m_pending.empty() ? kNoRequest : *m_pending.begin();
+}
+
+bool MiscToolMgr::IsListingFolders() const {
+    platform::CriticalSectionGuard guard(const_cast<platform::CriticalSection&>(m_cs));
+    return m_listing || m_pending.count(kFolderListing) > 0;
 }
 
 void MiscToolMgr::SetPaused(bool paused) {
     platform::CriticalSectionGuard guard(m_cs);
     m_paused = paused;
+    if (paused) {
+        // Deletions asked for before going offline are dropped, as the offline rule says.
+        m_pending.erase(kDeleteFiles);
+    } else if (!m_pending.empty()) {
+        m_requestEvent.Set();  // what waited while offline is served now
+    }
 }
 
 void MiscToolMgr::SetStopFlag() {
@@ -55,15 +70,20 @@ void MiscToolMgr::ThreadMain() { RunServer(); }
 
 int MiscToolMgr::TakeRequest() {
     platform::CriticalSectionGuard guard(m_cs);
-    const int kind = m_requestKind;
-    // While offline only the network check is served; any other request is dropped, the way
-    // going offline drops the queued work of this worker.
-    if (m_paused && kind != kNetworkCheck) {
-        m_requestKind = kNoRequest;
-        return kNoRequest;
+    // While offline only the network check is served; the other kinds wait for the online
+    // state (SetPaused wakes the worker for them).
+    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+        if (m_paused && *it != kNetworkCheck) {
+            continue;
+        }
+        const int kind = *it;
+        m_pending.erase(it);
+        if (kind == kFolderListing) {
+            m_listing = true;  // under the lock: IsListingFolders never sees a gap
+        }
+        return kind;
     }
-    m_requestKind = kNoRequest;
-    return kind;
+    return kNoRequest;
 }
 
 void MiscToolMgr::RunServer() {
@@ -75,18 +95,20 @@ void MiscToolMgr::RunServer() {
         if (which != 0) {
             continue;
         }
-        const int kind = TakeRequest();
-        switch (kind) {
-            case kNetworkCheck:
-                CheckNetwork();
-                break;
-            case kNoRequest:
-                break;
-            default:
-                // Nothing in this build asks for deleting files, folder listings, the paste
-                // target or backup folder ids.
-                LOGF(WARNING, "MiscToolMgr - request kind %d is not served", kind);
-                break;
+        for (int kind = TakeRequest(); kind != kNoRequest && !IsQuit(); kind = TakeRequest()) {
+            switch (kind) {
+                case kNetworkCheck:
+                    CheckNetwork();
+                    break;
+                case kFolderListing:
+                    ListFolders();
+                    break;
+                default:
+                    // Nothing in this build asks for deleting files, the paste target or
+                    // backup folder ids.
+                    LOGF(WARNING, "MiscToolMgr - request kind %d is not served", kind);
+                    break;
+            }
         }
     }
     VLOG(1) << "MiscToolMgr::RunServer - ended";
@@ -105,4 +127,55 @@ void MiscToolMgr::CheckNetwork() {
         result != CURLE_COULDNT_CONNECT) {
         platform::PostMessage(m_context.NotifyWindow(), WM_NETWORK_ERROR);
     }
+}
+
+void MiscToolMgr::ListFolders() {
+    m_context.SetNotifyWindow(GetNotifyWindow());
+    if (m_listingStore) {
+        while (!Interrupted()) {
+            std::vector<IFolderListingStore::Folder> folders = m_listingStore->takeFoldersToList();
+            if (folders.empty()) {
+                break;
+            }
+            ++m_listingPasses;
+            if (ListPass(std::move(folders)) > 0) {
+                platform::PostMessage(GetNotifyWindow(), WM_C2L_DNLD_REQ);
+            }
+        }
+    }
+    m_listing = false;
+    // The dispatcher waits for the listing before it calls the downloads finished.
+    platform::PostMessage(GetNotifyWindow(), WM_C2L_DNLD_REQ);
+}
+
+size_t MiscToolMgr::ListPass(std::vector<IFolderListingStore::Folder> folders) {
+    size_t queued = 0;
+    for (size_t i = 0; i < folders.size(); ++i) {
+        const IFolderListingStore::Folder& folder = folders[i];
+        if (Interrupted()) {
+            m_listingStore->returnFolders({folders.begin() + static_cast<std::ptrdiff_t>(i),
+                                           folders.end()});
+            return queued;
+        }
+        VLOGF(1, "MiscToolMgr::getSubFiles %d for %s", folder.fid, folder.local.string());
+        const SubFilesResult listing = CloudApi::GetSubFiles(m_context, folder.fid, folder.share);
+        const CURLcode result = listing.reply.result;
+        if (result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_CONNECT) {
+            // The server cannot be reached (the request told the dispatcher, which goes
+            // offline): the folders wait for the listing that going online asks for.
+            LOGF(ERROR, "MiscToolMgr::getSubFiles failed for %s: %s", folder.local.string(),
+                 listing.reply.ErrorText());
+            m_listingStore->returnFolders({folders.begin() + static_cast<std::ptrdiff_t>(i),
+                                           folders.end()});
+            return queued;
+        }
+        if (!listing.ok) {
+            LOGF(ERROR, "MiscToolMgr::getSubFiles refused for %s: %s", folder.local.string(),
+                 listing.reply.ErrorText());
+            m_listingStore->listingFailed(folder);
+            continue;
+        }
+        queued += m_listingStore->addListing(folder, listing.files);
+    }
+    return queued;
 }

@@ -2,22 +2,27 @@
 
 #include <atomic>
 #include <cstdint>
+#include <set>
 #include <vector>
 
 #include "cloud/CRequestContext.h"
+#include "cloud/IFolderListingStore.h"
 #include "core/CTaskThread.h"
 #include "platform/Event.h"
 
-// The worker for small server actions the window thread must not wait for. Requests are a
-// kind plus an event: a request made before the worker took the previous one replaces it.
-// Results go back as window messages to the notify window (the floating drop window).
+// The worker for small server actions the window thread must not wait for. Requests are kinds
+// plus an event: the kinds asked for and not yet served are kept as a set, each served once, in
+// the order of their numbers, so a request made while another waits is never lost (asking for a
+// kind already waiting adds nothing). Results go back as window messages to the notify window
+// (the floating drop window) or into the folder listing store.
 //
-// This build serves the network check; no part of it asks for the other kinds (deleting
-// files, folder listings for downloads, the paste target, backup folder ids).
+// This build serves the network check and the folder listing of folder downloads; no part of
+// it asks for the other kinds (deleting files, the paste target, backup folder ids).
 //
 //     MiscToolMgr& misc = MiscToolMgr::GetInstance();
-//     misc.SetNotifyWindow(dispatcher);  misc.Start();
+//     misc.SetNotifyWindow(dispatcher);  misc.SetFolderListingStore(&store);  misc.Start();
 //     misc.requestNetworkCheck();        // later WM_NETWORK_OK or WM_NETWORK_ERROR
+//     misc.requestFolderListing();       // later WM_C2L_DNLD_REQ
 //     misc.Shutdown(5000);
 class MiscToolMgr : public CTaskThread {
 public:
@@ -40,10 +45,20 @@ public:
     // Asks whether the server can be reached again: WM_NETWORK_OK when it answers,
     // WM_NETWORK_ERROR when it cannot be reached or does not answer in time.
     void requestNetworkCheck();
+    // Lists the folders waiting in the store, pass after pass, until none is left: each pass
+    // lists every folder taken, hands the listings to the store and, when files were queued,
+    // posts WM_C2L_DNLD_REQ; the subfolders found are the next pass. One more WM_C2L_DNLD_REQ
+    // follows the last pass, so that the dispatcher sees the listing has ended.
+    void requestFolderListing();
+    void SetFolderListingStore(IFolderListingStore* store) { m_listingStore = store; }
+
+    // The first kind waiting (in the serving order), kNoRequest when none does.
     int GetRequestKind() const;
+    // A folder listing is asked for or under way.
+    bool IsListingFolders() const;
 
     // Offline: no request is acted on, except the network check, which is how the process
-    // finds out that it can go online again.
+    // finds out that it can go online again; the other kinds wait until it is online.
     void SetPaused(bool paused);
     bool IsPaused() const { return m_paused; }
 
@@ -52,21 +67,30 @@ public:
     // SetStopFlag, then waits for the thread; true when it has ended.
     bool Shutdown(uint32_t timeoutMs);
 
-    // How many network checks the worker has done since it was created.
+    // How many network checks and listing passes the worker has done since it was created.
     int GetNetworkCheckCount() const { return m_networkChecks; }
+    int GetListingPassCount() const { return m_listingPasses; }
 
 protected:
     void ThreadMain() override;
 
 private:
+    void Request(int kind);
     void RunServer();
     void CheckNetwork();
+    void ListFolders();
+    // Lists the pass's folders; returns the files queued. Folders left unlisted go back.
+    size_t ListPass(std::vector<IFolderListingStore::Folder> folders);
+    bool Interrupted() const { return IsQuit() || m_paused; }
     int TakeRequest();
 
     platform::Event m_requestEvent{false, false};  // auto-reset: one per request
     platform::Event m_wakeEvent{false, false};     // auto-reset: sees the stop flag
     std::atomic<bool> m_paused{false};
-    int m_requestKind = kNoRequest;  // guarded by m_cs
+    std::set<int> m_pending;  // guarded by m_cs
+    std::atomic<bool> m_listing{false};
     std::atomic<int> m_networkChecks{0};
+    std::atomic<int> m_listingPasses{0};
+    IFolderListingStore* m_listingStore = nullptr;
     CRequestContext m_context;
 };

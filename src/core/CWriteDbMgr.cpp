@@ -24,6 +24,11 @@ std::string HistoryTimeText() {
                         local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
+std::string DlUndoInsert(const CWriteDbMgr::DlUndoRecord& r, int userId) {
+    return fmt::format("INSERT INTO dl_undo VALUES(NULL, {},{},'{}','{}',{},{});", r.size,
+                       r.position, Quoted(r.path.string()), Quoted(r.url), r.splitNum, userId);
+}
+
 }  // namespace
 
 CWriteDbMgr& CWriteDbMgr::GetInstance() {
@@ -114,12 +119,23 @@ void CWriteDbMgr::ReplaceUnfinishedUploads(const std::vector<UpldUndoRecord>& un
 void CWriteDbMgr::AddInDlUndoLog(const std::vector<DlUndoRecord>& records) {
     const int userId = UserId();
     for (const auto& r : records) {
-        std::string statement =
-            fmt::format("INSERT INTO dl_undo VALUES(NULL, {},{},'{}','{}',{},{});", r.size,
-                        r.position, Quoted(r.path.string()), Quoted(r.url), r.splitNum, userId);
+        std::string statement = DlUndoInsert(r, userId);
         VLOGF(1, "CWriteDbMgr::AddInDlUndoLog: %s", statement);
         Append(m_txBatch, DBWrapper::kTxlogDb, kTxBatchLimit, statement);
     }
+}
+
+void CWriteDbMgr::ReplaceUnfinishedDownloads(const std::vector<DlUndoRecord>& records) {
+    const int userId = UserId();
+    std::string sql = fmt::format("DELETE FROM dl_undo where userid={};", userId);
+    sql.reserve(records.size() * 200 + 40);
+    for (const auto& r : records) {
+        sql += DlUndoInsert(r, userId);
+    }
+    platform::CriticalSectionGuard guard(m_cs);
+    // Statements added before stay before: the rows they add or delete are older than these.
+    WriteBatch(m_txBatch, DBWrapper::kTxlogDb);
+    Submit(DBWrapper::kTxlogDb, std::move(sql));
 }
 
 void CWriteDbMgr::AddLog(const std::string& name, const fs::path& path, int64_t size, int type) {

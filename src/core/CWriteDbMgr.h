@@ -113,6 +113,11 @@ public:
     void ReplaceUnfinishedUploads(const std::vector<UpldUndoRecord>& undo,
                                   const std::vector<DragDirRecord>& dragDirs, int lastTxStatus);
 
+    // The user's unfinished downloads as a whole: the rows of dl_undo are replaced by these in
+    // one transaction, written after every statement added before. A crash leaves either the
+    // previous set or this one.
+    void ReplaceUnfinishedDownloads(const std::vector<DlUndoRecord>& records);
+
     // ---- log database ("zor/log"), written at once ----
     void AddLog(const std::string& name, const std::filesystem::path& path, int64_t size, int type);
 

@@ -242,6 +242,11 @@ std::string TransferErrorText(int curlCode) {
     return fmt::sprintf("(%d)%s", curlCode, curl_easy_strerror(static_cast<CURLcode>(curlCode)));
 }
 
+bool IsPlainName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
 bool IsValidUtf8(std::string_view text) {
     const size_t n = text.size();
     size_t i = 0;

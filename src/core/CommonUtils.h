@@ -68,6 +68,12 @@ std::string TransferErrorText(int curlCode);
 // U+10FFFF). Linux file names are bytes; the server takes names as UTF-8 text.
 bool IsValidUtf8(std::string_view text);
 
+// A name that may become one component of a local path: not empty, not "." or "..", and no
+// "/" or NUL in it. Anything else (a name from the page, a server listing or the clipboard
+// list) could place a file outside the folder it was meant for. Letter case is kept as it is:
+// on Linux "a.txt" and "A.txt" are two files.
+bool IsPlainName(std::string_view name);
+
 // UTF-8 <-> UTF-16. Invalid UTF-8 sequences become U+FFFD.
 std::u16string Utf8ToUtf16(const std::string& text);
 std::string Utf16ToUtf8(const std::u16string& text);

@@ -26,6 +26,8 @@ constexpr Row kTable[] = {
     {FixedDelay::kChunkStall,            "transfer stall limit",      15000},
     {FixedDelay::kLockRenewal,           "edit lock renewal",         58000},
     {FixedDelay::kEditQuiet,             "edit folder quiet",          1000},
+    {FixedDelay::kRenamePairing,         "rename halves pairing",        50},
+    {FixedDelay::kWatchRetry,            "unwatched folder retry",     5000},
     {FixedDelay::kBackupQuiet,           "backup folder quiet",       10000},
     {FixedDelay::kBackupNewFolderQuiet,  "backup new folder quiet",   60000},
 };

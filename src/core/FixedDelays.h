@@ -21,6 +21,8 @@ enum class FixedDelay {
     kChunkStall,            // a transfer that moves no byte for this long is given up
     kLockRenewal,           // the server lock of a locally edited file is renewed
     kEditQuiet,             // a watched edit folder must be quiet this long before a hand-over
+    kRenamePairing,         // a folder watcher awaits the new name of a rename this long
+    kWatchRetry,            // a folder that could not be watched is tried (and compared) again
     kBackupQuiet,           // a backup folder quiet this long hands its changes over
     kBackupNewFolderQuiet,  // the same after a new folder appeared in it
     kCount

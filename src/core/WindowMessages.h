@@ -45,5 +45,10 @@ inline constexpr uint32_t WM_OPEN_EDIT_DIR = platform::WM_USER + 1133;         /
 inline constexpr uint32_t WM_CLIPBOARD_COPY = platform::WM_USER + 1134;        // 0x86E
 inline constexpr uint32_t WM_PASTE_DETECTED = platform::WM_USER + 1135;        // 0x86F
 inline constexpr uint32_t WM_GET_FILE_PID = platform::WM_USER + 1136;          // 0x870
+// The local edit workers' hand-overs to the local edit manager, each carrying its data: the
+// files the edit folder's watcher saw saved (std::vector<std::filesystem::path>), and the
+// hash of a saved copy (CalcShaResult).
+inline constexpr uint32_t WM_LOCALEDIT_FILE_CHANGE = platform::WM_USER + 1137;  // 0x871
+inline constexpr uint32_t WM_LOCALEDIT_HASH_DONE = platform::WM_USER + 1138;    // 0x872
 
 static_assert(WM_MENU_COMMAND == 0x7F0 && WM_DNLD_ALL_DONE == 0x84B && WM_GET_FILE_PID == 0x870);

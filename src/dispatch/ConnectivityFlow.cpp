@@ -4,6 +4,7 @@
 #include "core/CWriteDbMgr.h"
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
+#include "dispatch/DownloadFlow.h"
 #include "dispatch/UploadFlow.h"
 #include "link/ClientInterfaceMgr.h"
 #include "link/LinkProtocol.h"
@@ -67,9 +68,11 @@ void ConnectivityFlow::OnGoOffline() {
     view.ShowStatusText(CMultiLanguageMgr::GetInstance().LoadString(kTextOffline));
     // Everything pauses where it stands and goes on from there when the process is online.
     m_uploads.PauseForOffline();
+    m_downloads.PauseForOffline();
     MiscToolMgr::GetInstance().SetPaused(true);
     ClientInterfaceMgr::GetInstance().sendSimpleMsg(LinkProtocol::Out::kAllEnded);
     m_context.Saver().Save(m_context.Queue(), true);
+    m_downloads.SaveUnfinished(true);
     CWriteDbMgr::GetInstance().WriteAllBatches();
 }
 
@@ -83,4 +86,5 @@ void ConnectivityFlow::OnGoOnline() {
     m_context.View().SetWindowMode(IDispatcherView::kIdleMode);
     MiscToolMgr::GetInstance().SetPaused(false);
     m_uploads.ResumeAfterOffline();
+    m_downloads.ResumeAfterOffline();
 }

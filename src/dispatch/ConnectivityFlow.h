@@ -2,6 +2,7 @@
 
 #include "dispatch/DispatcherFlow.h"
 
+class DownloadFlow;
 class UploadFlow;
 
 // Whether the server can be reached: network errors and good checks, going offline and
@@ -14,8 +15,8 @@ class ConnectivityFlow : public DispatcherFlow {
 public:
     static constexpr int kNetworkOksToRecover = 3;
 
-    ConnectivityFlow(DispatcherContext& context, UploadFlow& uploads)
-        : DispatcherFlow(context), m_uploads(uploads) {}
+    ConnectivityFlow(DispatcherContext& context, UploadFlow& uploads, DownloadFlow& downloads)
+        : DispatcherFlow(context), m_uploads(uploads), m_downloads(downloads) {}
 
     void OnNetworkError();
     void OnNetworkOk();
@@ -31,6 +32,7 @@ public:
 
 private:
     UploadFlow& m_uploads;
+    DownloadFlow& m_downloads;
     int m_networkErrorCount = 0;
     int m_networkOkCount = 0;
     int m_filesAtNetworkError = 0;

@@ -2,12 +2,20 @@
 
 #include "core/Logging.h"
 #include "platform/WindowRegistry.h"
+#include "download/DownloadQueue.h"
 #include "upload/UploadQueue.h"
 
 void DispatcherContext::SetUploadQueue(UploadQueue* queue) {
     m_queue = queue;
     if (m_queue) {
         m_queue->SetTxEventHandler([this](TxEvent event) { MoveTxStatus(event); });
+    }
+}
+
+void DispatcherContext::SetDownloadQueue(DownloadQueue* queue) {
+    m_dnldQueue = queue;
+    if (m_dnldQueue) {
+        m_dnldQueue->SetTxEventHandler([this](TxEvent event) { MoveTxStatus(event); });
     }
 }
 
@@ -38,6 +46,10 @@ void DispatcherContext::KillTimer(DispatcherTimer timer) {
 
 bool DispatcherContext::UploadsRunning() const {
     return m_queue && m_queue->GetRunningCount() > 0;
+}
+
+bool DispatcherContext::DownloadsRunning() const {
+    return m_dnldQueue && m_dnldQueue->GetRunningCount() > 0;
 }
 
 void DispatcherContext::ShowIdleLook() {

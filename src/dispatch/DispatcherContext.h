@@ -6,8 +6,10 @@
 #include "core/ProcessState.h"
 #include "dispatch/IDispatcherView.h"
 #include "platform/Message.h"
+#include "download/UnfinishedDownloadsSaver.h"
 #include "upload/UnfinishedUploadsSaver.h"
 
+class DownloadQueue;
 class UploadQueue;
 
 // Timers the dispatcher runs on the drop window.
@@ -16,6 +18,7 @@ enum DispatcherTimer : uint32_t {
     kTimerNetworkRecheck = 1010,  // the next network check before going online
     kTimerRetry = 1011,           // the automatic retry of failed transfers
     kTimerSaveUnfinished = 1013,  // compare the stored unfinished transfers with the queue's
+    kTimerDnldRetry = 1014,       // the automatic retry of failed downloads
 };
 
 // How long the dispatcher waits; taken from the table of fixed delays when the dispatcher is
@@ -28,7 +31,7 @@ struct DispatcherTimings {
 };
 
 // What the flows of the dispatcher share: the drop window and its looks, the transfer
-// manager's upload queue, the timings, the closing mark, and the process's work and transfer
+// manager's upload and download queues, the timings, the closing mark, and the process's work and transfer
 // states, which only the dispatcher changes (through here). Everything runs on the drop
 // window's thread.
 class DispatcherContext {
@@ -44,9 +47,13 @@ public:
     // The queue reports what happens to its uploads; the transfer state moves here.
     void SetUploadQueue(UploadQueue* queue);
     UploadQueue* Queue() const { return m_queue; }
+    // The same for downloads.
+    void SetDownloadQueue(DownloadQueue* queue);
+    DownloadQueue* DnldQueue() const { return m_dnldQueue; }
     void SetTimings(const DispatcherTimings& timings) { m_timings = timings; }
     const DispatcherTimings& Timings() const { return m_timings; }
     UnfinishedUploadsSaver& Saver() { return m_saver; }
+    UnfinishedDownloadsSaver& DnldSaver() { return m_dnldSaver; }
 
     void SetClosing() { m_closing = true; }
     bool IsClosing() const { return m_closing; }
@@ -61,7 +68,12 @@ public:
     void KillTimer(DispatcherTimer timer);
 
     bool UploadsRunning() const;
+    bool DownloadsRunning() const;
     bool DownloadsActive() const { return ProcessState::GetInstance().DownloadsActive(); }
+    bool UploadsActive() const {
+        const TxState state = GetTxState();
+        return state == TxState::kUploads || state == TxState::kBoth;
+    }
     // The idle look, unless transfers still run.
     void ShowIdleLook();
 
@@ -69,8 +81,10 @@ private:
     IDispatcherView& m_view;
     platform::WindowHandle m_window = platform::kNoWindow;
     UploadQueue* m_queue = nullptr;
+    DownloadQueue* m_dnldQueue = nullptr;
     DispatcherTimings m_timings;
     UnfinishedUploadsSaver m_saver;
+    UnfinishedDownloadsSaver m_dnldSaver;
     bool m_closing = false;
     ProcessState::Writer m_stateWriter;
 };

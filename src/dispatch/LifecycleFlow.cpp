@@ -4,7 +4,9 @@
 #include "core/CWriteDbMgr.h"
 #include "core/Logging.h"
 #include "core/Options.h"
+#include "dispatch/DownloadFlow.h"
 #include "dispatch/UploadFlow.h"
+#include "download/DownloadQueue.h"
 #include "link/ClientInterfaceMgr.h"
 #include "platform/WindowRegistry.h"
 #include "upload/FileBackupMgr.h"
@@ -16,6 +18,7 @@ void LifecycleFlow::InitDispatcher() {
     // The restore deleted the rows it read: they are written back at once, and from now on
     // whenever they change.
     SaveUnfinishedUploads(true);
+    m_downloads.resumeDownloads();
     m_context.SetTimer(kTimerSaveUnfinished, m_context.Timings().saveIntervalMs);
 }
 
@@ -24,6 +27,7 @@ bool LifecycleFlow::OnTimer(uint32_t timerId) {
         return false;
     }
     SaveUnfinishedUploads(false);
+    m_downloads.SaveUnfinished(false);
     return true;
 }
 
@@ -73,9 +77,11 @@ void LifecycleFlow::OnClose() {
     VLOG(1) << "CDndUiDlg::OnClose";
     COptions& options = COptions::GetInstance();
     UploadQueue* queue = m_context.Queue();
+    DownloadQueue* dnldQueue = m_context.DnldQueue();
     m_context.KillTimer(kTimerGoOffline);
     m_context.KillTimer(kTimerNetworkRecheck);
     m_context.KillTimer(kTimerRetry);
+    m_context.KillTimer(kTimerDnldRetry);
     m_context.KillTimer(kTimerSaveUnfinished);
 
     // Out of the user's sight first.
@@ -85,17 +91,26 @@ void LifecycleFlow::OnClose() {
     if (queue && queue->HasActiveTransfers()) {
         queue->quitTasks();
     }
+    // Running downloads stop where they are; their cache files keep every byte received.
+    if (dnldQueue && dnldQueue->HasActiveTransfers()) {
+        dnldQueue->quitDlTasks();
+    }
     m_context.SetClosing();
     // What is written from here on runs after everything still waiting.
     CWriteDbMgr::GetInstance().SetClosing();
     m_uploads.StopWorkersForClose();
     MiscToolMgr::GetInstance().SetStopFlag();
     m_uploads.StopTransfersForClose();
+    m_downloads.StopTransfersForClose();
     // Every unfinished upload and dropped folder, and the transfer state, as one snapshot
-    // that replaces what was stored.
+    // that replaces what was stored; then every unfinished download, the same way.
     m_context.Saver().Save(queue, true);
+    m_downloads.SaveUnfinished(true);
     if (queue) {
         queue->StopAllTasks();
+    }
+    if (dnldQueue) {
+        dnldQueue->StopAllDlTasks();
     }
     // The transfer manager's close command (it only hides).
     if (options.m_hMainWnd != platform::kNoWindow) {

@@ -14,8 +14,8 @@ RequestDispatcher::RequestDispatcher(IDispatcherView& view)
       m_localEdit(m_context),
       m_backup(m_context),
       m_clipboard(m_context),
-      m_connectivity(m_context, m_uploads),
-      m_lifecycle(m_context, m_uploads) {}
+      m_connectivity(m_context, m_uploads, m_downloads),
+      m_lifecycle(m_context, m_uploads, m_downloads) {}
 
 bool RequestDispatcher::HandleMessage(platform::Message& message) {
     switch (message.id) {
@@ -142,6 +142,10 @@ bool RequestDispatcher::OnTimer(uint32_t timerId) {
         m_uploads.OnRetryTimer();
         return true;
     }
+    if (timerId == kTimerDnldRetry) {
+        m_downloads.OnRetryTimer();
+        return true;
+    }
     return m_connectivity.OnTimer(timerId) || m_lifecycle.OnTimer(timerId);
 }
 
@@ -157,5 +161,7 @@ void RequestDispatcher::OnShowHide() {
 void RequestDispatcher::SetNamesFlag(bool uploads, bool set) {
     if (uploads) {
         m_uploads.SetNamesFlag(set);
+    } else {
+        m_downloads.SetNamesFlag(set);
     }
 }

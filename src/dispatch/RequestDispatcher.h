@@ -13,6 +13,7 @@
 #include "dispatch/UploadFlow.h"
 #include "platform/Message.h"
 
+class DownloadQueue;
 class UploadQueue;
 
 // The process's dispatcher: every request of the web page and every report of a worker arrives
@@ -38,9 +39,12 @@ public:
     platform::WindowHandle GetWindow() const { return m_context.Window(); }
     // The transfer manager's upload queue (owned by the transfer manager window).
     void SetUploadQueue(UploadQueue* queue) { m_context.SetUploadQueue(queue); }
+    // The transfer manager's download queue (owned by the transfer manager window).
+    void SetDownloadQueue(DownloadQueue* queue) { m_context.SetDownloadQueue(queue); }
     void SetTimings(const Timings& timings) { m_context.SetTimings(timings); }
 
-    // Start-up, once the windows exist: resumes the stored uploads and starts keeping them.
+    // Start-up, once the windows exist: resumes the stored uploads and downloads and starts
+    // keeping them.
     void InitDispatcher() { m_lifecycle.InitDispatcher(); }
 
     // The program's messages (WM_USER and above) and the dispatcher's timers. True when
@@ -65,6 +69,7 @@ public:
     void SetNamesFlag(bool uploads, bool set);
 
     void SaveUnfinishedUploads(bool force) { m_lifecycle.SaveUnfinishedUploads(force); }
+    void SaveUnfinishedDownloads(bool force) { m_downloads.SaveUnfinished(force); }
     UnfinishedUploadsSaver& GetSaver() { return m_context.Saver(); }
 
     // ---- state, for the window and for tests ----
@@ -73,6 +78,8 @@ public:
     int GetWalksInProgress() const { return m_uploads.GetWalksInProgress(); }
     bool IsBatchBusy() const { return m_uploads.IsBatchBusy(); }
     bool HasUploadBatch() const { return m_uploads.HasUploadBatch(); }
+    int GetDnldRetryCount() const { return m_downloads.GetRetryCount(); }
+    bool HasDownloadBatch() const { return m_downloads.HasDownloadBatch(); }
     int GetNetworkErrorCount() const { return m_connectivity.GetNetworkErrorCount(); }
     int GetNetworkOkCount() const { return m_connectivity.GetNetworkOkCount(); }
 

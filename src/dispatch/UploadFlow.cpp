@@ -56,10 +56,16 @@ void UploadFlow::OnSpecificDragFileInfo() {
             return;
         }
         list.setBatchTarget(request->key.pid, request->key.share);
-        // A batch counts its own files from nothing (a retry may have raised the counts), and
-        // sees the server as it is now: listings cached for an earlier batch do not show what
-        // that batch uploaded, and files already there would be sent again.
-        list.addFileCount(0);
+        // A batch compares only its own files: nothing of an earlier one is compared any more
+        // (a retry's records, which skip the comparison, are counted there too). The count of
+        // files remaining takes in every upload not yet ended, earlier batches' included, and
+        // starts from nothing only when none is under way. And the batch sees the server as it
+        // is now: listings cached for an earlier batch do not show what that batch uploaded,
+        // and files already there would be sent again.
+        list.resetToCompareCount();
+        if (!QueueBusy() && list.getUploadListSize() == 0) {
+            list.addFileCount(0);
+        }
         list.clearServerCache();
         m_batchBusy = true;
         m_batchUploads = 0;
@@ -102,12 +108,10 @@ void UploadFlow::OnSpecificDragFileInfo() {
             EndBatch(false);
             continue;
         }
-        const WorkState state = m_context.GetWorkState();
-        // A batch from idle (nothing done yet, or the previous batch ended) is reported as one
-        // that found nothing to upload when it finds nothing; one that started while other
-        // work went on, as interrupted.
-        m_context.SetWorkState(state <= WorkState::kWsUploading || state == WorkState::kWsIdle ||
-                                       state == WorkState::kWsStart
+        // While the uploads of the batches before still go (0 to 2), a batch that finds
+        // nothing to send is reported as "nothing to upload"; otherwise (after start-up, after
+        // a batch ended, beside other transfers) as ended after an interruption.
+        m_context.SetWorkState(m_context.GetWorkState() <= WorkState::kWsUploading
                                    ? WorkState::kWsBatchFromIdle
                                    : WorkState::kWsBatchWhileBusy);
         startCalcSha();
@@ -309,39 +313,57 @@ void UploadFlow::EndBatch(bool startNext) {
     list.clearActiveRequests();
     m_batchBusy = false;
     m_walksInProgress = 0;
-    UploadQueue* queue = m_context.Queue();
-    const bool failures = queue && queue->HasFailedItems();
-
-    if (m_batchUploads == 0 && !m_uploadBatch && !failures) {
-        // The batch produced nothing to upload: everything was there already, or nothing
-        // could be read.
-        const WorkState state = m_context.GetWorkState();
-        const TxState txState = m_context.GetTxState();
-        const bool idleOrUploads = txState == TxState::kNone || txState == TxState::kUploads;
-        if (!m_unsentNames.empty()) {
-            ReportFailures();
-        } else if (state < WorkState::kWsBatchWhileBusy && idleOrUploads) {
-            ClientInterfaceMgr::GetInstance().sendSimpleMsg(Out::kNothingToUpload);
-        } else if (state == WorkState::kWsBatchWhileBusy && txState == TxState::kNone) {
-            ClientInterfaceMgr::GetInstance().sendSimpleMsg(Out::kBatchInterrupted);
-        }
-        m_context.SetWorkState(WorkState::kWsIdle);
-        m_context.ShowIdleLook();
-    } else if (!QueueBusy() && list.getUploadListSize() == 0) {
-        // Its uploads (or failures) have all ended already.
-        m_uploadBatch = true;
-        FinishUploads();
-        return;  // FinishUploads takes the next request itself
-    }
+    const bool producedNothing = m_batchUploads == 0;
     m_batchUploads = 0;
+
+    // With a request after it, the batch is reported with that one's end.
+    if (!list.hasPendingRequests()) {
+        const bool uploadsEnded = !QueueBusy() && list.getUploadListSize() == 0;
+        if (uploadsEnded && (!producedNothing || m_uploadBatch)) {
+            // Its uploads, or those of the batches before, ended while it was busy (or the
+            // server held the content at once): their report is due now.
+            m_retryDue = false;  // the report retries what failed
+            m_uploadBatch = true;
+            FinishUploads();
+            return;  // FinishUploads takes the next request itself
+        }
+        if (producedNothing) {
+            EndEmptyBatch();
+        }
+    }
     if (m_retryDue) {
         m_retryDue = false;
-        RestartFailedUploads();
+        RestartFailedUploads();  // takes the next request itself
         return;
     }
     if (startNext) {
         StartNextRequest();
     }
+}
+
+void UploadFlow::EndEmptyBatch() {
+    // Everything was there already, or nothing could be read.
+    UploadQueue* queue = m_context.Queue();
+    const WorkState state = m_context.GetWorkState();
+    const TxState txState = m_context.GetTxState();
+    m_context.ShowIdleLook();
+    if (!m_unsentNames.empty()) {
+        // Files that could not be sent are reported with the uploads still under way, or now.
+        if (!m_uploadBatch) {
+            ReportFailures();
+        }
+    } else if (state < WorkState::kWsBatchWhileBusy && txState == TxState::kNone) {
+        ClientInterfaceMgr::GetInstance().sendSimpleMsg(Out::kNothingToUpload);
+    } else if (state < WorkState::kWsBatchWhileBusy && txState == TxState::kUploads) {
+        if (!(queue && queue->HasFailedItems())) {
+            ClientInterfaceMgr::GetInstance().sendSimpleMsg(Out::kNothingToUpload);
+        } else if (ScheduleRetry()) {
+            return;
+        }
+    } else if (state == WorkState::kWsBatchWhileBusy && txState == TxState::kNone) {
+        ClientInterfaceMgr::GetInstance().sendSimpleMsg(Out::kBatchInterrupted);
+    }
+    m_context.SetWorkState(WorkState::kWsIdle);
 }
 
 void UploadFlow::StartNextRequest() {

@@ -70,9 +70,16 @@ public:
 private:
     // Ends the busy batch once nothing of it is walked, hashed or compared any more.
     void MaybeEndBatch();
-    // Reports a batch that produced nothing, or finishes one whose uploads have all ended;
-    // then the next request (with `startNext`).
+    // The batch's walks, hashes and comparisons are over: the next request goes on (with
+    // `startNext`, else the caller takes it), or uploads that have all ended are reported, or
+    // an empty batch is.
     void EndBatch(bool startNext);
+    // The end of a batch that produced no upload, with no request after it: simple 9 or 11
+    // by the work state and the transfer state, or a retry of failed uploads.
+    void EndEmptyBatch();
+    // The next automatic retry of the failed uploads, unless the three are used up (the count
+    // starts again then). True when one was scheduled.
+    bool ScheduleRetry();
     // The uploads of the batches have all ended: retry, or report to the page.
     void FinishUploads();
     // Starts the next waiting request unless a batch is busy.

@@ -78,20 +78,10 @@ void UploadFlow::FinishUploads() {
     UploadQueue* queue = m_context.Queue();
     m_context.SetWorkState(WorkState::kWsIdle);
     if (HasRetryableFailures()) {
-        ++m_retryCount;
-        if (m_retryCount <= kMaxRetries) {
-            const uint32_t delayMs =
-                static_cast<uint32_t>(m_retryCount) * m_context.Timings().retryStepMs;
-            m_context.SetWorkState(WorkState::kWsRetryWait);
-            LOGF(INFO, "CDndUiDlg - %d failed uploads, retry %d in %d ms",
-                 static_cast<int>(queue->GetFailedList().size()), m_retryCount,
-                 static_cast<int>(delayMs));
-            m_context.SetTimer(kTimerRetry, delayMs);
+        if (ScheduleRetry()) {
             return;
         }
         // Retries exhausted: the failures stay listed and are reported.
-        m_retryCount = 0;
-        m_context.SetWorkState(WorkState::kWsIdle);
     } else {
         m_retryCount = 0;
     }
@@ -125,6 +115,22 @@ void UploadFlow::FinishUploads() {
     }
     RestoreCarriedDragDirs();
     StartNextRequest();
+}
+
+bool UploadFlow::ScheduleRetry() {
+    ++m_retryCount;
+    if (m_retryCount > kMaxRetries) {
+        m_retryCount = 0;
+        return false;
+    }
+    const uint32_t delayMs = static_cast<uint32_t>(m_retryCount) * m_context.Timings().retryStepMs;
+    m_context.SetWorkState(WorkState::kWsRetryWait);
+    const UploadQueue* queue = m_context.Queue();
+    LOGF(INFO, "CDndUiDlg - %d failed uploads, retry %d in %d ms",
+         queue ? static_cast<int>(queue->GetFailedList().size()) : 0, m_retryCount,
+         static_cast<int>(delayMs));
+    m_context.SetTimer(kTimerRetry, delayMs);
+    return true;
 }
 
 void UploadFlow::ReportFailures() {

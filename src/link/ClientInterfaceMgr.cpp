@@ -365,10 +365,7 @@ void ClientInterfaceMgr::QueueUpdate(Out type, std::vector<std::string> entries)
         // Every group keeps its own pending mark, so notifications of one group never wait
         // behind another's; and each update type has its own list, so a success is never
         // reported as a failure, nor an upload failure as a download failure.
-        if (std::find(m_pendingUpdateTypes.begin(), m_pendingUpdateTypes.end(), type) ==
-            m_pendingUpdateTypes.end()) {
-            m_pendingUpdateTypes.push_back(type);
-        }
+        LinkProtocol::AddPendingUpdate(m_pendingUpdateTypes, type);
         auto& list = m_updateLists[type];
         if (list.empty()) {
             list = std::move(entries);

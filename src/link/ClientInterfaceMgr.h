@@ -138,11 +138,14 @@ private:
 
     // The decoded records of the incoming types, stored with their managers.
     void ReplaceCookies(const std::vector<LinkProtocol::Cookie>& cookies);
-    void QueueDownloads(const std::vector<LinkProtocol::DownloadObject>& files);
+    // `refused`: the names the decoder left out; they are reported as failed downloads.
+    void QueueDownloads(const std::vector<LinkProtocol::DownloadObject>& files,
+                        const std::vector<std::string>& refused);
     void QueueUploadRequests(const std::vector<LinkProtocol::UploadObject>& files);
     void QueueUploadCancels(const std::vector<LinkProtocol::CancelObject>& files);
     void QueueLocalEdits(const std::vector<LinkProtocol::LocalEditObject>& files);
-    void QueueBatchDownloads(const std::vector<LinkProtocol::BatchObject>& batches);
+    void QueueBatchDownloads(const std::vector<LinkProtocol::BatchObject>& batches,
+                             const std::vector<std::string>& refused);
     void SetProxy(const std::string& proxy);
     void StoreEditNames(const std::vector<LinkProtocol::EditNameEntry>& entries);
     void SetClipboardList(const std::vector<LinkProtocol::ClipboardItem>& items);
@@ -159,7 +162,7 @@ private:
     bool m_stop = false;
     bool m_threadHeld = false;
     std::deque<LinkProtocol::Out> m_simpleTypes;
-    std::vector<LinkProtocol::Out> m_pendingUpdateTypes;  // in the order they were first signalled
+    std::vector<LinkProtocol::Out> m_pendingUpdateTypes;  // LinkProtocol::AddPendingUpdate
     std::map<LinkProtocol::Out, std::vector<std::string>> m_updateLists;
     std::string m_bindError;
     std::vector<uint32_t> m_heldMessages;

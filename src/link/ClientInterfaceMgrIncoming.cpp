@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "cloud/CloudApi.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"
 #include "download/FileDownloadMgr.h"
@@ -15,14 +16,6 @@
 namespace fs = std::filesystem;
 
 using LinkProtocol::In;
-
-namespace {
-
-std::string DownloadUrl(int64_t fid) {
-    return COptions::GetInstance().GetUrls().download + "fid=" + std::to_string(fid);
-}
-
-}  // namespace
 
 int ClientInterfaceMgr::parseMsg(const std::string& text) {
     const LinkProtocol::DecodedMessage decoded = LinkProtocol::DecodeMessage(text);
@@ -50,9 +43,12 @@ int ClientInterfaceMgr::parseMsg(const std::string& text) {
             ReplaceCookies(LinkProtocol::DecodeCookies(message));
             Post(WM_GO_ONLINE);
             break;
-        case In::kDownload:
-            QueueDownloads(LinkProtocol::DecodeDownloads(message));
+        case In::kDownload: {
+            std::vector<std::string> refused;
+            auto files = LinkProtocol::DecodeDownloads(message, &refused);
+            QueueDownloads(files, refused);
             break;
+        }
         case In::kUpload:
             QueueUploadRequests(LinkProtocol::DecodeUploads(message));
             break;
@@ -62,9 +58,12 @@ int ClientInterfaceMgr::parseMsg(const std::string& text) {
         case In::kLocalEdit:
             QueueLocalEdits(LinkProtocol::DecodeLocalEdits(message));
             break;
-        case In::kBatchDownload:
-            QueueBatchDownloads(LinkProtocol::DecodeBatchDownloads(message));
+        case In::kBatchDownload: {
+            std::vector<std::string> refused;
+            auto batches = LinkProtocol::DecodeBatchDownloads(message, &refused);
+            QueueBatchDownloads(batches, refused);
             break;
+        }
         case In::kProxy:
             SetProxy(LinkProtocol::DecodeProxy(message));
             break;
@@ -96,7 +95,8 @@ void ClientInterfaceMgr::ReplaceCookies(const std::vector<LinkProtocol::Cookie>&
     options.RebuildCookieStrings();
 }
 
-void ClientInterfaceMgr::QueueDownloads(const std::vector<LinkProtocol::DownloadObject>& files) {
+void ClientInterfaceMgr::QueueDownloads(const std::vector<LinkProtocol::DownloadObject>& files,
+                                        const std::vector<std::string>& refused) {
     FileDownloadMgr::DownloadMap downloads;
     for (const auto& file : files) {
         FileDownloadMgr::DownloadRequest request;
@@ -105,7 +105,8 @@ void ClientInterfaceMgr::QueueDownloads(const std::vector<LinkProtocol::Download
         request.path = fs::path(file.path);
         downloads.emplace(request.path, std::move(request));
     }
-    if (!downloads.empty()) {
+    FileDownloadMgr::GetInstance().addRefusedNames(refused);
+    if (!downloads.empty() || !refused.empty()) {
         FileDownloadMgr::GetInstance().addDownloads(downloads);
         Post(WM_C2L_DNLD_REQ);
     }
@@ -143,8 +144,8 @@ void ClientInterfaceMgr::QueueLocalEdits(const std::vector<LinkProtocol::LocalEd
     Post(WM_LOCALEDIT_REQ);
 }
 
-void ClientInterfaceMgr::QueueBatchDownloads(
-    const std::vector<LinkProtocol::BatchObject>& batches) {
+void ClientInterfaceMgr::QueueBatchDownloads(const std::vector<LinkProtocol::BatchObject>& batches,
+                                             const std::vector<std::string>& refused) {
     FileDownloadMgr::DownloadMap downloads;
     FileDownloadMgr::FolderMap folders;
     for (const auto& batch : batches) {
@@ -154,7 +155,7 @@ void ClientInterfaceMgr::QueueBatchDownloads(
             if (item.IsFile()) {
                 FileDownloadMgr::DownloadRequest request;
                 request.path = folder / item.name;
-                request.url = DownloadUrl(item.fid);
+                request.url = CloudApi::DownloadUrl(item.fid);
                 request.size = item.size;
                 request.fid = item.fid;
                 downloads.emplace(request.path, std::move(request));
@@ -167,7 +168,8 @@ void ClientInterfaceMgr::QueueBatchDownloads(
             list.insert(list.end(), folderItems.begin(), folderItems.end());
         }
     }
-    if (!downloads.empty()) {
+    FileDownloadMgr::GetInstance().addRefusedNames(refused);
+    if (!downloads.empty() || !refused.empty()) {
         FileDownloadMgr::GetInstance().addDownloads(downloads);
         Post(WM_C2L_DNLD_REQ);
     }

@@ -69,13 +69,6 @@ std::string StringMember(const Json::Value& object, const char* name) {
     return AsString(Member(object, name));
 }
 
-// A name that becomes one component of a local path. Anything else ("..", a slash) could
-// place a file outside the folder the page chose.
-bool IsPlainName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
-
 // A local path the page names as a target or a source.
 bool IsUsablePath(const std::string& path) {
     return !path.empty() && path.find('\0') == std::string::npos;
@@ -143,14 +136,20 @@ std::vector<Cookie> DecodeCookies(const Json::Value& message) {
     return cookies;
 }
 
-std::vector<DownloadObject> DecodeDownloads(const Json::Value& message) {
+std::vector<DownloadObject> DecodeDownloads(const Json::Value& message,
+                                            std::vector<std::string>* refused) {
     std::vector<DownloadObject> downloads;
     for (const auto& file : ArrayMember(message, "files")) {
         DownloadObject download{Int64Member(file, "size"), StringMember(file, "url"),
                                 StringMember(file, "path")};
-        if (!IsUsableTarget(download.path)) {
+        if (!IsUsableTarget(download.path) ||
+            !CommonUtils::IsPlainName(std::filesystem::path(download.path).filename().string())) {
             LOGF(WARNING, "ClientInterfaceMgr::parseMsg: download target '%s' skipped",
                  download.path);
+            if (refused) {
+                const std::string name = std::filesystem::path(download.path).filename().string();
+                refused->push_back(name.empty() ? download.path : name);
+            }
             continue;
         }
         downloads.push_back(std::move(download));
@@ -205,7 +204,7 @@ std::vector<LocalEditObject> DecodeLocalEdits(const Json::Value& message) {
         edit.fid = Int64Member(file, "fid");
         edit.name = StringMember(file, "name");
         edit.hash = StringMember(file, "hash");
-        if (!IsPlainName(edit.name)) {
+        if (!CommonUtils::IsPlainName(edit.name)) {
             LOGF(WARNING, "ClientInterfaceMgr::parseMsg: local edit name '%s' skipped", edit.name);
             continue;
         }
@@ -214,7 +213,8 @@ std::vector<LocalEditObject> DecodeLocalEdits(const Json::Value& message) {
     return edits;
 }
 
-std::vector<BatchObject> DecodeBatchDownloads(const Json::Value& message) {
+std::vector<BatchObject> DecodeBatchDownloads(const Json::Value& message,
+                                              std::vector<std::string>* refused) {
     std::vector<BatchObject> batches;
     for (const auto& object : ArrayMember(message, "files")) {
         BatchObject batch{StringMember(object, "path"), {}};
@@ -226,9 +226,12 @@ std::vector<BatchObject> DecodeBatchDownloads(const Json::Value& message) {
             BatchItem item;
             item.fid = Int64Member(entry, "fid");
             item.name = StringMember(entry, "name");
-            if (!IsPlainName(item.name)) {
+            if (!CommonUtils::IsPlainName(item.name)) {
                 LOGF(WARNING, "ClientInterfaceMgr::parseMsg: batch item name '%s' skipped",
                      item.name);
+                if (refused) {
+                    refused->push_back(item.name);
+                }
                 continue;
             }
             item.type = Int32Member(entry, "type");
@@ -261,7 +264,7 @@ std::vector<ClipboardItem> DecodeClipboardCopy(const Json::Value& message) {
         for (const auto& entry : ArrayMember(group, "files")) {
             ClipboardItem item;
             item.name = StringMember(entry, "name");
-            if (!IsPlainName(item.name)) {
+            if (!CommonUtils::IsPlainName(item.name)) {
                 LOGF(WARNING, "ClientInterfaceMgr::parseMsg: clipboard item name '%s' skipped",
                      item.name);
                 continue;

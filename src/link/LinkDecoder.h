@@ -32,8 +32,11 @@ std::optional<Out> OutTypeOf(const std::string& text);
 
 // In::kCookies and In::kGoOnline: "values".
 std::vector<Cookie> DecodeCookies(const Json::Value& message);
-// In::kDownload. Targets that are not absolute paths are left out.
-std::vector<DownloadObject> DecodeDownloads(const Json::Value& message);
+// In::kDownload. Targets that are not absolute paths, or whose last component is not a plain
+// file name, are left out; `refused` (when given) receives the name of each one left out, so
+// that the page can be told it failed.
+std::vector<DownloadObject> DecodeDownloads(const Json::Value& message,
+                                            std::vector<std::string>* refused = nullptr);
 // In::kUpload. Paths that are empty or hold a NUL are left out, and so are objects left
 // without a path.
 std::vector<UploadObject> DecodeUploads(const Json::Value& message);
@@ -42,8 +45,10 @@ std::vector<CancelObject> DecodeCancels(const Json::Value& message);
 // In::kLocalEdit. Objects whose name is not a plain file name are left out.
 std::vector<LocalEditObject> DecodeLocalEdits(const Json::Value& message);
 // In::kBatchDownload. Objects whose target is not absolute, and items whose name is not a
-// plain file name, are left out.
-std::vector<BatchObject> DecodeBatchDownloads(const Json::Value& message);
+// plain file name, are left out; `refused` (when given) receives the names of the items left
+// out.
+std::vector<BatchObject> DecodeBatchDownloads(const Json::Value& message,
+                                              std::vector<std::string>* refused = nullptr);
 // In::kProxy: "values" as a string.
 std::string DecodeProxy(const Json::Value& message);
 // In::kEditNames.

@@ -2,6 +2,7 @@
 
 #include <json/writer.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "core/CommonUtils.h"
@@ -61,6 +62,20 @@ std::string ComposeUpdateMsg(Out type, const std::vector<std::string>& entries) 
     msg.back() = ']';  // the last comma
     msg += '}';
     return msg;
+}
+
+void AddPendingUpdate(std::vector<Out>& pending, Out type) {
+    if (std::find(pending.begin(), pending.end(), type) != pending.end()) {
+        return;
+    }
+    auto at = pending.end();
+    if (type == Out::kUploadCreated) {
+        at = std::find_if(pending.begin(), pending.end(), [](Out waiting) {
+            return waiting == Out::kUploadProgress || waiting == Out::kUploadComplete ||
+                   waiting == Out::kUploadRemoved;
+        });
+    }
+    pending.insert(at, type);
 }
 
 std::string UpldInfoEntry(int64_t fid, int64_t pid, const std::string& infoJson) {

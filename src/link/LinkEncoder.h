@@ -26,6 +26,12 @@ inline std::string KeepAliveMsg() {
 // names (ReportsEmptyList) report an empty list as `,"files":[]`.
 std::string ComposeUpdateMsg(Out type, const std::vector<std::string>& entries);
 
+// The update types waiting to be sent, in the order their messages go out: the order they
+// were first queued, except that Out::kUploadCreated goes ahead of any waiting progress,
+// complete or removal (a file's "created" is its first news, and those may already wait for
+// other files). A type already waiting keeps its place.
+void AddPendingUpdate(std::vector<Out>& pending, Out type);
+
 // Entries (the text between the braces of one object, or inside the quotes of one name).
 // Out::kUploadCreated, Out::kUploadComplete, Out::kFolderCreated:
 std::string UpldInfoEntry(int64_t fid, int64_t pid, const std::string& infoJson);

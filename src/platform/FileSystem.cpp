@@ -22,6 +22,8 @@ FileStat FromStatx(const struct statx& sx) {
     st.isSymlink = S_ISLNK(sx.stx_mode);
     st.size = sx.stx_size;
     st.times.lastWrite = sx.stx_mtime.tv_sec;
+    st.times.lastWriteNs =
+        static_cast<int64_t>(sx.stx_mtime.tv_sec) * 1000000000 + sx.stx_mtime.tv_nsec;
     if (sx.stx_mask & STATX_BTIME) {
         st.times.creation = sx.stx_btime.tv_sec;
         st.times.creationIsBirth = true;
@@ -64,6 +66,14 @@ std::optional<uint64_t> FreeDiskSpace(const std::filesystem::path& path) {
         return std::nullopt;
     }
     return static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize);
+}
+
+std::optional<uint64_t> FileSystemId(const std::filesystem::path& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(st.st_dev);
 }
 
 std::vector<std::filesystem::path> LocalFilesystemMounts() {

@@ -11,6 +11,7 @@ namespace platform {
 struct FileTimes {
     int64_t creation = 0;   // seconds since 1970-01-01 UTC
     int64_t lastWrite = 0;  // seconds since 1970-01-01 UTC
+    int64_t lastWriteNs = 0;  // the same moment in nanoseconds, for telling two writes apart
     bool creationIsBirth = false;  // false: the filesystem keeps no birth time, creation is ctime
 };
 
@@ -34,6 +35,10 @@ FileStat StatFileAt(int dirFd, const char* name, bool followLinks);
 
 // Bytes available to an unprivileged user on the filesystem holding `path`.
 std::optional<uint64_t> FreeDiskSpace(const std::filesystem::path& path);
+
+// The file system holding `path` (the device number): two paths with the same id can be
+// renamed into each other. Nothing when the path cannot be looked at.
+std::optional<uint64_t> FileSystemId(const std::filesystem::path& path);
 
 // Mount points of local, disk-backed filesystems (no proc, sysfs, tmpfs, network mounts...).
 std::vector<std::filesystem::path> LocalFilesystemMounts();

@@ -24,6 +24,18 @@ uint64_t TickCountMs() {
     return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
+namespace {
+uint64_t CpuMicros(clockid_t clock) {
+    timespec ts{};
+    ::clock_gettime(clock, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+}  // namespace
+
+uint64_t ProcessCpuMicros() { return CpuMicros(CLOCK_PROCESS_CPUTIME_ID); }
+
+uint64_t ThreadCpuMicros() { return CpuMicros(CLOCK_THREAD_CPUTIME_ID); }
+
 std::filesystem::path ExecutablePath() {
     std::error_code ec;
     auto path = std::filesystem::read_symlink("/proc/self/exe", ec);

@@ -12,6 +12,10 @@ int64_t CurrentThreadId();
 // Milliseconds on a monotonic clock (since boot); what tick counts and speed meters read.
 uint64_t TickCountMs();
 
+// Processor time used so far, in microseconds: by the whole process, by the calling thread.
+uint64_t ProcessCpuMicros();
+uint64_t ThreadCpuMicros();
+
 // The running executable and its folder.
 std::filesystem::path ExecutablePath();
 std::filesystem::path ExecutableDir();

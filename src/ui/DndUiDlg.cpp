@@ -19,6 +19,7 @@
 #include "ui/PaintManagerUI.h"
 #include "ui/SkinImage.h"
 #include "upload/FileBackupMgr.h"
+#include "download/DownloadQueue.h"
 #include "upload/UploadQueue.h"
 
 using Kind = ControlSpec::Kind;
@@ -50,6 +51,7 @@ void CDndUiDlg::InitDlg() {
     m_dispatcher.SetWindow(GetHandle());
     if (m_pMainDlg) {
         m_dispatcher.SetUploadQueue(&m_pMainDlg->GetUploadQueue());
+        m_dispatcher.SetDownloadQueue(&m_pMainDlg->GetDownloadQueue());
     }
     m_dispatcher.InitDispatcher();
 }
@@ -87,15 +89,22 @@ void CDndUiDlg::OnIconAlternation() {
 }
 
 void CDndUiDlg::RefreshSpeedText() {
-    // The speed of the direction shown, from the upload rows' last progress; only uploads
-    // report a speed.
-    if (!m_pTxtLabel || !m_pMainDlg || m_windowMode != kUploadMode) {
+    // The speed of the direction shown, from the rows' last progress.
+    if (!m_pTxtLabel || !m_pMainDlg || m_windowMode == kIdleMode) {
         return;
     }
     uint64_t bytesPerSecond = 0;
-    for (const auto& entry : m_pMainDlg->GetUploadQueue().GetTaskList()) {
-        if (entry->running) {
-            bytesPerSecond += entry->speed;
+    if (m_windowMode == kUploadMode) {
+        for (const auto& entry : m_pMainDlg->GetUploadQueue().GetTaskList()) {
+            if (entry->running) {
+                bytesPerSecond += entry->speed;
+            }
+        }
+    } else {
+        for (const auto& entry : m_pMainDlg->GetDownloadQueue().GetTaskList()) {
+            if (entry->running) {
+                bytesPerSecond += entry->speed;
+            }
         }
     }
     const uint64_t kib = bytesPerSecond / 1024;
@@ -176,8 +185,10 @@ void CDndUiDlg::OnMenuCommand(const std::string& item) {
                                 : kUploadPage);
     } else if (item == "m_start" && m_pMainDlg) {
         m_pMainDlg->GetUploadQueue().OnButtonUpStart();
+        m_pMainDlg->GetDownloadQueue().OnButtonDlStart();
     } else if (item == "m_pause" && m_pMainDlg) {
         m_pMainDlg->GetUploadQueue().OnButtonUpPause();
+        m_pMainDlg->GetDownloadQueue().OnButtonDlPause();
     }
 }
 

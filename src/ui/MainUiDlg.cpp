@@ -11,6 +11,7 @@
 #include "core/WindowMessages.h"
 #include "ui/DndUiDlg.h"
 #include "ui/SkinImage.h"
+#include "ui/TransferProgressText.h"
 #include "upload/CUploaderContext.h"
 #include "upload/UpldTaskInfo.h"
 
@@ -19,8 +20,9 @@ using Kind = ControlSpec::Kind;
 CMainUiDlg::CMainUiDlg() = default;
 
 CMainUiDlg::~CMainUiDlg() {
-    // The rows go with the list widget; the queue must not report to a half-destroyed window.
+    // The rows go with the list widget; the queues must not report to a half-destroyed window.
     m_upldQueue.SetView(nullptr);
+    m_dnldQueue.SetView(nullptr);
 }
 
 QRect CMainUiDlg::DefaultGeometry(const QRect& available) {
@@ -61,6 +63,11 @@ void CMainUiDlg::InitWindow() {
     SelectPage(kUploadPage);
     SetStartBtnState(kNothingToStart);
     m_upldQueue.SetWindow(GetHandle());
+    m_dnldQueue.SetWindow(GetHandle());
+    m_dnldPage.Attach(
+        m_pDnldList, m_pDnldNumLabel, [this](QWidget* row) { BindNotifications(row); },
+        [this](const IDnldQueueView::Counts&) { UpdateStartBtn(); });
+    m_dnldQueue.SetView(&m_dnldPage);
 }
 
 void CMainUiDlg::SetDndDlg(CDndUiDlg* dndDlg, platform::WindowHandle hDndWnd) {
@@ -122,9 +129,11 @@ void CMainUiDlg::Notify(const UiNotify& notify) {
         if (m_startBtnState == kRunning) {
             SetStartBtnState(kPaused);
             m_upldQueue.OnButtonUpPause();
+            m_dnldQueue.OnButtonDlPause();
         } else if (m_startBtnState == kPaused) {
             SetStartBtnState(kRunning);
             m_upldQueue.OnButtonUpStart();
+            m_dnldQueue.OnButtonDlStart();
         }
     } else if (notify.name == "cancelBtn") {
         SetStartBtnState(kNothingToStart);
@@ -132,6 +141,9 @@ void CMainUiDlg::Notify(const UiNotify& notify) {
             m_pDndDlg->GetDispatcher().OnCancelAll();
         }
         m_upldQueue.cancelAll();
+        m_dnldQueue.cancelAll();
+    } else if (m_dnldPage.OnRowClick(notify.name, notify.pSender)) {
+        // a row of the download page
     } else if (notify.name == "clearLogBtn") {
         // Clearing the history acts on the history page, which takes this click here.
         VLOGF(1, "CMainUiDlg::Notify - %s has no page to act on yet", notify.name.c_str());
@@ -155,9 +167,7 @@ int64_t CMainUiDlg::HandleCustomMessage(platform::Message& message, bool& handle
         case WM_DNLD_STATUS:
         case WM_DNLD_PROGRESS:
         case WM_DNLD_END:
-            // The download queue's handlers go here.
-            VLOGF(1, "CMainUiDlg - message 0x%X has no handler yet", message.id);
-            handled = false;
+            handled = m_dnldQueue.HandleMessage(message);
             return 0;
         default:
             handled = false;
@@ -201,19 +211,22 @@ void CMainUiDlg::OnUpldRowRemoved(int32_t taskIndex) {
 
 void CMainUiDlg::OnUpldCountChanged(const IUpldQueueView::Counts& counts) {
     if (m_pUpldNumLabel) {
-        auto& language = CMultiLanguageMgr::GetInstance();
-        std::string text;
-        if (counts.left > 0) {
-            text = language.LoadString(141) + std::to_string(counts.left);  // "  File Left:"
-        } else if (counts.failed > 0) {
-            text = language.LoadString(142) + std::to_string(counts.failed);  // "  Failed Files:"
-        }
-        m_pUpldNumLabel->setText(QString::fromStdString(text));
+        m_pUpldNumLabel->setText(
+            QString::fromStdString(TransferProgressText::CountText(counts.left, counts.failed)));
     }
-    if (counts.stopped && m_upldQueue.GetPauseAllStatus() == UploadQueue::kAllPaused) {
+    m_upldCounts = counts;
+    UpdateStartBtn();
+}
+
+void CMainUiDlg::UpdateStartBtn() {
+    const IDnldQueueView::Counts& downloads = m_dnldPage.GetCounts();
+    const bool uploadsPaused =
+        m_upldCounts.stopped && m_upldQueue.GetPauseAllStatus() == UploadQueue::kAllPaused;
+    if ((uploadsPaused || downloads.pausedAll) && m_upldCounts.running == 0 &&
+        downloads.running == 0) {
         SetStartBtnState(kPaused);
     } else {
-        changeBtns(counts.running, 0);
+        changeBtns(m_upldCounts.running, downloads.running);
     }
 }
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <map>
 
+#include "download/DownloadQueue.h"
+#include "ui/CDnldPage.h"
 #include "ui/WindowImplBase.h"
 #include "upload/IUpldQueueView.h"
 #include "upload/UploadQueue.h"
@@ -17,7 +19,8 @@ class QStackedWidget;
 // The transfer manager: upload, download and history pages and the buttons that act on all
 // transfers at once. Created hidden at start-up; its close command only hides it. It owns the
 // upload queue (UploadQueue), hands it the upload tasks' messages and draws what it reports;
-// the download queue joins it here.
+// it owns the download queue (DownloadQueue) the same way, drawn by its download page
+// (CDnldPage).
 class CMainUiDlg : public WindowImplBase, public IUpldQueueView {
 public:
     // Pages of "tab_main".
@@ -50,6 +53,9 @@ public:
 
     UploadQueue& GetUploadQueue() { return m_upldQueue; }
     const UploadQueue& GetUploadQueue() const { return m_upldQueue; }
+    DownloadQueue& GetDownloadQueue() { return m_dnldQueue; }
+    const DownloadQueue& GetDownloadQueue() const { return m_dnldQueue; }
+    CDnldPage& GetDownloadPage() { return m_dnldPage; }
 
     // IUpldQueueView
     void OnUpldRowAdded(const UpldTaskInfo& info) override;
@@ -67,11 +73,17 @@ protected:
     int64_t HandleCustomMessage(platform::Message& message, bool& handled) override;
 
 private:
+    // The start/pause button after a change of either queue's counts.
+    void UpdateStartBtn();
+
     CDndUiDlg* m_pDndDlg = nullptr;
     platform::WindowHandle m_hDndWnd = platform::kNoWindow;
     int m_startBtnState = kNothingToStart;
     UploadQueue m_upldQueue{this};
     std::map<int32_t, QListWidgetItem*> m_upldRows;  // by task index
+    IUpldQueueView::Counts m_upldCounts;
+    DownloadQueue m_dnldQueue;
+    CDnldPage m_dnldPage{m_dnldQueue};
 
     QStackedWidget* m_pTabMain = nullptr;
     QPushButton* m_pUpldOption = nullptr;

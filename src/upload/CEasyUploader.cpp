@@ -1,14 +1,10 @@
 #include "upload/CEasyUploader.h"
 
-#include <algorithm>
-#include <climits>
-#include <cstdio>
 #include <mutex>
 
 #include "cloud/CloudApi.h"
 #include "core/IPageNotifier.h"
 #include "core/Logging.h"
-#include "core/MultiLanguage.h"
 #include "core/Options.h"
 #include "core/TaskState.h"
 #include "core/WindowMessages.h"
@@ -18,26 +14,12 @@
 #include "upload/CUploaderMgr.h"
 #include "upload/UpldEndInfo.h"
 #include "upload/UpldFileIdInfo.h"
-#include "upload/UpldProgressInfo.h"
 #include "upload/UpldStatusInfo.h"
+#include "upload/UploadStatusTexts.h"
+
+using namespace UploadStatusTexts;
 
 namespace {
-
-// String table entries of the status texts.
-constexpr uint32_t kTextTransmissionError = 123;  // "Transmission Error"
-constexpr uint32_t kTextInitFail = 124;           // "Upload Initialization fail"
-constexpr uint32_t kTextNoFileInfo = 125;         // "Can't get file info"
-constexpr uint32_t kTextUploadFailed = 127;       // "Upload failed"
-constexpr uint32_t kTextCantOpen = 129;           // "Can't open file"
-constexpr uint32_t kTextNotExists = 135;          // "File not exists"
-constexpr uint32_t kTextCompleted = 140;          // "Completed"
-// The string table has no entry for a file that changed under the upload. Failed tasks show
-// their state's name alone, so this text reaches the logs and the task's status, not a row.
-constexpr const char* kTextFileChanged = "File changed during upload";
-
-std::string Text(uint32_t id) {
-    return CMultiLanguageMgr::GetInstance().LoadString(id);
-}
 
 std::mutex g_lockHandlerMutex;
 CEasyUploader::LockHandler g_lockHandler;
@@ -151,10 +133,12 @@ int CEasyUploader::Upload() {
         return PostUpload(Result{TSE_FAILED, kTextFileChanged});
     }
 
+    m_completionChecked = false;
     if (m_param.fid <= 0 || m_param.breakPoint == 0) {
         if (!initUploadFile()) {
             Cleanup();
-            return PostUpload(Result{TSE_FAILED, Text(kTextInitFail)});
+            Fail(Text(kTextInitFail));
+            return PostUpload(m_result);
         }
         if (m_completeFlag) {
             Cleanup();
@@ -169,7 +153,8 @@ int CEasyUploader::Upload() {
         }
     } else if (!GetFileInfo()) {
         Cleanup();
-        return PostUpload(Result{TSE_FAILED, Text(kTextNoFileInfo)});
+        Fail(Text(kTextNoFileInfo));
+        return PostUpload(m_result);
     }
 
     ClearConnectionStatus(false);
@@ -189,13 +174,56 @@ bool CEasyUploader::Readable(const char* who, const UploadFileResult& result) co
     return true;
 }
 
-bool CEasyUploader::HoldsOurContent(const UploadFileRecord& file) const {
-    if (file.status != 1 || file.size != m_param.fileSize) {
+bool CEasyUploader::ContradictsOurContent(const UploadFileRecord& file) const {
+    if (file.size && *file.size != m_param.fileSize) {
+        return true;
+    }
+    return file.hash && !file.hash->empty() && !m_param.hash.empty() && *file.hash != m_param.hash;
+}
+
+bool CEasyUploader::CarriesOurHash(const UploadFileRecord& file) const {
+    return !m_param.hash.empty() && file.hash && *file.hash == m_param.hash;
+}
+
+bool CEasyUploader::ConfirmsOurContent(const UploadFileRecord& file) const {
+    return file.IsComplete() && file.size == m_param.fileSize && CarriesOurHash(file);
+}
+
+bool CEasyUploader::CompletionHolds(const UploadFileRecord& file, bool early, Json::Value* info) {
+    *info = file.file;
+    if (!early) {
+        if (ContradictsOurContent(file)) {
+            LOGF(ERROR, "Task[%02d]: the server calls %d complete with other content: %s",
+                 m_param.taskIndex, m_param.fid, file.file.toStyledString());
+            return false;
+        }
+        return true;
+    }
+    if (CarriesOurHash(file) && !(file.size && *file.size != m_param.fileSize)) {
+        return true;  // content the server held already
+    }
+    return ServerHoldsOurContent(info);
+}
+
+bool CEasyUploader::ServerHoldsOurContent(Json::Value* info) {
+    if (m_completionChecked) {
+        LOGF(ERROR, "Task[%02d]: the server calls %d complete early once more", m_param.taskIndex,
+             m_param.fid);
         return false;
     }
-    if (file.hash && !file.hash->empty() && !m_param.hash.empty()) {
-        return *file.hash == m_param.hash;
+    m_completionChecked = true;
+    m_inChunk = false;
+    m_requestReplyBytes = 0;
+    const UploadFileResult result =
+        CloudApi::GetFile(Context(), m_param.fid, m_param.share, MakeHooks());
+    if (!result.ok || !ConfirmsOurContent(result.file)) {
+        LOGF(ERROR,
+             "Task[%02d]: the server called %d complete before its last byte, and does not hold "
+             "our content: %s",
+             m_param.taskIndex, m_param.fid, result.reply.ErrorText());
+        return false;
     }
+    *info = result.file.file;
     return true;
 }
 
@@ -237,24 +265,14 @@ bool CEasyUploader::initUploadFile() {
              m_param.pid, m_param.name, file.file.toStyledString());
         return false;
     }
-    const bool complete = file.IsComplete();
-    if (complete && !HoldsOurContent(file)) {
-        LOGF(ERROR,
-             "EasyUploader::initUploadFile the server's complete file is not ours, "
-             "file's pid %d, name:%s, %s",
-             m_param.pid, m_param.name, file.file.toStyledString());
-        return false;
-    }
     m_param.fid = *file.id;
-    auto& link = IPageNotifier::Get();
-    if (complete) {
-        m_completeFlag = true;
-        link.pushUpldComplete(m_param.fid, m_param.pid, file.file);
-    }
     m_fileInfo.type = static_cast<int32_t>(file.type.value_or(0));
     m_fileInfo.size = file.size.value_or(m_param.fileSize);
     m_fileInfo.breakPoint = *file.breakPoint;
     m_param.breakPoint = *file.breakPoint;
+    auto& link = IPageNotifier::Get();
+    // "Created" goes before "complete": a page that marks a file done on the one and under way
+    // on the other would otherwise show an instant upload unfinished for good.
     link.pushUpldCreated(m_param.fid, file.pid.value_or(m_param.pid), file.file);
     if (m_param.lockFlag) {
         LockHandler handler;
@@ -268,6 +286,16 @@ bool CEasyUploader::initUploadFile() {
             LOGF(WARNING, "Task[%02d]: no local edit helper holds the lock of %d",
                  m_param.taskIndex, m_param.fid);
         }
+    }
+    if (file.IsComplete()) {
+        // Complete before a byte was sent, unless the file has none.
+        Json::Value info;
+        if (!CompletionHolds(file, m_param.fileSize > 0, &info)) {
+            Fail(Text(kTextUploadFailed));
+            return false;
+        }
+        m_completeFlag = true;
+        link.pushUpldComplete(m_param.fid, m_param.pid, info);
     }
     return true;
 }
@@ -294,14 +322,15 @@ bool CEasyUploader::GetFileInfo() {
     }
     m_param.fid = *file.id;
     if (file.IsComplete()) {
-        if (HoldsOurContent(file)) {
+        if (ConfirmsOurContent(file)) {
             m_completeFlag = true;
             m_param.breakPoint = m_param.fileSize;
             return true;
         }
-        // Complete with other content (replaced since, or another version): its break
-        // point says nothing about our bytes. Registering again starts a new attempt.
-        VLOGF(1, "Task[%02d]: the server's file %d holds other content, registering again",
+        // Complete with other content (replaced since, or another version), or without the
+        // size and hash that would tell: its break point says nothing about our bytes.
+        // Registering again (with our hash) lets the server decide.
+        VLOGF(1, "Task[%02d]: the server's file %d may hold other content, registering again",
               m_param.taskIndex, m_param.fid);
         return initUploadFile();
     }
@@ -328,287 +357,6 @@ void CEasyUploader::ClearConnectionStatus(bool keepRetryCount) {
     if (keepRetryCount) {
         m_conn.retryCount = retries;
     }
-}
-
-// ---- the chunk loop ----
-
-CURLcode CEasyUploader::RunAttempt() {
-    m_result = Result();
-    m_attemptStart = m_param.breakPoint;
-    m_meter.Reset(platform::TickCountMs(), m_param.fileSize, m_param.breakPoint);
-    if (m_completeFlag) {
-        m_result = Result{TSE_SERVER_COMPLETED, {}};
-        return CURLE_OK;
-    }
-    int64_t left = m_param.fileSize - m_param.breakPoint;
-    if (left == 0) {
-        // The server holds every byte yet did not call the file complete.
-        LOGF(ERROR, "Task[%02d]: the server holds all %d bytes of %s but not as complete",
-             m_param.taskIndex, m_param.fileSize, m_param.name);
-        Fail(Text(kTextUploadFailed));
-        return CURLE_OK;
-    }
-    CURLcode result = CURLE_OK;
-    while (left > 0) {
-        if (!ShouldContinue()) {
-            VLOGF(1, "Task[%02d]: the upload pool stopped the transfer at %d", m_param.taskIndex,
-                  m_param.breakPoint);
-            Fail(Text(kTextUploadFailed));
-            break;
-        }
-        const size_t chunk = static_cast<size_t>(std::min<int64_t>(left, kChunkSize));
-        if (!ReadChunk(chunk)) {
-            result = CURLE_READ_ERROR;
-            break;
-        }
-        left -= static_cast<int64_t>(chunk);
-        result = SendChunk(chunk);
-        if (result == CURLE_OK) {
-            if (HasResult()) {
-                break;  // the reply claimed a completion that is not ours
-            }
-            if (m_completeFlag) {
-                // Complete with the last chunk: the upload finished; before it: the server
-                // had the content already.
-                m_result = Result{left == 0 ? TSE_COMPLETED : TSE_SERVER_COMPLETED, {}};
-                m_param.breakPoint = m_param.fileSize;
-                break;
-            }
-            if (m_chunkStatus == 0) {
-                m_param.breakPoint += static_cast<int64_t>(chunk);
-                if (left == 0) {
-                    LOGF(ERROR,
-                         "Task[%02d]: the server took the last chunk of %s without "
-                         "completing the file",
-                         m_param.taskIndex, m_param.name);
-                    Fail(Text(kTextUploadFailed));
-                }
-                continue;
-            }
-            if (m_chunkStatus < 0) {
-                PostNetworkError();
-            }
-            break;
-        }
-        // Hosts that cannot be resolved or reached were reported by the request itself.
-        if (result != CURLE_COULDNT_RESOLVE_HOST && result != CURLE_COULDNT_CONNECT &&
-            m_chunkStatus < 0) {
-            PostNetworkError();
-        }
-        break;
-    }
-    return result;
-}
-
-bool CEasyUploader::ReadChunk(size_t size) {
-    if (m_filePos != m_param.breakPoint) {
-        if (!m_file.Seek(m_param.breakPoint)) {
-            LOGF(ERROR, "Task[%02d]: Connection stopped by read data function: seek to %d: %s",
-                 m_param.taskIndex, m_param.breakPoint, platform::ErrorText(m_file.LastError()));
-            Fail(Text(kTextUploadFailed));
-            return false;
-        }
-        m_filePos = m_param.breakPoint;
-    }
-    const int64_t got = m_file.Read(m_buffer.data(), size);
-    if (got < 0) {
-        m_filePos = -1;
-        LOGF(ERROR, "Task[%02d]: Connection stopped by read data function: %s", m_param.taskIndex,
-             platform::ErrorText(m_file.LastError()));
-        Fail(Text(kTextUploadFailed));
-        return false;
-    }
-    m_filePos += got;
-    if (static_cast<size_t>(got) != size) {
-        LOGF(ERROR, "Task[%02d]: %s ends at %d, before its %d bytes", m_param.taskIndex,
-             m_param.name, m_filePos, m_param.fileSize);
-        Fail(kTextFileChanged);
-        return false;
-    }
-    // Checked after the read: a write that raced with it has changed the time stamp by now.
-    return CheckFileUnchanged();
-}
-
-bool CEasyUploader::CheckFileUnchanged() {
-    if (m_file.CurrentVersion() != m_fileVersion) {
-        LOGF(ERROR, "Task[%02d]: %s was modified during the upload", m_param.taskIndex,
-             m_param.name);
-        Fail(kTextFileChanged);
-        return false;
-    }
-    const platform::FileStat stat = platform::StatFile(m_param.LocalPath());
-    if (!stat.exists) {
-        LOGF(ERROR, "Task[%02d]: %s disappeared during the upload", m_param.taskIndex,
-             m_param.name);
-        Fail(Text(kTextNotExists));
-        return false;
-    }
-    if (!stat.isRegular || static_cast<int64_t>(stat.size) != m_fileVersion.size) {
-        LOGF(ERROR, "Task[%02d]: %s was replaced during the upload", m_param.taskIndex,
-             m_param.name);
-        Fail(kTextFileChanged);
-        return false;
-    }
-    return true;
-}
-
-CURLcode CEasyUploader::SendChunk(size_t size) {
-    CloudApi::ChunkRequest request;
-    request.fid = m_param.fid;
-    request.breakPoint = m_param.breakPoint;
-    request.hash = m_fileInfo.hash;
-    request.size = m_param.fileSize;
-    request.share = m_param.share;
-    CRequestContext& context = Context();
-    context.SetSendSpeedLimit(
-        static_cast<int64_t>(COptions::GetInstance().m_speedLimitKiB.load()) * 1024);
-    m_inChunk = true;
-    m_chunkSize = static_cast<int64_t>(size);
-    m_requestReplyBytes = 0;
-    const UploadFileResult result =
-        CloudApi::UploadChunk(context, request, m_param.name, m_buffer.data(), size, MakeHooks());
-    m_inChunk = false;
-    // A part of a reply judges nothing when the transfer failed.
-    if (result.reply.result == CURLE_OK) {
-        processUpldRsp(result);
-    }
-    return result.reply.result;
-}
-
-void CEasyUploader::processUpldRsp(const UploadFileResult& result) {
-    if (!Readable("processUpldRsp", result)) {
-        // Nothing readable came back, so nothing counts as accepted.
-        m_chunkStatus = -1;
-        return;
-    }
-    if (!result.ok) {
-        m_chunkStatus = result.reply.Status();
-        LOGF(ERROR, "EasyUploader::processUpldRsp status %d, fid %d, break point %d: %s",
-             m_chunkStatus, m_param.fid, m_param.breakPoint, result.reply.Description());
-        return;
-    }
-    const UploadFileRecord& file = result.file;
-    if (!file.present) {
-        m_chunkStatus = -1;
-        return;
-    }
-    m_chunkStatus = 0;
-    if (file.IsComplete()) {
-        if (!HoldsOurContent(file)) {
-            LOGF(ERROR, "Task[%02d]: the server calls %d complete with other content: %s",
-                 m_param.taskIndex, m_param.fid, file.file.toStyledString());
-            Fail(Text(kTextUploadFailed));
-            return;
-        }
-        m_completeFlag = true;
-        IPageNotifier::Get().pushUpldComplete(m_param.fid, m_param.pid, file.file);
-    }
-}
-
-bool CEasyUploader::ProcessTransferDone(CURLcode result) {
-    const int32_t state = m_task->GetState();
-    const int32_t index = m_param.taskIndex;
-    VLOGF(1, "Task[%02d]: State: %d, Transfer result: %s\n", index, state,
-          curl_easy_strerror(result));
-    // The next attempt, if any, starts on a fresh connection.
-    m_context.reset();
-
-    const bool succeeded =
-        m_result.state == TSE_COMPLETED || m_result.state == TSE_SERVER_COMPLETED;
-    if (state == TSE_DESTROYING) {
-        m_result = Result{TSE_DESTROYED, {}};
-        return false;
-    }
-    if (succeeded) {
-        return false;  // a pause that came as the file completed changes nothing
-    }
-    if (state == TSE_PAUSING) {
-        m_result = Result{TSE_PAUSED, {}};
-        return false;
-    }
-    if (state != TSE_TRANSFERRING) {
-        LOGF(ERROR, "Task[%02d]: [ProcessTransferDone] Unexpected state = %d\n", index, state);
-        Fail(std::string());
-        return false;
-    }
-    if (HasResult()) {
-        return false;  // decided by the attempt (the file, the pool, or a false completion)
-    }
-    switch (result) {
-        case CURLE_OK:
-            if (m_conn.httpCode == 200 || m_conn.httpCode == 100) {
-                Fail(std::string());  // the server refused the chunk or its reply was unusable
-                return false;
-            }
-            if (RestartConnection(-1, 2)) {
-                return true;
-            }
-            Fail(m_conn.statusLine);
-            LOGF(ERROR, "Task[%02d]: [Server Error]: %s. Retry=%d\n", index, m_conn.statusLine,
-                 m_conn.retryCount);
-            return false;
-        case CURLE_WRITE_ERROR:
-            VLOGF(1, "Task[%02d]: Connection stopped by write data function\n", index);
-            Fail(m_conn.httpCode != 200 ? m_conn.statusLine : std::string());
-            return false;
-        case CURLE_READ_ERROR:
-            VLOGF(1, "Task[%02d]: Connection stopped by read data function\n", index);
-            Fail(m_conn.httpCode != 200 ? m_conn.statusLine : std::string());
-            return false;
-        case CURLE_OPERATION_TIMEDOUT:
-            VLOGF(1, "Task[%02d]: Timeout, retry [%d]\n", index, m_conn.retryCount);
-            if (RestartConnection(INT_MAX, 1)) {
-                return true;
-            }
-            Fail(curl_easy_strerror(result));
-            return false;
-        case CURLE_ABORTED_BY_CALLBACK:
-            LOGF(ERROR, "Task[%02d]: Connection stopped by abort callback. Unexpected State: %d\n",
-                 index, state);
-            Fail(Text(kTextUploadFailed));
-            return false;
-        default:
-            VLOGF(1, "Task[%02d]: Retry=[%d], times = %d\n", index, static_cast<int>(result),
-                  m_conn.retryCount);
-            if (RestartConnection(-1, 2)) {
-                return true;
-            }
-            Fail(curl_easy_strerror(result));
-            return false;
-    }
-}
-
-bool CEasyUploader::RestartConnection(int maxRetry, int kind) {
-    if (maxRetry < 0) {
-        maxRetry = COptions::GetInstance().m_retryCount.load();
-    }
-    if (m_conn.retryCount >= maxRetry) {
-        LOGF(ERROR, "Retry times over, RestartConnection failed. retry=%d, max retry=%d\n",
-             m_conn.retryCount, maxRetry);
-        return false;
-    }
-    if (kind == 2) {
-        ++m_conn.retryCount;
-    }
-    ClearConnectionStatus(true);
-    if (!m_file.IsOpen()) {
-        if (!m_file.Open(m_param.LocalPath())) {
-            Fail(Text(kTextCantOpen));
-            return false;
-        }
-        if (!CheckFileUnchanged()) {
-            return false;
-        }
-    }
-    // The server's word on the break point is the one the next attempt starts from.
-    const bool registered = m_param.fid > 0;
-    if (!(registered ? GetFileInfo() : initUploadFile())) {
-        Fail(Text(registered ? kTextNoFileInfo : kTextInitFail));
-        m_context.reset();
-        return false;
-    }
-    PrepareTransfer();
-    return true;
 }
 
 int CEasyUploader::PostUpload(Result result) {
@@ -644,115 +392,4 @@ int CEasyUploader::PostUpload(Result result) {
     m_task->SetTransferPosition(m_param.fid, m_param.breakPoint);
     m_result = result;
     return result.state;
-}
-
-// ---- libcurl callbacks ----
-
-CRequestContext::Hooks CEasyUploader::MakeHooks() {
-    CRequestContext::Hooks hooks;
-    hooks.admit = [this](size_t size) { return OnReplyData(size); };
-    hooks.header = [this](std::string_view line) { OnHeaderLine(line); };
-    hooks.progress = [this](int64_t, int64_t, int64_t, int64_t upNow) { return OnProgress(upNow); };
-    return hooks;
-}
-
-void CEasyUploader::OnHeaderLine(std::string_view line) {
-    if (logging::VlogIsOn(1)) {
-        std::string shown;
-        for (char c : line) {
-            if (c == '\r') {
-                shown += "[0x0D]";
-            } else if (c == '\n') {
-                shown += "[0x0A]";
-            } else {
-                shown += c;
-            }
-        }
-        VLOGF(1, "Task[%02d]: %s", m_param.taskIndex, shown);
-    }
-    const std::string text(line);
-    int major = 0;
-    int minor = 0;
-    int code = 0;
-    if (std::sscanf(text.c_str(), " HTTP/%d.%d %3d", &major, &minor, &code) == 3 ||
-        std::sscanf(text.c_str(), " HTTP %3d", &code) == 1) {
-        m_conn.httpCode = code;
-        m_conn.statusLine = text;
-        while (!m_conn.statusLine.empty() &&
-               (m_conn.statusLine.back() == '\r' || m_conn.statusLine.back() == '\n')) {
-            m_conn.statusLine.pop_back();
-        }
-    }
-}
-
-bool CEasyUploader::OnReplyData(size_t size) {
-    const int32_t index = m_param.taskIndex;
-    if (m_conn.httpCode == 100) {
-        LOGF(ERROR, "Task[%02d]: Sever says continue. Status=%s\n", index, m_conn.statusLine);
-        return false;
-    }
-    if (m_conn.httpCode != 200) {
-        LOGF(ERROR, "Task[%02d]: HTTP failed. Status=%s\n", index, m_conn.statusLine);
-        return false;
-    }
-    // A reply is a small JSON envelope and is kept whole. (Judging its bytes against file
-    // positions would throw away the reply to a first chunk sent after a retry's file
-    // information request, and every reply that arrives in more than one piece.) The bound only
-    // keeps a server that never stops talking from filling the memory.
-    const int64_t acceptTo = m_param.fileSize > 0 ? m_param.fileSize : INT32_MAX;
-    m_conn.replyBytes += static_cast<int64_t>(size);
-    if (m_param.breakPoint > acceptTo) {
-        LOGF(ERROR, "range reach out, stop connection\n");
-        return false;
-    }
-    if (m_requestReplyBytes + size > kMaxReplyBytes) {
-        LOGF(ERROR, "Task[%02d]: a reply of more than %d bytes, stop connection\n", index,
-             kMaxReplyBytes);
-        return false;
-    }
-    m_requestReplyBytes += size;
-    return true;
-}
-
-bool CEasyUploader::OnProgress(int64_t upNow) {
-    const int32_t state = m_task->GetState();
-    if (state == TSE_DESTROYING) {
-        return false;
-    }
-    const uint64_t now = platform::TickCountMs();
-    if (m_inChunk) {
-        // The multipart framing counts as sent too; the position never passes the chunk.
-        const int64_t sent = std::clamp<int64_t>(upNow, 0, m_chunkSize);
-        m_meter.Update(now, m_param.breakPoint + sent, m_param.breakPoint - m_attemptStart + sent);
-        if ((m_meter.IsTick() || m_param.breakPoint == m_param.fileSize) &&
-            !m_task->GetStopFlag()) {
-            UpldProgressInfo progress;
-            progress.taskIndex = m_param.taskIndex;
-            progress.fid = m_param.fid;
-            progress.fileSize = m_param.fileSize;
-            progress.breakPoint = m_param.breakPoint;
-            progress.timeLeftMs =
-                static_cast<uint32_t>(std::clamp<int64_t>(m_meter.GetTimeLeft(), 0, UINT32_MAX));
-            progress.speed = m_meter.GetCurrentSpeed();
-            platform::PostMessage(
-                m_param.window,
-                platform::Message(WM_UPLD_PROGRESS,
-                                  platform::MakePayload<UpldProgressInfo>(progress)));
-            IPageNotifier::Get().pushUpldProgress(
-                m_param.fid, m_param.pid, m_param.fileSize, m_param.breakPoint);
-        }
-    }
-    if (state == TSE_PAUSING) {
-        return false;
-    }
-    // A stopping pool (shutdown) need not wait for the request in flight. Its events take a
-    // lock, and this runs many times per chunk: they are looked at a few times a second.
-    if (now - m_lastPoolCheck >= kPoolCheckMs) {
-        m_lastPoolCheck = now;
-        auto* pool = GetPool();
-        if ((pool && pool->StopEvent().IsSet()) || JobEvent().IsSet()) {
-            return false;
-        }
-    }
-    return true;
 }

@@ -28,8 +28,10 @@ class CUploaderMgr;
 // and the break point; the windows get WM_UPLD_INFO, WM_UPLD_PROGRESS and WM_UPLD_END, the page
 // the link's created / progress / complete messages.
 //
-// Success is claimed only for content the server confirms: the last chunk (or an earlier
-// one, or the registration) must come back with the file complete, at our size and hash.
+// The file is done when a reply's file record says "status" 1. Where that record carries a
+// size or a hash, they must be ours. A completion before our last byte went out (content the
+// server held already, or a confused server or proxy) is trusted when the record carries our
+// hash; otherwise the file information is asked, once per run, and must show our size and hash.
 class CEasyUploader : public CUploader, public CFJobBase<std::unique_ptr<CUploadParam>> {
 public:
     static constexpr size_t kChunkSize = 131072;
@@ -78,8 +80,9 @@ private:
     CURLcode RunAttempt();
     bool ReadChunk(size_t size);
     bool CheckFileUnchanged();
-    CURLcode SendChunk(size_t size);
-    void processUpldRsp(const UploadFileResult& result);
+    CURLcode SendChunk(size_t size, bool lastChunk);
+    // `lastChunk`: the chunk whose reply this is ended the file.
+    void processUpldRsp(const UploadFileResult& result, bool lastChunk);
     // Decides the attempt's result; true when another attempt was prepared.
     bool ProcessTransferDone(CURLcode result);
     // kind 1 leaves the retry count alone (time-outs), kind 2 counts the retry.
@@ -89,8 +92,16 @@ private:
 
     // False (logged with the text received) when the reply is no JSON object.
     bool Readable(const char* who, const UploadFileResult& result) const;
-    // The server's file record says the file is complete with exactly our content.
-    bool HoldsOurContent(const UploadFileRecord& file) const;
+    // The record's size or hash, where it carries them, are not ours.
+    bool ContradictsOurContent(const UploadFileRecord& file) const;
+    bool CarriesOurHash(const UploadFileRecord& file) const;
+    // Complete, with our size and our hash.
+    bool ConfirmsOurContent(const UploadFileRecord& file) const;
+    // Whether a record that says "complete" is to be believed; `early`: our last byte has not
+    // gone out. `info` gets the file object to report to the page.
+    bool CompletionHolds(const UploadFileRecord& file, bool early, Json::Value* info);
+    // The file information action, asked once per run, confirms our content.
+    bool ServerHoldsOurContent(Json::Value* info);
     CRequestContext& Context();
     CRequestContext::Hooks MakeHooks();
     void OnHeaderLine(std::string_view line);
@@ -119,5 +130,8 @@ private:
     int64_t m_initStatus = -1;    // "status" of a refused initialisation
     int64_t m_chunkStatus = 0;    // 0 accepted, the server's code when refused, -1 no file data
     bool m_completeFlag = false;  // the server holds the whole file, with our content
+    bool m_completionChecked = false;  // this run asked the file information about an early
+                                       // completion
+    bool m_unreadableReply = false;    // the last chunk reply was no JSON object
     Result m_result;
 };

@@ -1,9 +1,6 @@
 #include "upload/ComputeShaHandler.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
-#include <array>
 #include <thread>
 #include <vector>
 
@@ -12,18 +9,9 @@
 #include "platform/SequentialFile.h"
 #include "platform/WindowRegistry.h"
 #include "upload/CalcShaResult.h"
+#include "upload/QuorvaFileHasher.h"
 
 namespace {
-
-using Digest = std::array<unsigned char, 32>;
-
-void ToHex(const unsigned char* bytes, size_t length, char* out) {
-    static const char kHex[] = "0123456789abcdef";
-    for (size_t i = 0; i < length; ++i) {
-        out[2 * i] = kHex[bytes[i] >> 4];
-        out[2 * i + 1] = kHex[bytes[i] & 15];
-    }
-}
 
 // A file may be rewritten while it is read; it is hashed again when its size or modification
 // time moved meanwhile, so the hash always belongs to one version of the content.
@@ -57,10 +45,7 @@ bool ComputeShaHandler::GenerateQuorvaFileHash(const std::filesystem::path& path
             return true;
         }
 
-        // Block digests are kept as raw bytes and sorted once at the end: byte order of the
-        // digests is the order of their lower-case hex texts.
-        std::vector<Digest> digests;
-        digests.reserve(static_cast<size_t>(size / kBlockSize + 1));
+        QuorvaFileHasher hasher;
         // Read a few blocks per call: one large copy out of the page cache costs less than
         // several small ones, and the blocks are still hashed one by one.
         std::vector<unsigned char> buffer(
@@ -80,12 +65,7 @@ bool ComputeShaHandler::GenerateQuorvaFileHash(const std::filesystem::path& path
                 if (!carryOn) {
                     break;
                 }
-                const size_t length = std::min(want - offset, kBlockSize);
-                Digest digest;
-                unsigned int digestLength = 0;
-                EVP_Digest(buffer.data() + offset, length, digest.data(), &digestLength,
-                           EVP_sha256(), nullptr);
-                digests.push_back(digest);
+                hasher.Update(buffer.data() + offset, std::min(want - offset, kBlockSize));
             }
             left -= static_cast<int64_t>(want);
         }
@@ -97,18 +77,7 @@ bool ComputeShaHandler::GenerateQuorvaFileHash(const std::filesystem::path& path
                          << "again (" << attempt << "): " << path.string();
             continue;
         }
-
-        std::sort(digests.begin(), digests.end());
-        std::string joined(digests.size() * 64, '\0');
-        for (size_t i = 0; i < digests.size(); ++i) {
-            ToHex(digests[i].data(), digests[i].size(), joined.data() + i * 64);
-        }
-        Digest total;
-        unsigned int length = 0;
-        EVP_Digest(joined.data(), joined.size(), total.data(), &length, EVP_sha256(), nullptr);
-        hash.assign(64, '\0');
-        ToHex(total.data(), total.size(), hash.data());
-        hash += std::to_string(size);
+        hash = hasher.Finish();
         return true;
     }
     LOG(ERROR) << "---ComputeShaHandler::GenerateQuorvaFileHash: file keeps changing, "

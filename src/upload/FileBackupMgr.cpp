@@ -367,6 +367,7 @@ void FileBackupMgr::addBackupFile(const std::string& hash, int64_t fid, int64_t 
     record.hash = hash;
     record.batchTarget = m_batchTarget.pid;
     record.share = m_batchTarget.share;
+    record.counted = true;
     m_uploadList.push_back(std::move(record));
     if (m_toCompareCount >= 1) {
         --m_toCompareCount;
@@ -441,6 +442,11 @@ void FileBackupMgr::addFileCount(int count) {
     }
     m_remainingCount += count;
     m_toCompareCount += count;
+}
+
+void FileBackupMgr::resetToCompareCount() {
+    platform::CriticalSectionGuard guard(m_cs);
+    m_toCompareCount = 0;
 }
 
 void FileBackupMgr::decreaseRemainingCount() {

@@ -168,6 +168,8 @@ public:
     // ---- counts of the batch ----
     // Adds `count` to both the remaining and the to-compare count; 0 sets both to 0.
     void addFileCount(int count);
+    // A batch begins: nothing is compared any more, whatever was counted for it.
+    void resetToCompareCount();
     void decreaseRemainingCount();
     // A file leaves the batch without becoming an upload (already on the server, skipped):
     // lowers both counts (not below 0).

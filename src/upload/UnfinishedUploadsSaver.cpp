@@ -53,6 +53,17 @@ UnfinishedUploadsSaver::Snapshot UnfinishedUploadsSaver::Collect(const UploadQue
                    int64_t size, int64_t breakPoint, int32_t share, bool hashStale) {
         auto row = CWriteDbMgr::UpldUndoRecord::Of(path, fid, pid, hash, size, breakPoint, share,
                                                    splitNum);
+        // One row per file and cloud folder: the next start makes one upload of each row, and
+        // two uploads of one file into one cloud file undo each other's break points. (The
+        // first row seen is the queue's, the one furthest on.)
+        const bool stored =
+            std::any_of(snapshot.undo.begin(), snapshot.undo.end(), [&](const auto& r) {
+                return r.path == row.path && r.name == row.name && r.pid == row.pid &&
+                       r.type == row.type;
+            });
+        if (stored) {
+            return;
+        }
         if (!hashStale) {
             const Times times = TimesOf(path, seen);
             row.ctime = times.first;

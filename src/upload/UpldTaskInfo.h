@@ -29,6 +29,7 @@ struct UpldTaskInfo {
     int64_t batchTarget = 0;             // cloud folder of the drop or backup it came from
     int32_t share = 0;
     bool lockFlag = false;      // an edited file (the local edit manager's)
+    bool counted = false;       // UpldWaitingFile::counted
     bool deletionTold = false;  // the page was told the upload was removed
 
     // The queue's own bookkeeping.

@@ -19,6 +19,9 @@ struct UpldWaitingFile {
     int64_t batchTarget = 0;  // cloud folder of the drop or backup that produced the record
     int32_t share = 0;        // 1 when the target folder is shared
     bool lockFlag = false;    // uploads of locally edited files only
+    // Counted in the backup file list's count of files remaining (a batch's compared files and
+    // retried failures are; restored and edited files are not).
+    bool counted = false;
 
     bool operator==(const UpldWaitingFile&) const = default;
 };

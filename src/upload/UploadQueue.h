@@ -95,7 +95,9 @@ public:
     void OnUpldCancel();
 
     // ---- the queue steps ----
-    // Takes every waiting record out of the backup file list and fills the list.
+    // Takes every waiting record out of the backup file list and fills the list. A file is
+    // one upload: a record for a file (and cloud folder) that is listed or waiting already
+    // goes into that upload, and a failed upload of it is dropped for the new record.
     void LoadUpldFiles();
     void upldNewFiles();
     void AutoStartTxUp();
@@ -158,7 +160,9 @@ public:
     std::vector<std::string> GetFailedNames(size_t max) const;
     // Names of every listed and waiting upload (for the page's transfer names).
     std::vector<std::string> GetQueuedNames() const;
-    // Names of the uploads finished since the last call (the dispatcher reports them).
+    // Names of the uploads finished since the last call (the dispatcher reports them): an
+    // upload that ends well is named when it is the last of the backup file list's count of
+    // files remaining.
     std::vector<std::string> takeFinishedNames();
     int GetRunningCount() const { return m_upCount; }
     // Some listed task's transfer is still on the pool (running, pausing or being destroyed);
@@ -170,10 +174,15 @@ public:
     int GetPauseAllStatus() const { return m_pauseAllStatus; }
 
 private:
+    static bool IsDone(int32_t state);
+    // The transfer has not ended yet: queued or running on the pool, or asked to pause or stop.
+    static bool IsOnPool(int32_t state);
     UpldTaskInfo* Find(int32_t taskIndex);
     // Fill rule: waiting records enter the list while it has fewer than five entries.
     void FillTaskList();
     void AddEntry(const UpldWaitingFile& record);
+    // True when the record's file is listed or waiting already (and the record went into it).
+    bool MergeIntoQueued(const UpldWaitingFile& record);
     void RecordFailure(const UpldTaskInfo& info, int64_t code);
     void CountRunning();
     void SetStopped(TxEvent event);

@@ -65,7 +65,8 @@ void DecodeTyped(const std::string& text) {
                 DecodeCookies);
             break;
         case In::kDownload:
-            CheckRoundTrip(DecodeDownloads(message), EncodeDownloads, DecodeDownloads);
+            CheckRoundTrip(DecodeDownloads(message), EncodeDownloads,
+                           [](const Json::Value& m) { return DecodeDownloads(m); });
             break;
         case In::kUpload:
             CheckRoundTrip(DecodeUploads(message), EncodeUploads, DecodeUploads);
@@ -78,7 +79,7 @@ void DecodeTyped(const std::string& text) {
             break;
         case In::kBatchDownload:
             CheckRoundTrip(DecodeBatchDownloads(message), EncodeBatchDownloads,
-                           DecodeBatchDownloads);
+                           [](const Json::Value& m) { return DecodeBatchDownloads(m); });
             break;
         case In::kProxy:
             CheckRoundTrip(DecodeProxy(message), EncodeProxy, DecodeProxy);

@@ -161,6 +161,40 @@ std::vector<CloudServer::RequestText> CloudServer::RequestTexts(const std::strin
     return texts;
 }
 
+std::vector<int64_t> CloudServer::DownloadBreakPoints() {
+    static const std::string kParameter = "&breakPoint=";
+    std::vector<int64_t> points;
+    for (const auto& request : RequestTexts("download")) {
+        if (request.line.rfind("GET ", 0) != 0) {
+            continue;
+        }
+        const auto at = request.line.find(kParameter);
+        points.push_back(at == std::string::npos
+                             ? 0
+                             : std::atoll(request.line.c_str() + at + kParameter.size()));
+    }
+    return points;
+}
+
+size_t CloudServer::ProbeCount() {
+    size_t probes = 0;
+    for (const auto& request : RequestTexts("download")) {
+        probes += request.line.rfind("HEAD ", 0) == 0 ? 1 : 0;
+    }
+    return probes;
+}
+
 Json::Value CloudServer::State() { return Admin("/admin/state")["data"]; }
+
+Json::Value CloudServer::Plant(const std::string& name, int64_t size, int64_t pid,
+                               const std::string& fill, int64_t seed) {
+    Json::Value reply = Admin("/admin/plant?name=" + Escape(name) + "&size=" + std::to_string(size) +
+                              "&pid=" + std::to_string(pid) + "&fill=" + fill +
+                              "&seed=" + std::to_string(seed));
+    if (!reply.isObject() || reply["status"].asInt() != 0) {
+        return Json::Value();
+    }
+    return reply["data"]["file"];
+}
 
 }  // namespace zorp::test

@@ -71,8 +71,16 @@ public:
         std::string body;
     };
     std::vector<RequestText> RequestTexts(const std::string& action);
+    // The break point of each GET of the download action, oldest first (0 for one without);
+    // header probes (HEAD) are left out, and counted by ProbeCount.
+    std::vector<int64_t> DownloadBreakPoints();
+    size_t ProbeCount();
     // File count, bytes used, live faults.
     Json::Value State();
+    // A complete file made on the server at once (AdminActions::Plant): `fill` "zero" (sparse)
+    // or "random" (bytes of `seed`). The file's record ("id", "hash", "size"), null on failure.
+    Json::Value Plant(const std::string& name, int64_t size, int64_t pid = 0,
+                      const std::string& fill = "random", int64_t seed = 1);
 
     // GET of an admin path ("/admin/state"); the parsed envelope, null when unreachable.
     Json::Value Admin(const std::string& pathAndQuery);

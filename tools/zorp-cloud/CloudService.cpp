@@ -1,5 +1,8 @@
 #include "CloudService.h"
 
+#include <json/reader.h>
+
+#include <memory>
 #include <thread>
 
 #include "ActionRequest.h"
@@ -127,8 +130,35 @@ void CloudService::Serve(const char* action, const httplib::Request& request,
         Reply::Error(response, static_cast<int>(status->value), "injected fault");
         return refused();
     }
+    if (auto html = faults.Take(action, FaultInjector::Kind::kHtml)) {
+        response.status = static_cast<int>(html->value);
+        response.set_content(
+            "<!DOCTYPE html>\n<html><head><title>Gateway</title></head>"
+            "<body><h1>The service is busy</h1><p>Please try again later.</p></body></html>\n",
+            "text/html;charset=UTF-8");
+        return refused();
+    }
 
     body();
+
+    const auto replyComplete = [&] {
+        Json::Value root;
+        Json::CharReaderBuilder builder;
+        std::string errors;
+        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        const std::string& text = response.body;
+        return reader->parse(text.data(), text.data() + text.size(), &root, &errors) &&
+               root.isObject() && root["data"].isObject() && root["data"]["file"].isObject() &&
+               root["data"]["file"]["status"].asInt() == 1;
+    };
+    if (auto late = faults.Take(action, FaultInjector::Kind::kLateReply,
+                                [&](const FaultInjector::Rule& rule) {
+                                    return !rule.completeOnly || replyComplete();
+                                })) {
+        if (!wait(late->value)) {
+            return;
+        }
+    }
 
     if (!download && faults.Take(action, FaultInjector::Kind::kMalformed)) {
         // Cut inside the envelope, so no JSON reader accepts it.
@@ -221,6 +251,7 @@ void CloudService::RegisterRoutes() {
         {"/admin/clear", &AdminActions::Clear},
         {"/admin/requests", &AdminActions::Requests},
         {"/admin/state", &AdminActions::State},
+        {"/admin/plant", &AdminActions::Plant},
     };
     for (const auto& entry : adminRoutes) {
         auto handler = [this, member = entry.member](const httplib::Request& request,

@@ -86,6 +86,22 @@ bool ContentStore::CommitPartial(int64_t fid, int64_t gen, const std::string& ha
     return !ec;
 }
 
+bool ContentStore::Adopt(const fs::path& file, const std::string& hash) {
+    const fs::path target = ObjectPath(hash);
+    std::error_code ec;
+    if (fs::is_regular_file(target, ec)) {
+        fs::remove(file, ec);
+        return true;
+    }
+    fs::create_directories(target.parent_path(), ec);
+    fs::rename(file, target, ec);
+    return !ec;
+}
+
+fs::path ContentStore::ScratchPath(const std::string& tag) const {
+    return m_partial / ("scratch-" + tag + ".part");
+}
+
 void ContentStore::RemoveObject(const std::string& hash) {
     if (hash.empty()) {
         return;

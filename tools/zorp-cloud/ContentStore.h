@@ -32,6 +32,11 @@ public:
     // has that content (another upload of it finished first), the partial file is dropped.
     bool CommitPartial(int64_t fid, int64_t gen, const std::string& hash);
     void RemoveObject(const std::string& hash);
+    // A file made outside an upload (the admin's planted files) as the content `hash`;
+    // like CommitPartial, an object already stored wins and the file is dropped.
+    bool Adopt(const std::filesystem::path& file, const std::string& hash);
+    // Where such a file is made before it is adopted.
+    std::filesystem::path ScratchPath(const std::string& tag) const;
     // Reads `size` bytes at `offset` of the partial upload into `out`.
     bool ReadPartial(int64_t fid, int64_t gen, int64_t offset, size_t size, char* out) const;
 

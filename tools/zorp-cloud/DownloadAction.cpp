@@ -166,6 +166,7 @@ void DownloadAction::Get(const httplib::Request& request, httplib::Response& res
         int64_t dropAt = -1;
         int64_t stallAt = -1;
         int64_t stallMs = 0;
+        int64_t corruptAt = -1;
         std::vector<char> buffer;
     };
     auto progress = std::make_shared<Progress>();
@@ -176,6 +177,9 @@ void DownloadAction::Get(const httplib::Request& request, httplib::Response& res
     if (stall) {
         progress->stallAt = stall->afterBytes;
         progress->stallMs = stall->value;
+    }
+    if (auto corrupt = m_context.faults.Take("download", FaultInjector::Kind::kCorrupt)) {
+        progress->corruptAt = corrupt->value;
     }
     CloudContext* context = &m_context;
     response.set_content_provider(
@@ -209,6 +213,9 @@ void DownloadAction::Get(const httplib::Request& request, httplib::Response& res
             size_t got = std::fread(p.buffer.data(), 1, static_cast<size_t>(want), file.get());
             if (got == 0) {
                 return false;
+            }
+            if (p.corruptAt >= p.sent && p.corruptAt < p.sent + static_cast<int64_t>(got)) {
+                p.buffer[static_cast<size_t>(p.corruptAt - p.sent)] ^= static_cast<char>(0xFF);
             }
             p.sent += static_cast<int64_t>(got);
             return sink.write(p.buffer.data(), got);

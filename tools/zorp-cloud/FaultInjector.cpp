@@ -15,6 +15,11 @@ constexpr KindName kKinds[] = {
     {FaultInjector::Kind::kDrop, "drop"},
     {FaultInjector::Kind::kMalformed, "malformed"},
     {FaultInjector::Kind::kWrongBreakPoint, "breakpoint"},
+    {FaultInjector::Kind::kCorrupt, "corrupt"},
+    {FaultInjector::Kind::kOmit, "omit"},
+    {FaultInjector::Kind::kClaimComplete, "claimcomplete"},
+    {FaultInjector::Kind::kHtml, "html"},
+    {FaultInjector::Kind::kLateReply, "late"},
 };
 
 }  // namespace
@@ -59,8 +64,22 @@ bool FaultInjector::Add(Rule rule, std::string* error) {
                 return fail("code must be 400 to 599");
             }
             break;
+        case Kind::kOmit:
+            if (rule.field.empty()) {
+                return fail("field missing");
+            }
+            break;
+        case Kind::kHtml:
+            if (rule.value == 0) {
+                rule.value = 200;
+            }
+            if (rule.value < 200 || rule.value > 599) {
+                return fail("code must be 200 to 599");
+            }
+            break;
         case Kind::kDelay:
         case Kind::kStall:
+        case Kind::kLateReply:
             if (rule.value < 0 || rule.value > kMaxWaitMs || rule.afterBytes < 0) {
                 return fail("wait must be 0 to 120000 ms");
             }
@@ -68,6 +87,11 @@ bool FaultInjector::Add(Rule rule, std::string* error) {
         case Kind::kDrop:
             if (rule.value < 0) {
                 return fail("bytes must not be negative");
+            }
+            break;
+        case Kind::kCorrupt:
+            if (rule.value < 0) {
+                return fail("offset must not be negative");
             }
             break;
         default:
@@ -83,12 +107,14 @@ void FaultInjector::Clear() {
     m_rules.clear();
 }
 
-std::optional<FaultInjector::Rule> FaultInjector::Take(const std::string& action, Kind kind) {
+std::optional<FaultInjector::Rule> FaultInjector::Take(const std::string& action, Kind kind,
+                                                      const std::function<bool(const Rule&)>& applies) {
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto now = std::chrono::steady_clock::now();
     std::erase_if(m_rules, [&](const Rule& r) { return r.remaining <= 0 || r.expires <= now; });
     for (auto& rule : m_rules) {
-        if (rule.kind == kind && (rule.action == action || rule.action == "*")) {
+        if (rule.kind == kind && (rule.action == action || rule.action == "*") &&
+            (!applies || applies(rule))) {
             --rule.remaining;
             return rule;
         }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -25,7 +26,16 @@ public:
         kDrop,            // close the connection after this many body bytes (the request body
                           // of a chunk upload; the reply body of anything else)
         kMalformed,       // reply with JSON that does not parse
-        kWrongBreakPoint  // report this break point instead of the real one
+        kWrongBreakPoint, // report this break point instead of the real one
+        kCorrupt,         // a download's body has the byte at this offset of the body inverted
+        kOmit,            // leave the member `field` ("size", "hash", ...) out of the file
+                          // record the reply reports
+        kClaimComplete,   // the file record the reply reports says "status" 1, whatever the
+                          // server holds
+        kHtml,            // answer with an HTML page (a proxy's error page, say) with this HTTP
+                          // status (200 unless told) instead of running the action
+        kLateReply        // run the action, then hold its reply back this many milliseconds;
+                          // `completeOnly`: only a reply whose file record says complete
     };
 
     struct Rule {
@@ -34,6 +44,8 @@ public:
         int remaining = 1;
         int64_t value = 0;
         int64_t afterBytes = 0;
+        bool completeOnly = false;
+        std::string field;
         std::chrono::steady_clock::time_point expires;
     };
 
@@ -48,8 +60,10 @@ public:
     bool Add(Rule rule, std::string* error);
     void Clear();
 
-    // Uses up one request of the first live rule of this kind for the action.
-    std::optional<Rule> Take(const std::string& action, Kind kind);
+    // Uses up one request of the first live rule of this kind for the action (that `applies`
+    // to the request, when given).
+    std::optional<Rule> Take(const std::string& action, Kind kind,
+                             const std::function<bool(const Rule&)>& applies = {});
 
     // Waits up to `ms`, returning false early when the server shuts down.
     bool Sleep(int64_t ms);

@@ -9,15 +9,20 @@
 
 namespace {
 
-void PrintFolder(MetadataStore& metadata, int64_t id, const std::string& path, std::ostream& out) {
+void PrintFolder(MetadataStore& metadata, int64_t id, const std::string& path, std::ostream& out,
+                 bool ids) {
     std::vector<FileRecord> children = metadata.Children(id);
     std::sort(children.begin(), children.end(),
               [](const FileRecord& a, const FileRecord& b) { return a.name < b.name; });
     for (const auto& child : children) {
         const std::string childPath = path + child.name;
         if (child.IsFolder()) {
-            out << "folder                      " << childPath << "/\n";
-            PrintFolder(metadata, child.id, childPath + "/", out);
+            out << "folder                      " << childPath << "/";
+            if (ids) {
+                out << "  id=" << child.id;
+            }
+            out << "\n";
+            PrintFolder(metadata, child.id, childPath + "/", out, ids);
             continue;
         }
         const int64_t size = child.IsComplete() ? child.size : child.uploadSize;
@@ -26,15 +31,18 @@ void PrintFolder(MetadataStore& metadata, int64_t id, const std::string& path, s
         if (!child.IsComplete()) {
             out << "   (" << child.breakPoint << " of " << child.uploadSize << " bytes)";
         }
+        if (ids) {
+            out << "  id=" << child.id;
+        }
         out << "\n";
     }
 }
 
 }  // namespace
 
-void TreeListing::Print(MetadataStore& metadata, std::ostream& out) {
-    PrintFolder(metadata, MetadataStore::kRootId, "/", out);
+void TreeListing::Print(MetadataStore& metadata, std::ostream& out, bool ids) {
+    PrintFolder(metadata, MetadataStore::kRootId, "/", out, ids);
     if (!metadata.Children(MetadataStore::kSharedRootId).empty()) {
-        PrintFolder(metadata, MetadataStore::kSharedRootId, "shared:/", out);
+        PrintFolder(metadata, MetadataStore::kSharedRootId, "shared:/", out, ids);
     }
 }

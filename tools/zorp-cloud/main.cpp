@@ -60,6 +60,8 @@ int main(int argc, char** argv) {
     app.add_option("--session", config.session, "accept only requests of this session id");
     bool list = false;
     app.add_flag("--list", list, "print the files and folders the data folder holds, then exit");
+    bool ids = false;
+    app.add_flag("--ids", ids, "with --list: end each line with the entry's id");
     CLI11_PARSE(app, argc, argv);
     if (list) {
         MetadataStore metadata;
@@ -70,7 +72,7 @@ int main(int argc, char** argv) {
                       << "\n";
             return 1;
         }
-        TreeListing::Print(metadata, std::cout);
+        TreeListing::Print(metadata, std::cout, ids);
         return 0;
     }
     if (!ParseListen(listen, config)) {

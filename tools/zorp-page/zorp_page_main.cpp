@@ -197,12 +197,17 @@ int main(int argc, char** argv) {
     upload->add_option("paths", paths, "Local files or folders")->required();
 
     int64_t size = 0;
-    std::string url, path;
+    std::string path;
+    std::vector<std::string> urls, targets;
+    std::vector<int64_t> sizes;
     auto* download = app.add_subcommand(
-        "download", Help("Download one file from a URL to a local path", In::kDownload));
-    download->add_option("--size", size, "File size in bytes");
-    download->add_option("--url", url, "Download URL")->required();
-    download->add_option("--path", path, "Local target path (absolute)")->required();
+        "download",
+        Help("Download files from URLs to local paths (repeat --url, --path and --size; the "
+             "n-th of each belong together)",
+             In::kDownload));
+    download->add_option("--size", sizes, "File size in bytes (0 or left out: unknown)");
+    download->add_option("--url", urls, "Download URL")->required();
+    download->add_option("--path", targets, "Local target path (absolute)")->required();
 
     std::vector<std::string> files, folders;
     auto* batch = app.add_subcommand(
@@ -273,7 +278,14 @@ int main(int argc, char** argv) {
     if (upload->parsed()) {
         messages.push_back(LinkProtocol::EncodeUploads({{pid, share, paths}}));
     } else if (download->parsed()) {
-        messages.push_back(LinkProtocol::EncodeDownloads({{size, url, path}}));
+        if (urls.size() != targets.size() || sizes.size() > urls.size()) {
+            usageError = "download wants one --path per --url, and at most one --size for each";
+        }
+        std::vector<LinkProtocol::DownloadObject> objects;
+        for (size_t i = 0; i < urls.size() && i < targets.size(); ++i) {
+            objects.push_back({i < sizes.size() ? sizes[i] : 0, urls[i], targets[i]});
+        }
+        messages.push_back(LinkProtocol::EncodeDownloads(objects));
     } else if (batch->parsed() || copy->parsed()) {
         // Files first, then folders, each in the order given.
         std::vector<Item> items;

@@ -121,6 +121,61 @@ TEST_F(CloudFaultsTest, DelayAndStallEndByThemselves) {
     EXPECT_EQ(Download(fid), data);
 }
 
+// The faults that change what a reply says: a member left out of the file record, a record
+// that claims completion, an HTML page instead of the envelope, a reply held back only when it
+// reports the file complete.
+TEST_F(CloudFaultsTest, RepliesCanLoseMembersClaimCompletionOrComeAsHtml) {
+    const std::string data = TestBytes(2 * kChunk, 7);
+    const std::string hash = ContentHash(data);
+    auto init = context.performRequest(RequestKind::kUploadInit,
+                                       RequestParams()
+                                           .Add("pid", 0)
+                                           .AddText("name", "r.bin")
+                                           .Add("size", static_cast<int64_t>(data.size())));
+    const int64_t fid = init.File()["id"].asInt64();
+    ASSERT_GT(fid, 0);
+
+    ASSERT_TRUE(server.SetFault("getFile", "omit", {{"field", "size"}}));
+    auto info = context.performRequest(RequestKind::kGetFile, RequestParams().Add("fid", fid));
+    EXPECT_FALSE(info.File().isMember("size")) << info.text;
+    EXPECT_TRUE(info.File().isMember("breakPoint"));
+    EXPECT_FALSE(server.SetFault("getFile", "omit")) << "the member to leave out is named";
+
+    ASSERT_TRUE(server.SetFault("getFile", "claimcomplete"));
+    info = context.performRequest(RequestKind::kGetFile, RequestParams().Add("fid", fid));
+    EXPECT_EQ(info.File()["status"].asInt(), 1);
+    info = context.performRequest(RequestKind::kGetFile, RequestParams().Add("fid", fid));
+    EXPECT_EQ(info.File()["status"].asInt(), 0) << "the server itself holds nothing more";
+
+    // The page replaces the action: the chunk is not taken.
+    ASSERT_TRUE(server.SetFault("upload", "html"));
+    auto page =
+        context.performUpload(ChunkParams(fid, 0, hash, data.size()), "r.bin", data.data(), kChunk);
+    EXPECT_EQ(page.result, CURLE_OK);
+    EXPECT_EQ(page.httpCode, 200);
+    EXPECT_FALSE(page.parsed);
+    EXPECT_NE(page.text.find("<html>"), std::string::npos) << page.text;
+    info = context.performRequest(RequestKind::kGetFile, RequestParams().Add("fid", fid));
+    EXPECT_EQ(info.File()["breakPoint"].asInt64(), 0);
+    ASSERT_TRUE(server.SetFault("upload", "html", {{"code", "502"}}));
+    page =
+        context.performUpload(ChunkParams(fid, 0, hash, data.size()), "r.bin", data.data(), kChunk);
+    EXPECT_EQ(page.httpCode, 502);
+
+    // Held back only for the reply that completes the file: the first chunk leaves it armed.
+    ASSERT_TRUE(server.SetFault("upload", "late", {{"ms", "10"}, {"complete", "1"}}));
+    ASSERT_TRUE(
+        context.performUpload(ChunkParams(fid, 0, hash, data.size()), "r.bin", data.data(), kChunk)
+            .Succeeded());
+    EXPECT_EQ(server.State()["faults"].size(), 1u);
+    auto last = context.performUpload(ChunkParams(fid, kChunk, hash, data.size()), "r.bin",
+                                      data.data() + kChunk, kChunk);
+    ASSERT_TRUE(last.Succeeded()) << last.text;
+    EXPECT_EQ(last.File()["status"].asInt(), 1);
+    EXPECT_EQ(server.State()["faults"].size(), 0u);
+    EXPECT_EQ(Download(fid), data);
+}
+
 TEST_F(CloudFaultsTest, FaultsLapseAfterTheirTimeToLive) {
     ASSERT_TRUE(server.SetFault("*", "status", {{"count", "1000"}, {"ttl", "1"}}));
     EXPECT_FALSE(ListRoot().Succeeded()) << "\"*\" hits every action";

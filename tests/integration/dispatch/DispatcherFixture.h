@@ -20,6 +20,9 @@
 #include "core/Options.h"
 #include "core/WindowMessages.h"
 #include "dispatch/IDispatcherView.h"
+#include "download/CDnldThreadMgr.h"
+#include "download/DownloadQueue.h"
+#include "download/FileDownloadMgr.h"
 #include "dispatch/RequestDispatcher.h"
 #include "integration/cloud/CloudFixture.h"
 #include "link/ClientInterfaceMgr.h"
@@ -76,14 +79,18 @@ public:
     int quitCode = -1;
 };
 
-// The transfer manager without Qt: owns the upload queue and hands it the tasks' messages.
+// The transfer manager without Qt: owns the upload and download queues and hands them the
+// tasks' messages.
 class QueueTestWindow : public platform::MessageTarget {
 public:
     int64_t HandleMessage(platform::Message& message) override {
-        queue.HandleMessage(message);
+        if (!queue.HandleMessage(message)) {
+            dnldQueue.HandleMessage(message);
+        }
         return 0;
     }
     UploadQueue queue;
+    DownloadQueue dnldQueue;
 };
 
 // The whole upload path on the test thread's loop: zorp-cloud with a "Target" folder, the
@@ -125,6 +132,10 @@ protected:
         options.m_hDndWnd = dropWindow;
         options.m_hMainWnd = managerWindow;
         manager.queue.SetWindow(managerWindow);
+        manager.dnldQueue.SetWindow(managerWindow);
+        FileDownloadMgr::GetInstance().clearAll();
+        ASSERT_TRUE(CDnldThreadMgr::GetInstance().Start());
+        MiscToolMgr::GetInstance().SetFolderListingStore(&FileDownloadMgr::GetInstance());
 
         ASSERT_TRUE(CWriteDbMgr::GetInstance().Start());
         ASSERT_TRUE(ComputeShaMgr::GetInstance().Start());
@@ -150,6 +161,7 @@ protected:
 
         dispatcher().SetWindow(dropWindow);
         dispatcher().SetUploadQueue(&manager.queue);
+        dispatcher().SetDownloadQueue(&manager.dnldQueue);
         dispatcher().SetTimings(FastTimings());
         dispatcher().InitDispatcher();
     }
@@ -166,6 +178,7 @@ protected:
         CWriteDbMgr::GetInstance().Flush(10000);
         CWriteDbMgr::GetInstance().Stop();
         FileBackupMgr::GetInstance().reset();
+        FileDownloadMgr::GetInstance().clearAll();
         COptions& options = COptions::GetInstance();
         options.m_hDndWnd = platform::kNoWindow;
         options.m_hMainWnd = platform::kNoWindow;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,50 @@ TEST_F(ClientInterfaceMgrTest, NotificationsOfDifferentGroupsQueuedTogetherAllAr
               "{\"type\":21,\"files\":[{\"fid\":6,\"name\":\"bad.txt\",\"token\":null\n}]}");
     EXPECT_EQ(byType[Out::kUploadsFailed], R"({"type":5,"files":["up.txt"]})");
     EXPECT_EQ(byType[Out::kDownloadsFailed], R"({"type":6,"files":["down.txt"]})");
+}
+
+// Each file's "created" reaches the page before its progress, "complete" or removal, also
+// when another file's news of those groups was already waiting for the server thread.
+TEST_F(ClientInterfaceMgrTest, AFilesCreatedArrivesBeforeItsOtherNewsWhateverWaitsBeforeIt) {
+    LinkTestPage page;
+    ConnectPage(page);
+    constexpr int kFiles = 300;
+    const Json::Value info(Json::objectValue);
+    for (int fid = 1; fid <= kFiles; ++fid) {
+        // The previous file's complete (or removal) is often still queued when this one's
+        // created comes.
+        m_mgr.pushUpldCreated(fid, 9, info);
+        if (fid % 3 == 0) {
+            m_mgr.pushUpldRemoved(fid, 9);
+        } else {
+            m_mgr.pushUpldProgress(fid, 9, 10, 10);
+            m_mgr.pushUpldComplete(fid, 9, info);
+        }
+    }
+    std::map<int64_t, std::vector<Out>> news;
+    size_t entries = 0;
+    const size_t expected = kFiles + (kFiles / 3) + 2 * (kFiles - kFiles / 3);
+    while (entries < expected) {
+        auto message = page.NextMessage();
+        ASSERT_TRUE(message.has_value()) << entries << " of " << expected << " entries arrived";
+        auto type = LinkTestPage::TypeOf(*message);
+        if (!type || *type == Out::kKeepAlive) {
+            continue;
+        }
+        Json::Value root;
+        std::istringstream in(*message);
+        ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &root, nullptr));
+        for (const auto& entry : root["files"]) {
+            news[entry["fid"].asInt64()].push_back(*type);
+            ++entries;
+        }
+    }
+    for (const auto& [fid, types] : news) {
+        ASSERT_FALSE(types.empty());
+        EXPECT_EQ(types.front(), Out::kUploadCreated) << "file " << fid;
+        EXPECT_EQ(std::count(types.begin(), types.end(), Out::kUploadCreated), 1) << fid;
+    }
+    EXPECT_EQ(news.size(), static_cast<size_t>(kFiles));
 }
 
 TEST_F(ClientInterfaceMgrTest, MessageLongerThanTheBufferIsSentWhole) {

@@ -305,27 +305,119 @@ TEST_F(EasyUploaderTest, HttpErrorsAndRefusedChunksFailWithoutRetry) {
     }
 }
 
+// A chunk reply that is no JSON (an envelope cut short, a proxy's error page) is a failed
+// chunk: the attempt is retried from the break point the server reports, as often as the
+// options allow, and no network error is raised for a server that answers. (Other content for
+// each case: content the server holds already would complete at once.)
+TEST_F(EasyUploaderTest, ChunkRepliesThatAreNoJsonAreRetriedFromTheServersBreakPoint) {
+    std::string data = TestBytes(3 * kChunk, 20);
+    const int64_t chunk = static_cast<int64_t>(kChunk);
+    {
+        // Cut after the server took the first chunk: the retry goes on after it.
+        ASSERT_TRUE(server.SetFault("upload", "malformed"));
+        auto end = UploadFile(MakeFile("garbled.bin", data));
+        ASSERT_TRUE(end);
+        EXPECT_EQ(end->status.state, TSE_COMPLETED) << end->status.text;
+        EXPECT_EQ(RequestCount("getFile"), 1u) << "the retry asks for the break point";
+        EXPECT_EQ(ChunkBreakPoints(), (std::vector<int64_t>{0, chunk, 2 * chunk}));
+        EXPECT_EQ(Download(end->end.fid), data);
+    }
+    {
+        // A page instead of the server's reply: the chunk did not arrive and goes again.
+        ASSERT_TRUE(server.ClearFaults());
+        ASSERT_TRUE(server.SetFault("upload", "html", {{"count", "2"}}));
+        data = TestBytes(3 * kChunk, 21);
+        auto end = UploadFile(MakeFile("proxied.bin", data));
+        ASSERT_TRUE(end);
+        EXPECT_EQ(end->status.state, TSE_COMPLETED) << end->status.text;
+        EXPECT_EQ(ChunkBreakPoints(), (std::vector<int64_t>{0, 0, 0, chunk, 2 * chunk}));
+        EXPECT_EQ(Download(end->end.fid), data);
+    }
+    {
+        // Pages for ever: failed once the retries are used up.
+        ASSERT_TRUE(server.ClearFaults());
+        ASSERT_TRUE(server.SetFault("upload", "html", {{"count", "1000"}}));
+        data = TestBytes(3 * kChunk, 22);
+        auto end = UploadFile(MakeFile("walled.bin", data));
+        ASSERT_TRUE(end);
+        EXPECT_EQ(end->status.state, TSE_FAILED);
+        EXPECT_EQ(end->status.text, CMultiLanguageMgr::GetInstance().LoadString(123));
+        EXPECT_EQ(ChunkBreakPoints().size(), 1u + 5u) << "once, and the options' five retries";
+    }
+    loop.RunFor(50);
+    EXPECT_EQ(recorder.Count(WM_NETWORK_ERROR), 0u);
+}
+
 TEST_F(EasyUploaderTest, UnreadableRepliesFailCleanly) {
     const std::string data = TestBytes(3 * kChunk, 20);
+    ASSERT_TRUE(server.SetFault("uploadInit", "malformed"));
+    auto end = UploadFile(MakeFile("garbled-init.bin", data));
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->status.state, TSE_FAILED);
+    EXPECT_EQ(end->status.text, CMultiLanguageMgr::GetInstance().LoadString(124));
+    EXPECT_TRUE(ChunkBreakPoints().empty());
+}
+
+// "status" 1 makes the file complete; the size and the hash of the reply's record count only
+// where the record carries them.
+TEST_F(EasyUploaderTest, TheLastChunkCompletesByStatusWhateverMembersTheReplyLeavesOut) {
+    uint32_t seed = 24;
+    for (const std::string field : {"size", "hash"}) {
+        ASSERT_TRUE(server.ClearFaults());
+        ASSERT_TRUE(server.SetFault("upload", "omit", {{"field", field}, {"count", "1000"}}));
+        const std::string data = TestBytes(2 * kChunk + 9, seed++);
+        auto end = UploadFile(MakeFile("no-" + field + ".bin", data));
+        ASSERT_TRUE(end) << field;
+        EXPECT_EQ(end->status.state, TSE_COMPLETED) << field << ": " << end->status.text;
+        EXPECT_EQ(ChunkBreakPoints().size(), 3u) << field;
+        EXPECT_EQ(RequestCount("getFile"), 0u) << field << ": nothing to check at the end";
+        EXPECT_EQ(Download(end->end.fid), data) << field;
+    }
+}
+
+// A completion before the last byte went out: trusted when the record carries our hash;
+// otherwise the file information is asked once, and only our size and hash there count.
+TEST_F(EasyUploaderTest, AnEarlyCompletionWithoutOurHashIsCheckedWithTheFileInformation) {
+    const std::string data = TestBytes(4 * kChunk, 26);
+    auto first = UploadFile(MakeFile("stored.bin", data));
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->status.state, TSE_COMPLETED);
     {
-        // A chunk answered with broken JSON is not taken as accepted.
-        ASSERT_TRUE(server.SetFault("upload", "malformed"));
-        const CUploadParam param = MakeFile("garbled.bin", data);
+        // An instant upload whose reply leaves the hash out: the server holds our content.
+        ASSERT_TRUE(server.ClearFaults());
+        ASSERT_TRUE(server.SetFault("uploadInit", "omit", {{"field", "hash"}}));
+        auto end = UploadFile(MakeFile("copy.bin", data));
+        ASSERT_TRUE(end);
+        EXPECT_EQ(end->status.state, TSE_SERVER_COMPLETED) << end->status.text;
+        EXPECT_EQ(RequestCount("getFile"), 1u);
+        EXPECT_TRUE(ChunkBreakPoints().empty());
+    }
+    {
+        // Neither reply shows our hash: not taken as done.
+        ASSERT_TRUE(server.ClearFaults());
+        ASSERT_TRUE(server.SetFault("uploadInit", "omit", {{"field", "hash"}}));
+        ASSERT_TRUE(server.SetFault("getFile", "omit", {{"field", "hash"}}));
+        auto end = UploadFile(MakeFile("unproven.bin", data));
+        ASSERT_TRUE(end);
+        EXPECT_EQ(end->status.state, TSE_FAILED);
+        EXPECT_EQ(end->status.text, CMultiLanguageMgr::GetInstance().LoadString(127));
+        EXPECT_EQ(RequestCount("getFile"), 1u) << "asked once";
+    }
+    {
+        // A confused server calls new content complete after its first chunk, without a hash:
+        // the server holds one chunk, and zorp does not say otherwise.
+        ASSERT_TRUE(server.ClearFaults());
+        ASSERT_TRUE(server.SetFault("upload", "claimcomplete"));
+        ASSERT_TRUE(server.SetFault("upload", "omit", {{"field", "hash"}}));
+        const std::string fresh = TestBytes(4 * kChunk, 27);
+        const CUploadParam param = MakeFile("claimed.bin", fresh);
         auto end = UploadFile(param);
         ASSERT_TRUE(end);
         EXPECT_EQ(end->status.state, TSE_FAILED);
-        EXPECT_TRUE(end->end.isErrorCode);
-        EXPECT_EQ(end->end.fid, CEasyUploader::kNoFileDataCode);
-        EXPECT_TRUE(loop.RunUntil([&] { return recorder.Count(WM_NETWORK_ERROR) >= 1; }, 5000));
-    }
-    {
-        ASSERT_TRUE(server.ClearFaults());
-        ASSERT_TRUE(server.SetFault("uploadInit", "malformed"));
-        auto end = UploadFile(MakeFile("garbled-init.bin", data));
-        ASSERT_TRUE(end);
-        EXPECT_EQ(end->status.state, TSE_FAILED);
-        EXPECT_EQ(end->status.text, CMultiLanguageMgr::GetInstance().LoadString(124));
-        EXPECT_TRUE(ChunkBreakPoints().empty());
+        EXPECT_EQ(ChunkBreakPoints(), std::vector<int64_t>{0});
+        EXPECT_EQ(RequestCount("getFile"), 1u);
+        ASSERT_FALSE(taskWindow.infos[param.taskIndex].empty());
+        EXPECT_NE(ServerFile(taskWindow.infos[param.taskIndex][0].fid)["status"].asInt(), 1);
     }
 }
 

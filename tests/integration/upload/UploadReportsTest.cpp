@@ -1,5 +1,6 @@
 #include <json/reader.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -93,6 +94,38 @@ TEST_F(UploadReportsTest, PageAndWindowFollowTheUpload) {
         last = record.breakPoint;
     }
     EXPECT_GT(records.back().speed, 0u);
+}
+
+// Content the server holds already completes at the registration: the page still hears the
+// upload created before it hears it complete.
+TEST_F(UploadReportsTest, AnInstantUploadIsCreatedBeforeItIsComplete) {
+    ConnectPage();
+    const std::string data = TestBytes(3 * kChunk, 41);
+    auto first = UploadFile(MakeFile("first.bin", data));
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->status.state, TSE_COMPLETED);
+    auto copy = UploadFile(MakeFile("copy.bin", data));
+    ASSERT_TRUE(copy);
+    ASSERT_EQ(copy->status.state, TSE_SERVER_COMPLETED);
+    const int64_t fid = copy->end.fid;
+
+    std::vector<LinkProtocol::Out> news;  // of the copy, in the order they came
+    std::vector<std::string> seen;
+    while (std::find(news.begin(), news.end(), LinkProtocol::Out::kUploadComplete) == news.end()) {
+        auto message = page.NextMessage();
+        ASSERT_TRUE(message) << testing::PrintToString(seen);
+        seen.push_back(*message);
+        ASSERT_LT(seen.size(), 100u) << testing::PrintToString(seen);
+        auto type = LinkTestPage::TypeOf(*message);
+        const Json::Value root = Parse(*message);
+        for (const auto& entry : root["files"]) {
+            if (type && entry.isObject() && entry["fid"].asInt64() == fid) {
+                news.push_back(*type);
+            }
+        }
+    }
+    EXPECT_EQ(news, (std::vector<LinkProtocol::Out>{LinkProtocol::Out::kUploadCreated,
+                                                    LinkProtocol::Out::kUploadComplete}));
 }
 
 TEST_F(UploadReportsTest, EditedFileUploadIsLockedAndItsCopyRemoved) {

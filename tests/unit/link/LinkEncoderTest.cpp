@@ -117,3 +117,24 @@ TEST(LinkEncoderTest, RepliesNoticesAndKeepAliveAreTheTypeAlone) {
         EXPECT_FALSE(IsSimple(type)) << Number(type);
     }
 }
+
+// A file's "created" is queued after its "complete" may already wait for another file; its
+// message must still go out first. Everything else keeps the order it was queued in.
+TEST(LinkEncoderTest, CreatedGoesAheadOfWaitingProgressCompleteAndRemoval) {
+    std::vector<Out> pending;
+    AddPendingUpdate(pending, Out::kFolderCreated);
+    AddPendingUpdate(pending, Out::kUploadsFailed);
+    AddPendingUpdate(pending, Out::kUploadComplete);
+    AddPendingUpdate(pending, Out::kUploadRemoved);
+    AddPendingUpdate(pending, Out::kUploadCreated);
+    AddPendingUpdate(pending, Out::kUploadComplete);  // waits already: keeps its place
+    EXPECT_EQ(pending,
+              (std::vector<Out>{Out::kFolderCreated, Out::kUploadsFailed, Out::kUploadCreated,
+                                Out::kUploadComplete, Out::kUploadRemoved}));
+
+    pending = {Out::kUploadProgress};
+    AddPendingUpdate(pending, Out::kUploadCreated);
+    AddPendingUpdate(pending, Out::kUploadsFinished);
+    EXPECT_EQ(pending,
+              (std::vector<Out>{Out::kUploadCreated, Out::kUploadProgress, Out::kUploadsFinished}));
+}

@@ -123,3 +123,37 @@ TEST_F(UnfinishedUploadsSaverTest, DroppedFoldersLeftByTheRestoreStayUntilTaken)
     ASSERT_TRUE(queue.Flush(10000));
     EXPECT_TRUE(Query("SELECT path FROM drag_dir;").empty());
 }
+
+// One row per file and cloud folder, however many records of it the process holds; and a
+// restore followed by a save gives back the rows it read, start after start, also for a file
+// that changed and is hashed again each time.
+TEST_F(UnfinishedUploadsSaverTest, ARestartNeverDuplicatesTheStoredRows) {
+    WriteFile(files / "twice.bin", "twice");
+    WriteFile(files / "changed.bin", "changed");
+    list.addUploadRecord(Record(files / "twice.bin", 21, 5));
+    list.addUploadRecord(Record(files / "twice.bin", 21, 5));
+    UpldWaitingFile other = Record(files / "twice.bin", 22, 5);
+    other.pid = 78;  // into another folder: another upload
+    list.addUploadRecord(other);
+    list.addUploadRecord(Record(files / "changed.bin", 23, 7));
+
+    UnfinishedUploadsSaver saver(&queue);
+    ASSERT_TRUE(saver.Save(nullptr, true));
+    ASSERT_TRUE(queue.Flush(10000));
+    const Rows stored = Query("SELECT name, fid, pid FROM undo_files ORDER BY id;");
+    EXPECT_EQ(
+        stored,
+        (Rows{{"twice.bin", "21", "77"}, {"twice.bin", "22", "78"}, {"changed.bin", "23", "77"}}));
+    for (int start = 0; start < 3; ++start) {
+        // Touched before every start: restored as a file to hash again.
+        fs::last_write_time(files / "changed.bin",
+                            fs::last_write_time(files / "changed.bin") + std::chrono::seconds(5));
+        list.reset();
+        const FileBackupMgr::RestoreSummary summary = list.restoreUndoFiles();
+        EXPECT_EQ(summary.queued + summary.rehash, 3) << start;
+        UnfinishedUploadsSaver next(&queue);
+        ASSERT_TRUE(next.Save(nullptr, true));
+        ASSERT_TRUE(queue.Flush(10000));
+        EXPECT_EQ(Query("SELECT name, fid, pid FROM undo_files ORDER BY id;").size(), 3u) << start;
+    }
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -51,6 +52,7 @@ protected:
             record.fid = 100 + i;
             record.pid = 9;
             record.size = static_cast<int64_t>(fs::file_size(record.path));
+            record.counted = true;  // counted in below, as a batch counts its compared files
             FileBackupMgr::GetInstance().addUploadRecord(record);
         }
         FileBackupMgr::GetInstance().addFileCount(count);
@@ -141,3 +143,53 @@ TEST_F(UploadQueueListsTest, FailedFolderComesBackAsAWorkRequestAndIsSavedAsADro
 }
 
 }  // namespace
+
+// A file is one upload: a second record for a file that is listed or waiting goes into that
+// upload (with the newer content), whatever made the two records (a restored upload hashed
+// again and the page asking for the file once more, say); a failed upload of it is dropped.
+TEST_F(UploadQueueListsTest, ARecordForAFileAlreadyQueuedJoinsThatUpload) {
+    FileBackupMgr& list = FileBackupMgr::GetInstance();
+    Offer(7);  // five listed, two waiting
+    queue.upldNewFiles();
+    ASSERT_EQ(queue.GetTaskList().size(), 5u);
+    const UpldTaskInfo& listed = *queue.GetTaskList()[1];
+    const UpldWaitingFile waiting = queue.GetWaitingList().back();
+
+    // Restored (not counted) records of a listed and of a waiting file, the listed one with
+    // new content; and a counted one for the same listed file, as the comparison makes it.
+    UpldWaitingFile again;
+    again.path = listed.LocalPath();
+    again.pid = listed.pid;
+    again.hash = "new";
+    again.size = 3;
+    again.breakPoint = 1;
+    list.addUploadRecord(again);
+    UpldWaitingFile restored = waiting;
+    restored.fid = 0;
+    restored.counted = false;
+    list.addUploadRecord(restored);
+    UpldWaitingFile compared = again;
+    compared.counted = true;
+    list.addUploadRecord(compared);
+    // Another cloud folder is another upload.
+    UpldWaitingFile elsewhere = waiting;
+    elsewhere.pid = 10;
+    list.addUploadRecord(elsewhere);
+    list.addFileCount(2);  // the counted one and the one elsewhere, as their batch counted them
+    const int remaining = list.getRemainingCount();
+    queue.upldNewFiles();
+
+    EXPECT_EQ(queue.GetUploadCount(), 8) << "seven, and the one into another folder";
+    EXPECT_EQ(queue.GetTaskList()[1]->hash, "new");
+    EXPECT_EQ(queue.GetTaskList()[1]->fileSize, 3);
+    EXPECT_EQ(queue.GetTaskList()[1]->breakPoint, 0) << "new content is registered again";
+    EXPECT_EQ(queue.GetTaskList()[1]->fid, listed.fid);
+    const auto& left = queue.GetWaitingList();
+    EXPECT_EQ(std::count_if(left.begin(), left.end(),
+                            [&](const UpldWaitingFile& r) { return r.path == waiting.path; }),
+              2);
+    EXPECT_EQ(left[1].fid, waiting.fid) << "the id the waiting upload knew stays";
+    // Both the listed upload (counted when offered) and the comparison's record were counted.
+    EXPECT_EQ(list.getRemainingCount(), remaining - 1);
+    EXPECT_EQ(queue.GetUndoRecords().size(), 8u);
+}
