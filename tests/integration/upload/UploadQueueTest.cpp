@@ -54,9 +54,12 @@ protected:
             loop.RunFor(50);
             bool all = Queue().GetRunningCount() > 0;
             for (const auto& entry : Queue().GetTaskList()) {
+                // The server holds the chunk before its reply is read; the task's own count
+                // moves only when the reply arrives.
                 if (entry->running &&
-                    (entry->fid <= 0 || ServerFile(entry->fid)["breakPoint"].asInt64() <
-                                            static_cast<int64_t>(kChunk))) {
+                    (entry->fid <= 0 || entry->breakPoint < static_cast<int64_t>(kChunk) ||
+                     ServerFile(entry->fid)["breakPoint"].asInt64() <
+                         static_cast<int64_t>(kChunk))) {
                     all = false;
                 }
             }
