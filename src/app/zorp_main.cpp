@@ -25,6 +25,7 @@
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
+#include "core/ProgramFiles.h"
 #include "download/CDnldThreadMgr.h"
 #include "download/FileDownloadMgr.h"
 #include "download/LocalEditDnldMgr.h"
@@ -67,12 +68,41 @@ fs::path UserDataDir() {
     return base / "Quorva" / "User Data";
 }
 
-fs::path ConfigDir() {
-    fs::path base(platform::EnvOr("XDG_CONFIG_HOME", ""));
-    if (base.empty() || !base.is_absolute()) {
-        base = platform::HomeDir() / ".config";
+const char* const kHelpText =
+    "Usage: zorp [--help] [--version]\n"
+    "\n"
+    "zorp is the local companion of a web cloud disk. It starts with the desktop session,\n"
+    "waits for the disk's web page on the local link (127.0.0.1, port 23175, or\n"
+    "$ZORP_LINK_PORT) and carries out what the page asks: uploads, downloads, local edits,\n"
+    "automatic backups and clipboard pastes against the disk's server. One copy runs per\n"
+    "user; a second one leaves at once.\n"
+    "\n"
+    "Files, each read from the first place that has it: the program folder, then\n"
+    "share/zorp beside the program's bin folder, then $XDG_CONFIG_HOME/zorp:\n"
+    "  appConfig       {\"host\": \"web.example.org\"}: the server (web. and download. hosts)\n"
+    "  log.properties  {\"enable\": 1, \"path\": \"/some/folder\"}: verbose log lines and\n"
+    "                  the log file's folder\n"
+    "Settings, unfinished transfers and the history: $XDG_DATA_HOME/Quorva/User Data.\n"
+    "\n"
+    "Options:\n"
+    "  --help                 print this text and exit\n"
+    "  --version              print the version and exit\n"
+    "  --test-time-scale=F    tests only: every fixed delay times F, 0 < F <= 1\n";
+
+// zorp reads no switch of its own but the test switch; these two say what it is and leave
+// before anything starts (no lock taken, no log written). True when one was answered.
+bool AnswerInfoSwitch(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::cout << "zorp " << ZORP_VERSION << "\n";
+            return true;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::cout << kHelpText;
+            return true;
+        }
     }
-    return base / "zorp";
+    return false;
 }
 
 // SIGINT, SIGTERM and SIGHUP close the program the way its own quit does: through the drop
@@ -118,8 +148,7 @@ void ChooseQtPlatform() {
 }
 
 void InitLogging(const fs::path& programDir, const std::string& logFileName) {
-    LogProperties props =
-        LogProperties::Read({programDir / "log.properties", ConfigDir() / "log.properties"});
+    LogProperties props = LogProperties::Read(ProgramFiles::Candidates(programDir, "log.properties"));
     CommandLine* commandLine = CommandLine::ForCurrentProcess();
     if (props.enable && commandLine) {
         commandLine->AppendSwitch("enable-logging");
@@ -148,6 +177,9 @@ int EarlyShutdown() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (AnswerInfoSwitch(argc, argv)) {
+        return 0;
+    }
     // Crash reports, before anything can crash. The message is English until the
     // language is known.
     const fs::path userDataDir = UserDataDir();
@@ -182,7 +214,8 @@ int main(int argc, char** argv) {
     // Program folder, dates and log file name.
     COptions& options = COptions::GetInstance();
 
-    // "log.properties" beside the program (or in the user's configuration folder).
+    // "log.properties" beside the program, else in the installed data folder, else in the
+    // user's configuration folder.
     InitLogging(options.GetProgramDir(), options.GetLogFileName());
     if (FixedDelays::Scale() != 1.0) {
         LOG(WARNING) << "Test switch: every fixed delay is scaled by " << FixedDelays::Scale();
@@ -283,7 +316,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QtMessageLoop loop;
 
-    // Skins: "ui" beside the program, then the install location.
+    // Skins: "ui" beside the program, then in the installed data folder.
     const fs::path programDir = options.GetProgramDir();
     CPaintManagerUI::SetInstancePath(programDir);
     CPaintManagerUI::SetResourcePath(programDir / "ui");

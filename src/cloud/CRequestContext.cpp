@@ -3,6 +3,7 @@
 #include <json/reader.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -83,8 +84,11 @@ CURL* CRequestContext::Prepare(RequestKind kind, const RequestParams& params,
     }
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, &CRequestContext::OnBody);
     curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, this);
+    m_httpProxy = false;
     if (options.ShouldUseProxy()) {
-        curl_easy_setopt(m_curl, CURLOPT_PROXY, options.GetProxy().c_str());
+        const std::string proxy = options.GetProxy();
+        curl_easy_setopt(m_curl, CURLOPT_PROXY, proxy.c_str());  // libcurl copies it
+        m_httpProxy = proxy.rfind("socks", 0) != 0;  // libcurl's default scheme is HTTP
     }
     if (traits.acceptGzip) {
         curl_easy_setopt(m_curl, CURLOPT_ACCEPT_ENCODING, "gzip");
@@ -175,7 +179,8 @@ CURLcode CRequestContext::Perform() {
     if (!m_curl) {
         return CURLE_FAILED_INIT;
     }
-    if (m_hooks.header) {
+    m_relayedByProxy = false;
+    if (m_hooks.header || m_httpProxy) {
         curl_easy_setopt(m_curl, CURLOPT_HEADERFUNCTION, &CRequestContext::OnHeader);
         curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, this);
     }
@@ -184,7 +189,7 @@ CURLcode CRequestContext::Perform() {
         curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
     }
-    CURLcode result = curl_easy_perform(m_curl);
+    CURLcode result = ProxyOutcome(curl_easy_perform(m_curl));
     if (result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_CONNECT) {
         platform::PostMessage(NotifyWindow(), WM_NETWORK_ERROR);
     }
@@ -193,6 +198,34 @@ CURLcode CRequestContext::Perform() {
               curl_easy_strerror(result));
     }
     return result;
+}
+
+CURLcode CRequestContext::ProxyOutcome(CURLcode result) {
+    CURLcode unreachable = result;
+    if (result == CURLE_COULDNT_RESOLVE_PROXY) {
+        unreachable = CURLE_COULDNT_RESOLVE_HOST;
+    } else if (result == CURLE_PROXY) {
+        // The SOCKS proxy's reply: it could not resolve the name, or reach the server.
+        long detail = CURLPX_OK;
+        curl_easy_getinfo(m_curl, CURLINFO_PROXY_ERROR, &detail);
+        unreachable = detail == CURLPX_RESOLVE_HOST ? CURLE_COULDNT_RESOLVE_HOST
+                                                    : CURLE_COULDNT_CONNECT;
+    } else if (m_httpProxy && result != CURLE_COULDNT_RESOLVE_HOST &&
+               result != CURLE_COULDNT_CONNECT) {
+        // An HTTP proxy answers for a server it cannot reach with an error page of its own:
+        // a gateway status, or a server error that it did not relay (a relayed response
+        // carries the proxy's Via header). The server's own errors come relayed.
+        long code = 0;
+        curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);
+        if (code == 502 || code == 503 || code == 504 || (code >= 500 && !m_relayedByProxy)) {
+            unreachable = CURLE_COULDNT_CONNECT;
+        }
+    }
+    if (unreachable != result) {
+        VLOGF(1, "CRequestContext::Perform - %s: the proxy cannot reach the server: (%d)%s",
+              m_url.c_str(), static_cast<int>(result), curl_easy_strerror(result));
+    }
+    return unreachable;
 }
 
 ServerReply CRequestContext::Finish(CURLcode result) {
@@ -282,7 +315,21 @@ size_t CRequestContext::OnBody(char* data, size_t size, size_t count, void* self
 size_t CRequestContext::OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* context = static_cast<CRequestContext*>(self);
     const size_t bytes = size * count;
-    context->m_hooks.header(std::string_view(data, bytes));
+    const std::string_view line(data, bytes);
+    if (context->m_httpProxy) {
+        // Each response (a redirect's, an interim one) starts with its status line; what
+        // counts is whether the last one came relayed.
+        if (line.rfind("HTTP/", 0) == 0) {
+            context->m_relayedByProxy = false;
+        } else if (line.size() > 4 && std::tolower(static_cast<unsigned char>(line[0])) == 'v' &&
+                   std::tolower(static_cast<unsigned char>(line[1])) == 'i' &&
+                   std::tolower(static_cast<unsigned char>(line[2])) == 'a' && line[3] == ':') {
+            context->m_relayedByProxy = true;
+        }
+    }
+    if (context->m_hooks.header) {
+        context->m_hooks.header(line);
+    }
     return bytes;
 }
 

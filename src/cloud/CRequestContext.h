@@ -25,7 +25,9 @@
 //     if (made.ok) { int64_t id = made.folder.id; }
 //
 // Host-not-found and connection-refused results (6 and 7) post WM_NETWORK_ERROR to the notify
-// window (the floating drop window of the options unless another is set).
+// window (the floating drop window of the options unless another is set). Through a proxy the
+// same failures come as the proxy's word (a SOCKS reply, an HTTP proxy's own error page, a
+// proxy name that does not resolve); they are reported as 6 or 7 too.
 class CRequestContext {
 public:
     enum class HandlePolicy {
@@ -97,6 +99,8 @@ private:
     static size_t ReadChunk(char* buffer, size_t size, size_t count, void* source);
     static int SeekChunk(void* source, curl_off_t offset, int origin);
     void Release();
+    // The result as without a proxy: the proxy's "cannot reach the server" becomes 6 or 7.
+    CURLcode ProxyOutcome(CURLcode result);
 
     struct ChunkSource {
         const char* data = nullptr;
@@ -117,4 +121,6 @@ private:
     std::string m_reply;
     ChunkSource m_chunk;
     Hooks m_hooks;
+    bool m_httpProxy = false;       // the request goes through an HTTP proxy
+    bool m_relayedByProxy = false;  // the last response carried a Via header
 };

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "core/Logging.h"
+#include "core/ProgramFiles.h"
 #include "platform/FileSystem.h"
 #include "platform/Shell.h"
 #include "platform/SystemInfo.h"
@@ -200,7 +201,12 @@ std::string GetFileIconName(const std::string& fileName, bool big) {
 }
 
 void SetFolderIcons(const std::vector<fs::path>& folders, bool on) {
-    fs::path icon = on ? platform::ExecutableDir() / "abfoldicon.ico" : fs::path();
+    fs::path icon = on ? ProgramFiles::Find(platform::ExecutableDir(), "abfoldicon.ico") : fs::path();
+    if (on && icon.empty()) {
+        // An empty icon would take the icons off instead.
+        VLOG(1) << "CommonUtils::SetFolderIcons: no abfoldicon.ico to put on the folders";
+        return;
+    }
     for (const auto& folder : folders) {
         if (!platform::SetFolderCustomIcon(folder, icon)) {
             VLOG(1) << "CommonUtils::SetFolderIcons: no folder icon service for " << folder.string();

@@ -49,8 +49,8 @@ void OpenWithAssociatedProgram(const std::filesystem::path& path);
 // Skin image for a file name: "cdBig_"/"cdSmall_" + the suffix chosen by extension.
 std::string GetFileIconName(const std::string& fileName, bool big);
 
-// Puts the backup folder icon ("abfoldicon.ico" in the program folder) on each folder, or
-// takes it off. Best effort.
+// Puts the backup folder icon ("abfoldicon.ico" in the program folder or the installed data
+// folder: ProgramFiles) on each folder, or takes it off. Best effort.
 void SetFolderIcons(const std::vector<std::filesystem::path>& folders, bool on);
 
 // Reads a whole decimal 64-bit integer. On failure `error` (when given) receives

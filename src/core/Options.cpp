@@ -9,6 +9,7 @@
 #include "core/CommonUtils.h"
 #include "core/DBWrapper.h"
 #include "core/Logging.h"
+#include "core/ProgramFiles.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemInfo.h"
 
@@ -252,10 +253,7 @@ bool COptions::ShouldUseProxy() const {
 
 void COptions::GenerateUrls() {
     std::string host;
-    fs::path programDir = GetProgramDir();
-    std::vector<fs::path> candidates = {programDir / "appConfig"};
-    candidates.push_back(XdgDir("XDG_CONFIG_HOME", ".config") / "zorp" / "appConfig");
-    for (const auto& candidate : candidates) {
+    for (const auto& candidate : ProgramFiles::Candidates(GetProgramDir(), "appConfig")) {
         std::error_code ec;
         if (!fs::exists(candidate, ec)) {
             continue;
@@ -270,7 +268,7 @@ void COptions::GenerateUrls() {
             root["host"].asString().find('.') != std::string::npos) {
             host = root["host"].asString();
         }
-        break;  // the first file found decides, as when only the program folder is read
+        break;  // the first file found decides
     }
     if (host.empty()) {
         VLOG(1) << "COptions::genereateUrls() use default urls";

@@ -124,7 +124,8 @@ public:
         std::string lockFile;
         std::string unlockFile;
     };
-    // Reads "appConfig" (program folder, then $XDG_CONFIG_HOME/zorp) and fills the URLs.
+    // Reads "appConfig" (program folder, installed data folder, user configuration folder:
+    // ProgramFiles) and fills the URLs.
     void GenerateUrls();
     ServerUrls GetUrls() const;
     static constexpr const char* kDefaultWebHost = "web.localhost:18080";

@@ -38,6 +38,7 @@ CDialogBuilder::Result CDialogBuilder::Create(const std::string& skinFile,
     for (const auto& name : MissingControls(result.root, controls)) {
         LOG(ERROR) << "Skin " << result.path << " lacks the control \"" << name << "\"";
     }
+    VLOG(1) << "CDialogBuilder::Create - " << skinFile << " from " << result.path.string();
     SkinImage::ApplyProperties(result.root);
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/ProgramFiles.h"
 #include "platform/MessageLoop.h"
 #include "platform/SystemInfo.h"
 #include "ui/QtMessageLoop.h"
@@ -70,12 +71,7 @@ fs::path CPaintManagerUI::FindResourceFile(const std::string& name) {
 }
 
 std::vector<fs::path> CPaintManagerUI::InstallSkinFolders() {
-    std::vector<fs::path> folders;
-#ifdef ZORP_INSTALL_SKIN_DIR
-    folders.emplace_back(ZORP_INSTALL_SKIN_DIR);
-#endif
-    folders.push_back((platform::ExecutableDir() / ".." / "share" / "zorp" / "ui").lexically_normal());
-    return folders;
+    return {ProgramFiles::InstalledDataDir(platform::ExecutableDir()) / "ui"};
 }
 
 int CPaintManagerUI::MessageLoop() {

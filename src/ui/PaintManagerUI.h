@@ -20,8 +20,8 @@ public:
     // The first existing file of that name in the search paths; empty when there is none.
     static std::filesystem::path FindResourceFile(const std::string& name);
 
-    // The folder skins are installed to by `cmake --install` (share/zorp/ui), and the same
-    // place relative to the program for an installed tree that was moved.
+    // The skin folder of an installed tree: "ui" in share/zorp beside the program's bin
+    // folder, wherever the tree was installed or unpacked (ProgramFiles).
     static std::vector<std::filesystem::path> InstallSkinFolders();
 
     // Runs the message loop of the calling (GUI) thread until it is quit; returns its code.

@@ -71,7 +71,7 @@ bool ZorpProcess::ConnectPage(std::chrono::milliseconds timeout) {
         !m_page.WaitFor(LinkProtocol::Out::kHelloReply, 10000)) {
         return false;
     }
-    return m_page.SendRequest(LinkProtocol::EncodeProxy(""));
+    return m_page.SendRequest(LinkProtocol::EncodeProxy(m_pageProxy));
 }
 
 std::filesystem::path ZorpProcess::DefaultProgram() {

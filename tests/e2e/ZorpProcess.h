@@ -60,6 +60,8 @@ public:
     // one chosen per copy), says hello and sends the proxy setting, which releases zorp's
     // start-up wait. The page stays connected for the test's further use.
     bool ConnectPage(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // The proxy text ConnectPage hands over (empty by default: no proxy).
+    void SetPageProxy(const std::string& proxy) { m_pageProxy = proxy; }
     LinkTestPage& Page() { return m_page; }
     uint16_t LinkPort() const { return m_linkPort; }
     void Signal(int signalNumber);
@@ -81,6 +83,7 @@ private:
     uid_t m_runAsUid = static_cast<uid_t>(-1);
     gid_t m_runAsGid = static_cast<gid_t>(-1);
     uint16_t m_linkPort = 0;
+    std::string m_pageProxy;
     LinkTestPage m_page;
 };
 

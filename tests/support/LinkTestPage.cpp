@@ -3,6 +3,7 @@
 #include <json/reader.h>
 #include <json/writer.h>
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -79,6 +80,29 @@ std::optional<std::string> LinkTestPage::WaitFor(LinkProtocol::Out type, uint32_
             return message;
         }
     }
+}
+
+std::optional<std::string> LinkTestPage::WaitForAny(const std::set<LinkProtocol::Out>& types,
+                                                    uint32_t timeoutMs,
+                                                    std::vector<std::string>* seen) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (MsLeft(deadline) > 0) {
+        auto message = NextMessage(std::max<uint32_t>(MsLeft(deadline), 1));
+        if (!message) {
+            if (m_closed) {
+                return std::nullopt;
+            }
+            continue;
+        }
+        if (seen) {
+            seen->push_back(*message);
+        }
+        const auto type = TypeOf(*message);
+        if (type && types.count(*type)) {
+            return message;
+        }
+    }
+    return std::nullopt;
 }
 
 bool LinkTestPage::WaitForClose(uint32_t timeoutMs) {

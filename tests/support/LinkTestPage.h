@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ public:
     std::optional<std::string> NextMessage(uint32_t timeoutMs = 5000);
     // Skips messages until one of the type arrives (keep-alives are skipped unless asked for).
     std::optional<std::string> WaitFor(LinkProtocol::Out type, uint32_t timeoutMs = 5000);
+    // Skips messages until one of any of the types arrives; every message read on the way
+    // (the one returned too) is appended to `seen` when given. Nothing on time-out or close.
+    std::optional<std::string> WaitForAny(const std::set<LinkProtocol::Out>& types,
+                                          uint32_t timeoutMs,
+                                          std::vector<std::string>* seen = nullptr);
     // True when the process closed the link within the time.
     bool WaitForClose(uint32_t timeoutMs = 5000);
     bool IsClosed() const { return m_closed; }

@@ -50,6 +50,7 @@ bool ParseListen(const std::string& text, ServerConfig& config) {
 
 int main(int argc, char** argv) {
     CLI::App app("zorp-cloud: the reference cloud-disk server");
+    app.set_version_flag("--version", std::string("zorp-cloud ") + ZORP_VERSION);
     std::string listen = "127.0.0.1:18080";
     ServerConfig config;
     std::string dataDir;

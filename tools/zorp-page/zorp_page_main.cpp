@@ -157,6 +157,7 @@ std::string Description() {
 int main(int argc, char** argv) {
     Settings settings;
     CLI::App app{Description(), "zorp-page"};
+    app.set_version_flag("--version", std::string("zorp-page ") + ZORP_VERSION);
     app.require_subcommand(1);
     app.option_defaults()->always_capture_default();
 
