@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# End-to-end upload throughput through zorp: from the page's upload request (type 8) to the
-# last update message of the batch (type 3), with zorp-page as the page and zorp-cloud on
+# End-to-end upload throughput through zorp: from the page's upload request to the last update
+# message of the batch, with zorp-page as the page and zorp-cloud on
 # loopback as the server. Two loads, each into a fresh zorp started for it:
 #   - one file of 1 GiB                               (MB/s)
 #   - 10,000 files of 4 KiB in 100 folders            (files/s)
@@ -61,31 +61,25 @@ while (exec 3<>"/dev/tcp/127.0.0.1/$link_port") 2>/dev/null; do
   link_port=$((link_port + 1))
 done
 
-now_ns() { date +%s%N; }
-
-# Starts zorp, lets it finish its start-up behind a connected page, then sends the request
-# and waits for the batch's end. Prints the seconds from the request to the end.
+# Starts zorp and a page that sends the upload request right after its session start, then
+# waits for the batch's end. Prints the seconds from zorp's answer to the page's hello (the
+# request follows at once) to the end; zorp's own start-up work after the hello is included.
 upload_seconds() {
   local path=$1
   (cd "$work" && exec env ZORP_LINK_PORT=$link_port "$bin/zorp" >/dev/null 2>"$work/zorp.err") &
   zorp_pid=$!
-  local request
-  request=$(printf '{"type":8,"files":[{"pid":0,"share":0,"paths":["%s"]}]}' "$path")
-  {
-    sleep 2  # the session's start-up is done and the windows exist by then
-    now_ns >"$work/t0"
-    echo "$request"
-  } | "$bin/zorp-page" --port "$link_port" --connect-timeout 30 -c cookieUserAccount=bench \
-        --stdin --wait-for 3 --wait-for 5 --timeout 3600 hello >"$work/end.json"
-  now_ns >"$work/t1"
+  # Every message zorp sends, each with the time it was read; the awaited one comes last.
+  "$bin/zorp-page" --port "$link_port" --connect-timeout 30 -c cookieUserAccount=bench \
+      --watch --wait-for 3 --wait-for 5 --timeout 3600 upload --pid 0 "$path" |
+    while IFS= read -r line; do printf '%s %s\n' "$(date +%s%N)" "$line"; done >"$work/seen.txt"
   wait "$zorp_pid" 2>/dev/null || true
   zorp_pid=""
-  if ! grep -q '"type":3' "$work/end.json"; then
+  if ! tail -n 1 "$work/seen.txt" | grep -q '"type":3'; then
     cat "$work/zorp.err" >&2
-    echo "the batch did not end well: $(cat "$work/end.json")" >&2
+    echo "the batch did not end well: $(tail -n 1 "$work/seen.txt")" >&2
     exit 1
   fi
-  awk -v a="$(cat "$work/t0")" -v b="$(cat "$work/t1")" 'BEGIN { printf "%.3f", (b - a) / 1e9 }'
+  awk 'NR == 1 { a = $1 } END { printf "%.3f", ($1 - a) / 1e9 }' "$work/seen.txt"
 }
 
 big_s=$(upload_seconds "$work/big/large.bin")
