@@ -5,6 +5,7 @@
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "dispatch/DownloadFlow.h"
+#include "dispatch/LocalEditFlow.h"
 #include "dispatch/UploadFlow.h"
 #include "link/ClientInterfaceMgr.h"
 #include "link/LinkProtocol.h"
@@ -87,4 +88,5 @@ void ConnectivityFlow::OnGoOnline() {
     MiscToolMgr::GetInstance().SetPaused(false);
     m_uploads.ResumeAfterOffline();
     m_downloads.ResumeAfterOffline();
+    m_localEdit.ResumeAfterOffline();
 }
