@@ -70,6 +70,7 @@ void ConnectivityFlow::OnGoOffline() {
     // Everything pauses where it stands and goes on from there when the process is online.
     m_uploads.PauseForOffline();
     m_downloads.PauseForOffline();
+    m_localEdit.PauseForOffline();
     MiscToolMgr::GetInstance().SetPaused(true);
     ClientInterfaceMgr::GetInstance().sendSimpleMsg(LinkProtocol::Out::kAllEnded);
     m_context.Saver().Save(m_context.Queue(), true);

@@ -102,7 +102,10 @@ void LocalEditFlow::OnHashDone(const CalcShaResult* result) {
 
 void LocalEditFlow::ResumePending() { Mgr().resumePending(); }
 
+void LocalEditFlow::PauseForOffline() { LocalEditToolMgr::GetInstance().stopAll(); }
+
 void LocalEditFlow::ResumeAfterOffline() {
+    Mgr().rehashDropped();
     Mgr().dnldFileForEdit();
     OnLocalEditSha();
 }

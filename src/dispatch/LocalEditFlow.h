@@ -17,8 +17,9 @@ struct DownloadStatus;
 // reports, and starts the uploads of new versions on the transfer manager's queue, whose ends
 // go back to the manager.
 //
-// Offline, edits go on locally (saves are hashed and wait); their uploads start again with the
-// others when the process is online.
+// Offline, the helper stops (its queued hashes and lock renewals are dropped) and edits wait:
+// saves are still taken; when the process is online the dropped hashes are made again and the
+// uploads start with the others.
 class LocalEditFlow : public DispatcherFlow {
 public:
     explicit LocalEditFlow(DispatcherContext& context) : DispatcherFlow(context) {}
@@ -41,6 +42,8 @@ public:
 
     // Start-up: the edits the last run left pending are taken up again.
     void ResumePending();
+    // Offline: the helper stops its work.
+    void PauseForOffline();
     // Online again: requests and versions that waited go on.
     void ResumeAfterOffline();
     // The closing order: the download stops, the helper is told to end, the edits still

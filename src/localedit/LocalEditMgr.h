@@ -161,6 +161,9 @@ public:
     bool uploadEnded(int64_t fid, const std::filesystem::path& uploadFolder, const std::string& name,
                      bool done);
     void reuploadFile(const std::filesystem::path& path);
+    // The helper dropped its queued hashes (offline): the copies whose hash was awaited are
+    // hashed again.
+    void rehashDropped();
     // Offline and closing: the download stops, the edited files are forgotten (what is still
     // pending stays stored for the next start).
     void quitTasks();

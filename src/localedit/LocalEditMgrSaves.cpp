@@ -262,6 +262,25 @@ bool LocalEditMgr::uploadEnded(int64_t fid, const fs::path& uploadFolder, const 
     return true;
 }
 
+void LocalEditMgr::rehashDropped() {
+    for (auto& [path, file] : m_files) {
+        switch (file.status) {
+            case kHashing:
+            case kHashingSaved:
+                file.status = kHashing;
+                QueueHash(path, file);
+                break;
+            case kHashingUpld:
+            case kHashingUpldSaved:
+                file.status = kHashingUpld;
+                QueueHash(path, file);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
 void LocalEditMgr::reuploadFile(const fs::path& path) {
     LOGF(INFO, "LocalEditMgr::reuploadFile: %s", path.string());
     auto it = m_files.find(path);

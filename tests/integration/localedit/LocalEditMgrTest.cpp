@@ -283,6 +283,22 @@ TEST_F(LocalEditMgrTest, AFailedUploadIsSentAgainAtTheNextSaveEvenWithoutAChange
     EXPECT_EQ(ReadFile(TakeUpload().path), "changed");
 }
 
+TEST_F(LocalEditMgrTest, HashesDroppedWhileOfflineAreMadeAgain) {
+    const CloudFile file = Plant("offline.txt", 5000);
+    const fs::path path = Open(file, "offline.txt");
+    ASSERT_FALSE(path.empty());
+    Save(path, "saved offline");
+    Save(path, "and again");
+    hashQueue.clear();  // the helper dropped its queue
+    manager->rehashDropped();
+    ASSERT_EQ(hashQueue.size(), 1u);
+    EXPECT_EQ(StatusOf(path), Status::kHashing);
+    FinishHash();
+    EXPECT_EQ(ReadFile(TakeUpload().path), "and again");
+    manager->rehashDropped();
+    EXPECT_TRUE(hashQueue.empty()) << "nothing awaited, nothing hashed";
+}
+
 // What a killed run leaves behind is sorted out by the next: a saved version that did not
 // reach the server is hashed again (and uploaded when it differs), a lock the run may have
 // held is let go, and an edit with nothing pending moves to "ledir" under the day's date.
