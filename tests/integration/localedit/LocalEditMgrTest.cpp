@@ -18,8 +18,10 @@
 #include "download/DownloadStatus.h"
 #include "download/LocalEditDnldMgr.h"
 #include "integration/download/DownloadFixture.h"
+#include "localedit/DirFileChangeMgr.h"
 #include "localedit/LocalEditMgr.h"
 #include "support/ContentHash.h"
+#include "support/ScopedTimeScale.h"
 #include "support/TempDir.h"
 #include "support/TestDatabases.h"
 
@@ -39,6 +41,10 @@ public:
             ++ends;
             manager->dnldFinished(message.W<DownloadEndInfo>()->taskId,
                                   message.L<DownloadStatus>()->state);
+        }
+        if (message.id == WM_LOCALEDIT_FILE_CHANGE && manager &&
+            message.W<std::vector<fs::path>>()) {
+            manager->updateFileChange(*message.W<std::vector<fs::path>>());
         }
         if (message.id == WM_LOCALEDIT_SHA) {
             ++uploadNotices;
@@ -297,6 +303,28 @@ TEST_F(LocalEditMgrTest, HashesDroppedWhileOfflineAreMadeAgain) {
     EXPECT_EQ(ReadFile(TakeUpload().path), "and again");
     manager->rehashDropped();
     EXPECT_TRUE(hashQueue.empty()) << "nothing awaited, nothing hashed";
+}
+
+// The real watcher with a queue far too small for a flood of new files beside the edited one:
+// whatever it had to drop, the save after the flood reaches the manager and is hashed.
+TEST_F(LocalEditMgrTest, ASaveBehindAFloodThatOverflowsTheWatcherIsStillHashed) {
+    ScopedTimeScale fast(0.1);
+    const CloudFile file = Plant("flood.txt", 5000);
+    const fs::path path = Open(file, "flood.txt");
+    ASSERT_FALSE(path.empty());
+    DirFileChangeMgr watcher(workDir / "edit", DirFileChangeMgr::Limits{4, 0});
+    watcher.SetNotifyWindow(editWindowHandle);
+    ASSERT_TRUE(watcher.start());
+    for (int i = 0; i < 300; ++i) {
+        WriteFile(path.parent_path() / ("other" + std::to_string(i) + ".dat"), "x");
+    }
+    WriteFile(path, "the last save");
+    auto lastSaveHashed = [&] {
+        return !hashQueue.empty() && ReadFile(hashQueue.back()) == "the last save";
+    };
+    EXPECT_TRUE(loop.RunUntil(lastSaveHashed, 30000))
+        << watcher.GetStats().rescans << " comparisons after a possible loss";
+    watcher.Stop();
 }
 
 // What a killed run leaves behind is sorted out by the next: a saved version that did not
