@@ -146,10 +146,14 @@ protected:
         return false;
     }
 
-    // The edited copy, once the editor was started for it.
+    // The edited copy, once the editor was started for it (its whole line written).
     fs::path WaitOpened() {
-        WaitFor([&] { return fs::exists(control / "opened"); }, std::chrono::seconds(60));
-        std::string text = fs::exists(control / "opened") ? ReadFile(control / "opened") : "";
+        auto line = [&] {
+            std::error_code ec;
+            return fs::exists(control / "opened", ec) ? ReadFile(control / "opened") : std::string();
+        };
+        WaitFor([&] { return !line().empty() && line().back() == '\n'; }, std::chrono::seconds(60));
+        std::string text = line();
         while (!text.empty() && text.back() == '\n') {
             text.pop_back();
         }
