@@ -30,6 +30,9 @@
 #include "download/FileDownloadMgr.h"
 #include "download/LocalEditDnldMgr.h"
 #include "link/ClientInterfaceMgr.h"
+#include "localedit/DirFileChangeMgr.h"
+#include "localedit/LocalEditMgr.h"
+#include "localedit/LocalEditToolMgr.h"
 #include "platform/CrashHandler.h"
 #include "platform/ProcessLimits.h"
 #include "platform/SingleInstanceGuard.h"
@@ -307,6 +310,13 @@ int main(int argc, char** argv) {
     LocalEditDnldMgr& editDnldMgr = LocalEditDnldMgr::GetInstance();
     editDnldMgr.Init();
     editDnldMgr.Start();
+    // The local edits: what the last run left in the edit folder is sorted out (pending edits
+    // stay, the rest goes to "ledir"); the folder watcher and the helper that hashes saves and
+    // keeps their server locks.
+    LocalEditMgr& editMgr = LocalEditMgr::GetInstance();
+    editMgr.Init();
+    DirFileChangeMgr& editWatcher = DirFileChangeMgr::GetInstance();
+    LocalEditToolMgr& editTool = LocalEditToolMgr::GetInstance();
 
     // The window system.
     ChooseQtPlatform();
@@ -357,6 +367,12 @@ int main(int argc, char** argv) {
     link.SetNotifyWindow(dndDlg->GetHandle());
     compareMgr.SetNotifyWindow(dndDlg->GetHandle());
     miscMgr.SetNotifyWindow(dndDlg->GetHandle());
+    editTool.SetNotifyWindow(dndDlg->GetHandle());
+    editWatcher.SetNotifyWindow(dndDlg->GetHandle());
+    editMgr.SetNotifyWindow(dndDlg->GetHandle());
+    if (!editTool.Start()) {
+        LOG(ERROR) << "The local edit helper cannot be started.";
+    }
 
     // The drop window's start restores the unfinished uploads, then the unfinished downloads.
     mainDlg->changeBtns(0, 0);
@@ -399,6 +415,12 @@ int main(int argc, char** argv) {
     // otherwise) leaves nothing running either.
     dnldMgr.Stop();
     editDnldMgr.Stop();
+    // The local edit helper was told to end by the close handling (an unlock it could not
+    // send is stored for the next start); the watcher stops with it.
+    if (!editTool.Shutdown(5000)) {
+        LOG(ERROR) << "The local edit helper did not end within 5 s.";
+    }
+    editWatcher.Stop();
     link.Shutdown(5000);
     curl_global_cleanup();
     logging::Flush();

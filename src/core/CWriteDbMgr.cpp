@@ -138,6 +138,27 @@ void CWriteDbMgr::ReplaceUnfinishedDownloads(const std::vector<DlUndoRecord>& re
     Submit(DBWrapper::kTxlogDb, std::move(sql));
 }
 
+const char* const CWriteDbMgr::kEditPendingTable =
+    "CREATE TABLE IF NOT EXISTS edit_pending(id INTEGER PRIMARY KEY, fid INT, pid INT, share TINYINT,"
+    " name VARCHAR(260), edit_path VARCHAR(260), token TEXT, hash VARCHAR(128), size INT,"
+    " instep_size INT, instep_mtime INT, locked TINYINT, pending TINYINT, userid INTERGER, UNIQUE (id));";
+
+void CWriteDbMgr::ReplaceEditPending(const std::vector<EditPendingRecord>& records) {
+    const int userId = UserId();
+    std::string sql = kEditPendingTable;
+    sql += fmt::format("DELETE FROM edit_pending where userid={};", userId);
+    for (const auto& r : records) {
+        sql += fmt::format(
+            "INSERT INTO edit_pending VALUES(NULL,{},{},{},'{}','{}','{}','{}',{},{},{},{},{},{});",
+            r.fid, r.pid, r.share, Quoted(r.name), Quoted(r.editPath.string()), Quoted(r.token),
+            Quoted(r.hash), r.size, r.inStepSize, r.inStepMtimeNs, r.locked ? 1 : 0,
+            r.pending ? 1 : 0, userId);
+    }
+    platform::CriticalSectionGuard guard(m_cs);
+    WriteBatch(m_txBatch, DBWrapper::kTxlogDb);
+    Submit(DBWrapper::kTxlogDb, std::move(sql));
+}
+
 void CWriteDbMgr::AddLog(const std::string& name, const fs::path& path, int64_t size, int type) {
     Append(m_logBatch, DBWrapper::kLogDb, kLogBatchLimit,
            fmt::format("INSERT INTO log VALUES(NULL,'{}','{}',{},{},{},'{}');", Quoted(name),

@@ -92,6 +92,26 @@ public:
         int splitNum = 0;
     };
 
+    // One file being edited locally whose state a crash must not lose (table edit_pending).
+    struct EditPendingRecord {
+        int64_t fid = 0;
+        int64_t pid = 0;
+        int share = 0;
+        std::string name;
+        std::filesystem::path editPath;  // the edited copy in its time-stamped folder
+        std::string token;               // the page's token text of the edit
+        std::string hash;                // the content the server holds, as far as known
+        int64_t size = 0;                // size of that content
+        // Size and modification time (ns) of the edited copy when it last held that content.
+        int64_t inStepSize = -1;
+        int64_t inStepMtimeNs = 0;
+        bool locked = false;   // the server lock may be held for this client
+        bool pending = false;  // a saved version has not reached the server yet
+        bool operator==(const EditPendingRecord&) const = default;
+    };
+    // The table of edit_pending, made where it is missing (older databases lack it).
+    static const char* const kEditPendingTable;
+
     // One unfinished dropped folder or file of a request (table drag_dir).
     struct DragDirRecord {
         std::filesystem::path path;
@@ -117,6 +137,10 @@ public:
     // one transaction, written after every statement added before. A crash leaves either the
     // previous set or this one.
     void ReplaceUnfinishedDownloads(const std::vector<DlUndoRecord>& records);
+
+    // The user's edited files as a whole: the rows of edit_pending are replaced by these in
+    // one transaction, after every statement added before.
+    void ReplaceEditPending(const std::vector<EditPendingRecord>& records);
 
     // ---- log database ("zor/log"), written at once ----
     void AddLog(const std::string& name, const std::filesystem::path& path, int64_t size, int type);

@@ -5,6 +5,7 @@
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "dispatch/DownloadFlow.h"
+#include "dispatch/LocalEditFlow.h"
 #include "dispatch/UploadFlow.h"
 #include "link/ClientInterfaceMgr.h"
 #include "link/LinkProtocol.h"
@@ -69,6 +70,7 @@ void ConnectivityFlow::OnGoOffline() {
     // Everything pauses where it stands and goes on from there when the process is online.
     m_uploads.PauseForOffline();
     m_downloads.PauseForOffline();
+    m_localEdit.PauseForOffline();
     MiscToolMgr::GetInstance().SetPaused(true);
     ClientInterfaceMgr::GetInstance().sendSimpleMsg(LinkProtocol::Out::kAllEnded);
     m_context.Saver().Save(m_context.Queue(), true);
@@ -87,4 +89,5 @@ void ConnectivityFlow::OnGoOnline() {
     MiscToolMgr::GetInstance().SetPaused(false);
     m_uploads.ResumeAfterOffline();
     m_downloads.ResumeAfterOffline();
+    m_localEdit.ResumeAfterOffline();
 }

@@ -3,6 +3,7 @@
 #include "dispatch/DispatcherFlow.h"
 
 class DownloadFlow;
+class LocalEditFlow;
 class UploadFlow;
 
 // Whether the server can be reached: network errors and good checks, going offline and
@@ -15,8 +16,9 @@ class ConnectivityFlow : public DispatcherFlow {
 public:
     static constexpr int kNetworkOksToRecover = 3;
 
-    ConnectivityFlow(DispatcherContext& context, UploadFlow& uploads, DownloadFlow& downloads)
-        : DispatcherFlow(context), m_uploads(uploads), m_downloads(downloads) {}
+    ConnectivityFlow(DispatcherContext& context, UploadFlow& uploads, DownloadFlow& downloads,
+                     LocalEditFlow& localEdit)
+        : DispatcherFlow(context), m_uploads(uploads), m_downloads(downloads), m_localEdit(localEdit) {}
 
     void OnNetworkError();
     void OnNetworkOk();
@@ -33,6 +35,7 @@ public:
 private:
     UploadFlow& m_uploads;
     DownloadFlow& m_downloads;
+    LocalEditFlow& m_localEdit;
     int m_networkErrorCount = 0;
     int m_networkOkCount = 0;
     int m_filesAtNetworkError = 0;

@@ -5,6 +5,7 @@
 #include "core/Logging.h"
 #include "core/Options.h"
 #include "dispatch/DownloadFlow.h"
+#include "dispatch/LocalEditFlow.h"
 #include "dispatch/UploadFlow.h"
 #include "download/DownloadQueue.h"
 #include "link/ClientInterfaceMgr.h"
@@ -19,6 +20,7 @@ void LifecycleFlow::InitDispatcher() {
     // whenever they change.
     SaveUnfinishedUploads(true);
     m_downloads.resumeDownloads();
+    m_localEdit.ResumePending();
     m_context.SetTimer(kTimerSaveUnfinished, m_context.Timings().saveIntervalMs);
 }
 
@@ -86,6 +88,9 @@ void LifecycleFlow::OnClose() {
 
     // Out of the user's sight first.
     m_context.View().HideAllWindows();
+    // The local edit helper ends its work; the edits still pending are stored for the next
+    // start.
+    m_localEdit.StopForClose();
     // Running uploads stop where they are; their break points stay with the tasks. The last
     // transfer state goes with the unfinished uploads below, in one transaction.
     if (queue && queue->HasActiveTransfers()) {

@@ -3,6 +3,7 @@
 #include "dispatch/DispatcherFlow.h"
 
 class DownloadFlow;
+class LocalEditFlow;
 class UploadFlow;
 
 // The dispatcher's start and end: the stored uploads and downloads resume when the windows
@@ -10,8 +11,9 @@ class UploadFlow;
 // order.
 class LifecycleFlow : public DispatcherFlow {
 public:
-    LifecycleFlow(DispatcherContext& context, UploadFlow& uploads, DownloadFlow& downloads)
-        : DispatcherFlow(context), m_uploads(uploads), m_downloads(downloads) {}
+    LifecycleFlow(DispatcherContext& context, UploadFlow& uploads, DownloadFlow& downloads,
+                  LocalEditFlow& localEdit)
+        : DispatcherFlow(context), m_uploads(uploads), m_downloads(downloads), m_localEdit(localEdit) {}
 
     // Start-up, once the windows exist: resumes the stored uploads, then the stored downloads,
     // and starts keeping them.
@@ -30,4 +32,5 @@ public:
 private:
     UploadFlow& m_uploads;
     DownloadFlow& m_downloads;
+    LocalEditFlow& m_localEdit;
 };

@@ -1,9 +1,13 @@
 #include "dispatch/RequestDispatcher.h"
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/Options.h"
 #include "core/WindowMessages.h"
+#include "download/DownloadEndInfo.h"
+#include "download/DownloadStatus.h"
 #include "upload/CalcShaResult.h"
 #include "upload/TravelDirHandler.h"
 
@@ -14,8 +18,8 @@ RequestDispatcher::RequestDispatcher(IDispatcherView& view)
       m_localEdit(m_context),
       m_backup(m_context),
       m_clipboard(m_context),
-      m_connectivity(m_context, m_uploads, m_downloads),
-      m_lifecycle(m_context, m_uploads, m_downloads) {}
+      m_connectivity(m_context, m_uploads, m_downloads, m_localEdit),
+      m_lifecycle(m_context, m_uploads, m_downloads, m_localEdit) {}
 
 bool RequestDispatcher::HandleMessage(platform::Message& message) {
     switch (message.id) {
@@ -69,7 +73,14 @@ bool RequestDispatcher::HandleMessage(platform::Message& message) {
             m_localEdit.OnLocalEditSha();
             return true;
         case WM_LOCALEDIT_DNLD_END:
-            m_localEdit.OnLocalEditDnldFinish(message.wData != nullptr && message.lData != nullptr);
+            m_localEdit.OnLocalEditDnldFinish(message.W<DownloadEndInfo>(),
+                                              message.L<DownloadStatus>());
+            return true;
+        case WM_LOCALEDIT_FILE_CHANGE:
+            m_localEdit.OnFileChange(message.W<std::vector<std::filesystem::path>>());
+            return true;
+        case WM_LOCALEDIT_HASH_DONE:
+            m_localEdit.OnHashDone(message.W<CalcShaResult>());
             return true;
         case WM_LOCALEDIT_NAMES:
             m_localEdit.OnLocalEditNames();

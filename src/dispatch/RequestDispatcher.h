@@ -14,6 +14,7 @@
 #include "platform/Message.h"
 
 class DownloadQueue;
+class LocalEditMgr;
 class UploadQueue;
 
 // The process's dispatcher: every request of the web page and every report of a worker arrives
@@ -38,7 +39,12 @@ public:
     void SetWindow(platform::WindowHandle window) { m_context.SetWindow(window); }
     platform::WindowHandle GetWindow() const { return m_context.Window(); }
     // The transfer manager's upload queue (owned by the transfer manager window).
-    void SetUploadQueue(UploadQueue* queue) { m_context.SetUploadQueue(queue); }
+    void SetUploadQueue(UploadQueue* queue) {
+        m_context.SetUploadQueue(queue);
+        m_localEdit.ConnectQueue(queue);
+    }
+    // The local edit manager; null (the default) is LocalEditMgr::GetInstance().
+    void SetLocalEditMgr(LocalEditMgr* manager) { m_localEdit.SetLocalEditMgr(manager); }
     // The transfer manager's download queue (owned by the transfer manager window).
     void SetDownloadQueue(DownloadQueue* queue) { m_context.SetDownloadQueue(queue); }
     void SetTimings(const Timings& timings) { m_context.SetTimings(timings); }

@@ -1,6 +1,7 @@
 #include "localedit/LocalEditToolMgr.h"
 
 #include <mutex>
+#include <set>
 #include <utility>
 
 #include "cloud/CloudApi.h"
@@ -145,6 +146,17 @@ LocalEditToolMgr::Stats LocalEditToolMgr::GetStats() const {
     return stats;
 }
 
+std::vector<int64_t> LocalEditToolMgr::UnansweredUnlocks() const {
+    platform::CriticalSectionGuard guard(const_cast<platform::CriticalSection&>(m_cs));
+    std::set<int64_t> fids(m_unlockFidsInFlight);
+    for (const auto* map : {&m_filesToLock, &m_filesToUnlock, &m_unlockRetries}) {
+        for (const auto& [fid, key] : *map) {
+            fids.insert(fid);
+        }
+    }
+    return {fids.begin(), fids.end()};
+}
+
 void LocalEditToolMgr::ArmRenewal(uint64_t nowMs) {
     m_nextRenewalMs = nowMs + FixedDelays::Ms(FixedDelay::kLockRenewal);
 }
@@ -179,6 +191,10 @@ LocalEditToolMgr::Work LocalEditToolMgr::TakeWork() {
         }
     }
     m_unlocksInFlight = work.unlocks.size();
+    m_unlockFidsInFlight.clear();
+    for (const auto& [fid, key] : work.unlocks) {
+        m_unlockFidsInFlight.insert(fid);
+    }
     return work;
 }
 
@@ -291,9 +307,11 @@ void LocalEditToolMgr::SendUnlocks(const std::map<int64_t, std::string>& unlocks
         }
         platform::CriticalSectionGuard guard(m_cs);
         --m_unlocksInFlight;
+        m_unlockFidsInFlight.erase(fid);
     }
     platform::CriticalSectionGuard guard(m_cs);
     m_unlocksInFlight = 0;
+    m_unlockFidsInFlight.clear();
 }
 
 void LocalEditToolMgr::SendUnlock(int64_t fid, const std::string& lockKey) {

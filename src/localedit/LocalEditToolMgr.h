@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,9 @@ public:
     void stopAll();
 
     Stats GetStats() const;
+    // Files whose lock may still be held for this client: uploads running, and unlocks the
+    // server has not answered yet.
+    std::vector<int64_t> UnansweredUnlocks() const;
 
 protected:
     void ThreadMain() override;
@@ -113,6 +117,7 @@ private:
     std::map<int64_t, std::string> m_filesToUnlock;  // uploads ended: unlock now
     std::map<int64_t, std::string> m_unlockRetries;  // not answered: unlock at the next renewal
     size_t m_unlocksInFlight = 0;                    // taken by the worker, not sent yet
+    std::set<int64_t> m_unlockFidsInFlight;          // their files
     uint64_t m_nextRenewalMs = 0;                    // 0: no renewal pending
     std::atomic<bool> m_stopping{false};             // written under m_cs, read by the hash
 

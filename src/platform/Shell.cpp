@@ -37,7 +37,7 @@ int RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
     int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
-        return -1;
+        return kProgramNotStarted;
     }
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -50,7 +50,7 @@ int RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
         if (done < 0) {
             return -1;
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
+        if (timeoutMs > 0 && std::chrono::steady_clock::now() >= deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
             return -1;
@@ -91,6 +91,23 @@ OpenResult OpenWithAssociatedProgram(const std::filesystem::path& path) {
     return (rc == 3 || rc == 4) ? OpenResult::kNoAssociation : OpenResult::kFailed;
 }
 
+void OpenWithAssociatedProgramAsync(const std::filesystem::path& path,
+                                    std::function<void(const std::string&, int)> done) {
+    // The opener may wait for the program it starts (xdg-open does outside a known desktop),
+    // so it is never waited for on the caller's thread, nor killed.
+    std::thread([path, done = std::move(done)] {
+        std::string opener = "xdg-open";
+        int rc = RunProgram({opener, path.string()}, 0);
+        if (rc == kProgramNotStarted) {
+            opener = "gio open";
+            rc = RunProgram({"gio", "open", path.string()}, 0);
+        }
+        if (done) {
+            done(opener, rc);
+        }
+    }).detach();
+}
+
 bool OpenWithChooser(const std::filesystem::path& path) {
     // The portal's OpenURI asks the user which program to use when "ask" is true.
     std::string options = "{'ask': <true>}";
@@ -103,7 +120,7 @@ bool ExploreFolder(const std::filesystem::path& folder) {
     std::string items = "['" + FileUri(folder) + "']";
     if (RunProgram({"gdbus", "call", "--session", "--dest", "org.freedesktop.FileManager1",
                     "--object-path", "/org/freedesktop/FileManager1", "--method",
-                    "org.freedesktop.FileManager1.ShowFolders", items, ""}) == 0) {
+                    "org.freedesktop.FileManager1.ShowItems", items, ""}) == 0) {
         return true;
     }
     return RunProgram({"gio", "open", folder.string()}) == 0 ||

@@ -17,6 +17,10 @@
 
 using Kind = ControlSpec::Kind;
 
+namespace {
+constexpr uint32_t kTextAutoSaved = 154;  // "(Auto Saved)"
+}  // namespace
+
 CMainUiDlg::CMainUiDlg() = default;
 
 CMainUiDlg::~CMainUiDlg() {
@@ -178,8 +182,12 @@ int64_t CMainUiDlg::HandleCustomMessage(platform::Message& message, bool& handle
 // ---- the upload queue's rows ----
 
 std::string CMainUiDlg::UpldRowText(const UpldTaskInfo& info) {
-    std::string text = info.name + "    " +
-                       CUploaderContext::GetDisplayText(info.state, info.statusText);
+    std::string text = info.name;
+    if (info.lockFlag) {
+        // A saved version of a file being edited, listed among the other uploads.
+        text += " " + CMultiLanguageMgr::GetInstance().LoadString(kTextAutoSaved);
+    }
+    text += "    " + CUploaderContext::GetDisplayText(info.state, info.statusText);
     if (info.state == TSE_TRANSFERRING && info.fileSize > 0) {
         text += "  " + std::to_string(info.breakPoint * 100 / info.fileSize) + "%";
     }

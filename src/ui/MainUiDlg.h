@@ -64,7 +64,8 @@ public:
     void OnUpldCountChanged(const IUpldQueueView::Counts& counts) override;
     void OnCapacityWarning() override;
 
-    // The text of an upload row: name, state, and the position while it runs.
+    // The text of an upload row: name (marked for a saved version of an edited file), state,
+    // and the position while it runs.
     static std::string UpldRowText(const UpldTaskInfo& info);
 
 protected:

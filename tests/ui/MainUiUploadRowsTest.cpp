@@ -70,6 +70,17 @@ protected:
     QLabel* label = nullptr;
 };
 
+TEST_F(MainUiUploadRowsTest, ASavedVersionOfAnEditedFileIsMarkedInItsRow) {
+    UpldTaskInfo edit;
+    edit.name = "notes.txt";
+    edit.lockFlag = true;
+    UpldTaskInfo plain = edit;
+    plain.lockFlag = false;
+    EXPECT_EQ(CMainUiDlg::UpldRowText(edit).rfind("notes.txt (Auto Saved)", 0), 0u)
+        << CMainUiDlg::UpldRowText(edit);
+    EXPECT_EQ(CMainUiDlg::UpldRowText(plain).find("(Auto Saved)"), std::string::npos);
+}
+
 TEST_F(MainUiUploadRowsTest, RowsAndCountFollowTheQueue) {
     UploadQueue& queue = dlg->GetUploadQueue();
     EXPECT_EQ(queue.GetWindow(), dlg->GetHandle());

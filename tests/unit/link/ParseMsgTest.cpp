@@ -140,6 +140,15 @@ TEST_F(ParseMsgTest, LocalEditRequestsKeepTheTokenAsCompactJson) {
               (std::vector<LocalEditMgr::FidName>{{"doc.txt", 4}}));
 }
 
+// The page sends the whole list of edit downloads to cancel each time: a list not applied yet
+// is replaced, so a download the page no longer names is not cancelled.
+TEST_F(ParseMsgTest, AnEditNamesListReplacesTheOneNotAppliedYet) {
+    m_mgr.parseMsg(R"({"type":13,"files":[{"name":"a.txt","fid":1},{"name":"b.txt","fid":2}]})");
+    m_mgr.parseMsg(R"({"type":13,"files":[{"name":"c.txt","fid":3}]})");
+    EXPECT_EQ(LocalEditMgr::GetInstance().takeFidNameList(),
+              (std::vector<LocalEditMgr::FidName>{{"c.txt", 3}}));
+}
+
 TEST_F(ParseMsgTest, ProxyIsStoredAndReleasesTheStartupWaitEvenWhenEmpty) {
     EXPECT_EQ(m_mgr.WaitForPage(0), ClientInterfaceMgr::StartupResult::kTimeout);
     EXPECT_EQ(m_mgr.parseMsg(R"({"type":12,"values":""})"), Number(In::kProxy));
