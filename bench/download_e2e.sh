@@ -40,16 +40,8 @@ mkdir -p "$XDG_CONFIG_HOME/zorp" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$HOME" "$wo
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 
-"$bin/zorp-cloud" --listen 127.0.0.1:0 --data "$work/cloud" >"$work/cloud.out" 2>&1 &
-cloud_pid=$!
-cloud_port=""
-for _ in $(seq 100); do
-  cloud_port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/cloud.out")
-  [ -n "$cloud_port" ] && break
-  sleep 0.1
-done
-[ -n "$cloud_port" ] || { echo "zorp-cloud did not start" >&2; exit 1; }
-printf '{"host": "web.localhost:%s"}\n' "$cloud_port" >"$XDG_CONFIG_HOME/zorp/appConfig"
+. bench/start_cloud.sh
+start_cloud
 admin="http://127.0.0.1:$cloud_port/admin"
 web="http://web.localhost:$cloud_port/qcd/filebackup"
 download="http://download.localhost:$cloud_port/qcd/fileshare/downloadFileAction.json?"

@@ -42,16 +42,8 @@ printf '[Desktop Entry]\nType=Application\nName=Bench editor\nExec=%s %%f\nMimeT
 printf '[Default Applications]\napplication/octet-stream=zorp-bench-editor.desktop\n' \
   >"$XDG_CONFIG_HOME/mimeapps.list"
 
-"$bin/zorp-cloud" --listen 127.0.0.1:0 --data "$work/cloud" >"$work/cloud.out" 2>&1 &
-cloud_pid=$!
-cloud_port=""
-for _ in $(seq 100); do
-  cloud_port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/cloud.out")
-  [ -n "$cloud_port" ] && break
-  sleep 0.1
-done
-[ -n "$cloud_port" ] || { echo "zorp-cloud did not start" >&2; exit 1; }
-printf '{"host": "web.localhost:%s"}\n' "$cloud_port" >"$XDG_CONFIG_HOME/zorp/appConfig"
+. bench/start_cloud.sh
+start_cloud
 planted=$(curl -s "http://127.0.0.1:$cloud_port/admin/plant?name=edited.bin&size=1048576&fill=random&seed=3")
 fid=$(echo "$planted" | sed -n 's/.*"id":\([0-9]*\).*/\1/p')
 hash=$(echo "$planted" | sed -n 's/.*"hash":"\([0-9a-f]*\)".*/\1/p')

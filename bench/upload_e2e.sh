@@ -45,16 +45,8 @@ for ((d = 0; d < folders; d++)); do
 done
 sync
 
-"$bin/zorp-cloud" --listen 127.0.0.1:0 --data "$work/cloud" >"$work/cloud.out" 2>&1 &
-cloud_pid=$!
-cloud_port=""
-for _ in $(seq 100); do
-  cloud_port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/cloud.out")
-  [ -n "$cloud_port" ] && break
-  sleep 0.1
-done
-[ -n "$cloud_port" ] || { echo "zorp-cloud did not start" >&2; exit 1; }
-printf '{"host": "web.localhost:%s"}\n' "$cloud_port" >"$XDG_CONFIG_HOME/zorp/appConfig"
+. bench/start_cloud.sh
+start_cloud
 
 link_port=23175
 while (exec 3<>"/dev/tcp/127.0.0.1/$link_port") 2>/dev/null; do

@@ -178,13 +178,8 @@ TEST_P(ProxyE2ETest, AProxyGoneMidUploadIsANetworkErrorAndZorpComesBackThroughIt
         << "offline: " << testing::PrintToString(seen) << zorp->Stderr();
     // Checks that cannot reach the proxy (libcurl's "could not connect", 7).
     const std::regex failedCheck(R"(CheckNetwork - result 7)");
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            const std::string log = LatestLog();
-            return std::distance(std::sregex_iterator(log.begin(), log.end(), failedCheck),
-                                 std::sregex_iterator()) >= 2;
-        },
-        std::chrono::seconds(30)))
+    ASSERT_TRUE(WaitFor([&] { return CountMatches(LatestLog(), failedCheck) >= 2; },
+                        std::chrono::seconds(30)))
         << LatestLog();
     const size_t logBefore = proxy.Log().size();
     ASSERT_TRUE(proxy.Restart()) << proxy.Error();

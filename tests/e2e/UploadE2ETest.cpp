@@ -154,13 +154,8 @@ TEST_F(UploadE2ETest, TheServerGoingAwayTakesZorpOfflineAndItComesBackToFinish) 
         << "offline: " << testing::PrintToString(seen) << zorp->Stderr();
     // A failed check or two.
     const std::regex failedCheck(R"(CheckNetwork - result [1-9])");
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            const std::string log = LatestLog();
-            return std::distance(std::sregex_iterator(log.begin(), log.end(), failedCheck),
-                                 std::sregex_iterator()) >= 2;
-        },
-        std::chrono::seconds(30)))
+    ASSERT_TRUE(WaitFor([&] { return CountMatches(LatestLog(), failedCheck) >= 2; },
+                        std::chrono::seconds(30)))
         << LatestLog();
     ASSERT_TRUE(server.Restart()) << server.Error();
     const auto back = Clock::now();

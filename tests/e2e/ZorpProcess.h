@@ -3,9 +3,12 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
+#include <iterator>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <regex>
 #include <optional>
 #include <string>
 
@@ -92,5 +95,11 @@ uint16_t FreeLoopbackPort();
 
 // True while some process holds the lock file (tries a non-blocking lock of its own).
 bool IsLocked(const std::filesystem::path& lockFile);
+
+// How many times the pattern occurs in the text (a log, say).
+inline std::ptrdiff_t CountMatches(const std::string& text, const std::regex& pattern) {
+    return std::distance(std::sregex_iterator(text.begin(), text.end(), pattern),
+                         std::sregex_iterator());
+}
 
 }  // namespace zorp::test
