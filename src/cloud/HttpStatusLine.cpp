@@ -1,18 +1,34 @@
 #include "cloud/HttpStatusLine.h"
 
-#include <cstdio>
 
 int HttpStatusLine::Code(std::string_view line) {
-    const std::string text(line);
-    int major = 0;
-    int minor = 0;
-    int code = 0;
-    const int fields = std::sscanf(text.c_str(), " HTTP/%d.%d %3d", &major, &minor, &code);
-    if (fields > 0 && fields < 3) {
-        code = 0;
-        std::sscanf(text.c_str(), " HTTP %3d", &code);
+    // "HTTP", then a version of any form ("/1.1", "/2", "/3") or none, blanks, three digits.
+    auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!line.empty() && isBlank(line.front())) {
+        line.remove_prefix(1);
     }
-    return code > 0 ? code : 0;
+    if (line.substr(0, 4) != "HTTP") {
+        return 0;
+    }
+    line.remove_prefix(4);
+    if (!line.empty() && line.front() == '/') {
+        while (!line.empty() && !isBlank(line.front())) {
+            line.remove_prefix(1);
+        }
+    }
+    if (line.empty() || !isBlank(line.front())) {
+        return 0;
+    }
+    while (!line.empty() && isBlank(line.front())) {
+        line.remove_prefix(1);
+    }
+    int code = 0;
+    size_t digits = 0;
+    while (digits < line.size() && digits < 3 && line[digits] >= '0' && line[digits] <= '9') {
+        code = code * 10 + (line[digits] - '0');
+        ++digits;
+    }
+    return digits == 3 && code > 0 ? code : 0;
 }
 
 std::string HttpStatusLine::Trimmed(std::string_view line) {

@@ -4,7 +4,8 @@
 #include <string_view>
 
 // The header lines of a reply as the transfers read them: a status line ("HTTP/1.1 206 Partial
-// Content", or "HTTP 200" from servers that leave out the version) gives the code, and the
+// Content", libcurl's "HTTP/2 200", or "HTTP 200" from servers that leave out the version)
+// gives the code, and the
 // line without its line end is the text a failed task shows. For verbose logs a line is shown
 // with its CR and LF spelled out.
 class HttpStatusLine {

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 
 #include "cloud/CloudApi.h"
+#include "cloud/HttpStatusLine.h"
 #include "core/IPageNotifier.h"
 #include "core/Logging.h"
 #include "core/Options.h"
@@ -327,30 +327,11 @@ CRequestContext::Hooks CEasyUploader::MakeHooks() {
 
 void CEasyUploader::OnHeaderLine(std::string_view line) {
     if (logging::VlogIsOn(1)) {
-        std::string shown;
-        for (char c : line) {
-            if (c == '\r') {
-                shown += "[0x0D]";
-            } else if (c == '\n') {
-                shown += "[0x0A]";
-            } else {
-                shown += c;
-            }
-        }
-        VLOGF(1, "Task[%02d]: %s", m_param.taskIndex, shown);
+        VLOGF(1, "Task[%02d]: %s", m_param.taskIndex, HttpStatusLine::Shown(line));
     }
-    const std::string text(line);
-    int major = 0;
-    int minor = 0;
-    int code = 0;
-    if (std::sscanf(text.c_str(), " HTTP/%d.%d %3d", &major, &minor, &code) == 3 ||
-        std::sscanf(text.c_str(), " HTTP %3d", &code) == 1) {
+    if (const int code = HttpStatusLine::Code(line)) {
         m_conn.httpCode = code;
-        m_conn.statusLine = text;
-        while (!m_conn.statusLine.empty() &&
-               (m_conn.statusLine.back() == '\r' || m_conn.statusLine.back() == '\n')) {
-            m_conn.statusLine.pop_back();
-        }
+        m_conn.statusLine = HttpStatusLine::Trimmed(line);
     }
 }
 
