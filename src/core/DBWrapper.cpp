@@ -56,6 +56,14 @@ bool DBWrapper::CheckHeader() {
     return true;
 }
 
+bool DBWrapper::openOrLog(const char* who) {
+    if (open()) {
+        return true;
+    }
+    LOG(ERROR) << who << ": cannot open " << m_path.string() << ": " << errorText();
+    return false;
+}
+
 bool DBWrapper::open() {
     if (m_db) {
         close();

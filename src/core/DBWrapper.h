@@ -31,6 +31,8 @@ public:
     // sets the connection's pragmas. On false, errorText() tells why: "File could not be
     // read", "File is not a SQLite 3 database" or SQLite's own message.
     bool open();
+    // open(), logging under the caller's name why it failed.
+    bool openOrLog(const char* who);
     bool isOpen() const { return m_db != nullptr; }
 
     // Runs one or more statements that return no rows.

@@ -56,8 +56,6 @@ const char* const kAutobackupdirMigration =
 
 const char* const kWorkSubFolders[] = {"dnld", "edit", "upld", "sha", "ledir"};
 
-std::string Quoted(const std::string& text) { return DBWrapper::EscapeText(text); }
-
 // An XDG base folder: the variable when it holds an absolute path (the XDG rule: relative
 // values are ignored), otherwise its default under the home folder.
 fs::path XdgDir(const char* variable, const char* defaultUnderHome) {
@@ -91,18 +89,10 @@ bool ExecuteInTransaction(DBWrapper& db, const std::string& sql) {
     return false;
 }
 
-bool OpenOrReport(DBWrapper& db, const char* what) {
-    if (db.open()) {
-        return true;
-    }
-    LOG(ERROR) << what << ": cannot open " << db.path().string() << ": " << db.errorText();
-    return false;
-}
-
 // Creates the tables of one database unless its test table is already there.
 bool CreateTables(const fs::path& path, const std::string& testTable, const char* tables) {
     DBWrapper db(path);
-    if (!OpenOrReport(db, "COptions::CreateDatabases")) {
+    if (!db.openOrLog("COptions::CreateDatabases")) {
         return false;
     }
     bool ok = db.tableExists(testTable) || ExecuteInTransaction(db, tables);
@@ -111,14 +101,6 @@ bool CreateTables(const fs::path& path, const std::string& testTable, const char
     }
     db.close();
     return ok;
-}
-
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
 }
 
 }  // namespace
@@ -337,7 +319,7 @@ bool COptions::CreateDatabases() {
 
 void COptions::MigrateDatabases() {
     DBWrapper logDb(GetDatabasePath(DBWrapper::kLogDb));
-    if (OpenOrReport(logDb, "COptions::MigrateDatabases")) {
+    if (logDb.openOrLog("COptions::MigrateDatabases")) {
         if (logDb.query("SELECT sql FROM sqlite_master WHERE type='table' and name='log';") &&
             !logDb.rows().empty() && !logDb.rows()[0].empty() &&
             logDb.rows()[0][0].find("timestr") == std::string::npos) {
@@ -348,7 +330,7 @@ void COptions::MigrateDatabases() {
         logDb.close();
     }
     DBWrapper configDb(GetDatabasePath(DBWrapper::kConfigDb));
-    if (OpenOrReport(configDb, "COptions::MigrateDatabases")) {
+    if (configDb.openOrLog("COptions::MigrateDatabases")) {
         configDb.executeSQL(kUserconfigMigration);
         configDb.executeSQL(kAutobackupdirMigration);
         configDb.close();
@@ -365,7 +347,7 @@ void COptions::ReadSettings() {
     m_autoBackupSpeed = 0;
 
     DBWrapper db(GetDatabasePath(DBWrapper::kConfigDb));
-    if (!OpenOrReport(db, "COptions::ReadSettings")) {
+    if (!db.openOrLog("COptions::ReadSettings")) {
         return;
     }
     if (db.query("SELECT * FROM userconfig WHERE kind='folders';")) {
@@ -507,206 +489,4 @@ bool COptions::handleInitWorkFold() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_workDir = folder;
     return true;
-}
-
-// ---- settings ----
-
-bool COptions::SaveSetting(const std::string& name, const std::string& value) {
-    DBWrapper db(GetDatabasePath(DBWrapper::kConfigDb));
-    if (!OpenOrReport(db, "COptions::SaveSetting")) {
-        return false;
-    }
-    bool ok = db.executeSQL("REPLACE INTO userconfig VALUES('folders','" + Quoted(name) + "','" +
-                            Quoted(value) + "');");
-    if (!ok) {
-        LOG(ERROR) << "COptions::SaveSetting: " << name << ": " << db.errorText();
-    }
-    db.close();
-    return ok;
-}
-
-void COptions::SetFloatWndShow(bool show) {
-    m_floatWndShow = show;
-    SaveSetting("float_wnd_show", show ? "1" : "0");
-}
-
-void COptions::SaveLastExitTime() {
-    SaveSetting("last_exit_time", std::to_string(static_cast<int64_t>(std::time(nullptr))));
-}
-
-void COptions::SetAutoBackupSpeed(int speed) {
-    m_autoBackupSpeed = speed;
-    SaveSetting("auto_backup_speed", std::to_string(speed));
-}
-
-// ---- user ----
-
-bool COptions::LookupUser() {
-    std::error_code ec;
-    const fs::path configPath = GetDatabasePath(DBWrapper::kConfigDb);
-    if (!fs::exists(configPath, ec)) {
-        return false;
-    }
-    DBWrapper db(configPath);
-    if (!OpenOrReport(db, "COptions::LookupUser")) {
-        return false;
-    }
-    int userId = 0;
-    if (db.query("select * from user where name='" + Quoted(GetUserAccount()) + "';") &&
-        db.rows().size() == 1 && !db.rows()[0].empty()) {
-        userId = static_cast<int>(CommonUtils::StringToInt64(db.rows()[0][0]).value_or(0));
-    }
-    // Unknown account: no id until it is inserted, so that nothing is stored under the
-    // previous user's id meanwhile.
-    m_userId = userId;
-    if (userId == 0) {
-        db.close();
-        return false;
-    }
-    std::vector<BackupRecord> records;
-    if (db.query("SELECT * FROM autobackupdir WHERE userid= " + std::to_string(userId) + ";")) {
-        for (const auto& row : db.rows()) {
-            if (row.size() < 3) {
-                continue;
-            }
-            fs::path path(row[1]);
-            if (fs::is_directory(path, ec)) {
-                records.push_back({path, CommonUtils::StringToInt64(row[2]).value_or(-1)});
-            }
-        }
-    }
-    db.close();
-    std::vector<fs::path> paths;
-    for (const auto& record : records) {
-        paths.push_back(record.path);
-    }
-    {
-        // The lists are the user's: a repeated lookup replaces them instead of adding twice.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_backupRecords = records;
-        m_backupPaths = paths;
-    }
-    CommonUtils::SetFolderIcons(paths, true);
-    return true;
-}
-
-bool COptions::InsertUser() {
-    DBWrapper db(GetDatabasePath(DBWrapper::kConfigDb));
-    if (!OpenOrReport(db, "COptions::InsertUser")) {
-        return false;
-    }
-    int userId = 1;
-    if (db.query("SELECT MAX(id) AS maxId FROM user;") && db.rows().size() == 1 &&
-        !db.rows()[0].empty()) {
-        userId = static_cast<int>(CommonUtils::StringToInt64(db.rows()[0][0]).value_or(0)) + 1;
-    }
-    m_userId = userId;
-    bool ok = db.executeSQL("INSERT INTO user VALUES(NULL,'" + Quoted(GetUserAccount()) + "');");
-    if (!ok) {
-        LOG(ERROR) << "COptions::InsertUser: " << db.errorText();
-    }
-    db.close();
-    return ok;
-}
-
-// ---- automatic backup folders ----
-
-std::vector<COptions::BackupRecord> COptions::GetBackupRecords() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_backupRecords;
-}
-
-std::vector<fs::path> COptions::GetBackupPaths(bool clearAddedAndRemoved) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (clearAddedAndRemoved) {
-        m_addedPaths.clear();
-        m_removedPaths.clear();
-    }
-    return m_backupPaths;
-}
-
-void COptions::SetBackupPaths(const std::vector<fs::path>& paths) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_backupPaths = paths;
-}
-
-bool COptions::IsBackupPath(const fs::path& path) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const std::string text = path.string();
-    return std::any_of(m_backupPaths.begin(), m_backupPaths.end(),
-                       [&](const fs::path& p) { return EqualsIgnoringAsciiCase(p.string(), text); });
-}
-
-void COptions::RemoveBackupPath(const fs::path& path) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::erase(m_backupPaths, path);
-    std::erase(m_addedPaths, path);
-}
-
-void COptions::ApplyBackupSelection() {
-    std::vector<fs::path> removed;
-    std::vector<fs::path> added;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_removedPaths.clear();
-        std::vector<BackupRecord> kept;
-        for (auto& record : m_backupRecords) {
-            if (std::find(m_backupPaths.begin(), m_backupPaths.end(), record.path) ==
-                m_backupPaths.end()) {
-                m_removedPaths.push_back(record.path);
-            } else {
-                kept.push_back(record);
-            }
-        }
-        m_backupRecords = std::move(kept);
-        m_addedPaths.clear();
-        for (const auto& path : m_backupPaths) {
-            bool known = std::any_of(m_backupRecords.begin(), m_backupRecords.end(),
-                                     [&](const BackupRecord& r) { return r.path == path; });
-            if (!known && std::find(m_addedPaths.begin(), m_addedPaths.end(), path) ==
-                              m_addedPaths.end()) {
-                m_addedPaths.push_back(path);
-            }
-        }
-        for (const auto& path : m_addedPaths) {
-            m_backupRecords.push_back({path, -1});
-        }
-        m_backupPaths.clear();
-        for (const auto& record : m_backupRecords) {
-            m_backupPaths.push_back(record.path);
-        }
-        removed = m_removedPaths;
-        added = m_addedPaths;
-    }
-    // Outside the lock: the icons run helper programs and the write queue takes its own lock.
-    if (!removed.empty()) {
-        CommonUtils::SetFolderIcons(removed, false);
-        CWriteDbMgr::GetInstance().RemoveBackupDirs(removed);
-    }
-    if (!added.empty()) {
-        CommonUtils::SetFolderIcons(added, true);
-        std::vector<std::pair<fs::path, int64_t>> rows;
-        for (const auto& path : added) {
-            rows.emplace_back(path, -1);
-        }
-        CWriteDbMgr::GetInstance().AddBackupDirs(rows);
-    }
-}
-
-void COptions::ClearBackupFolders() {
-    std::vector<fs::path> folders;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        folders = m_backupPaths;
-        for (const auto& record : m_backupRecords) {
-            if (std::find(folders.begin(), folders.end(), record.path) == folders.end()) {
-                folders.push_back(record.path);
-            }
-        }
-        m_backupRecords.clear();
-        m_backupPaths.clear();
-        m_addedPaths.clear();
-        m_removedPaths.clear();
-    }
-    CommonUtils::SetFolderIcons(folders, false);
 }
