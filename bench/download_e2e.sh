@@ -18,29 +18,12 @@ build=${1:-build/default}
 big_mib=${2:-1024}
 files=${3:-1000}
 folders=${4:-20}
-bin=$(cd "$build/bin" 2>/dev/null && pwd) || { echo "no $build/bin: build first" >&2; exit 1; }
-for program in zorp zorp-cloud zorp-page; do
-  [ -x "$bin/$program" ] || { echo "no $bin/$program: build it first" >&2; exit 1; }
-done
+. bench/e2e_common.sh
+bench_setup "$build" zorp-bench-dl
 command -v curl >/dev/null || { echo "curl is needed for the comparison" >&2; exit 1; }
-
-work=$(mktemp -d -t zorp-bench-dl.XXXXXX)
-cloud_pid=""
-zorp_pid=""
-cleanup() {
-  [ -n "$zorp_pid" ] && kill "$zorp_pid" 2>/dev/null && wait "$zorp_pid" 2>/dev/null || true
-  [ -n "$cloud_pid" ] && kill "$cloud_pid" 2>/dev/null && wait "$cloud_pid" 2>/dev/null || true
-  if [ -n "${ZORP_BENCH_KEEP:-}" ]; then echo "kept: $work" >&2; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-
-export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_CACHE_HOME=$work/cache
-export XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
-mkdir -p "$XDG_CONFIG_HOME/zorp" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$HOME" "$work/out"
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+mkdir -p "$work/out"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 
-. bench/start_cloud.sh
 start_cloud
 admin="http://127.0.0.1:$cloud_port/admin"
 web="http://web.localhost:$cloud_port/qcd/filebackup"

@@ -11,25 +11,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
 saves=${2:-5}
-bin=$(cd "$build/bin" 2>/dev/null && pwd) || { echo "no $build/bin: build first" >&2; exit 1; }
+. bench/e2e_common.sh
+bench_setup "$build" zorp-bench-edit
 command -v xdg-open >/dev/null || { echo "xdg-open is missing (scripts/bootstrap)" >&2; exit 1; }
-
-work=$(mktemp -d -t zorp-bench-edit.XXXXXX)
-cloud_pid=""
-zorp_pid=""
-page_pid=""
-cleanup() {
-  for pid in "$page_pid" "$zorp_pid" "$cloud_pid"; do
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
-  done
-  if [ -n "${ZORP_BENCH_KEEP:-}" ]; then echo "kept: $work" >&2; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-
-export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_CACHE_HOME=$work/cache
-export XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
-mkdir -p "$XDG_CONFIG_HOME/zorp" "$XDG_DATA_HOME/applications" "$XDG_CACHE_HOME" "$HOME"
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+mkdir -p "$XDG_DATA_HOME/applications"
 unset DISPLAY XDG_CURRENT_DESKTOP
 # xdg-open looks for the desktop's programs only where there is a display.
 export WAYLAND_DISPLAY=zorp-bench-no-display QT_QPA_PLATFORM=offscreen
@@ -42,7 +27,6 @@ printf '[Desktop Entry]\nType=Application\nName=Bench editor\nExec=%s %%f\nMimeT
 printf '[Default Applications]\napplication/octet-stream=zorp-bench-editor.desktop\n' \
   >"$XDG_CONFIG_HOME/mimeapps.list"
 
-. bench/start_cloud.sh
 start_cloud
 planted=$(curl -s "http://127.0.0.1:$cloud_port/admin/plant?name=edited.bin&size=1048576&fill=random&seed=3")
 fid=$(echo "$planted" | sed -n 's/.*"id":\([0-9]*\).*/\1/p')

@@ -14,25 +14,8 @@ build=${1:-build/default}
 big_mib=${2:-1024}
 files=${3:-10000}
 folders=${4:-100}
-bin=$(cd "$build/bin" 2>/dev/null && pwd) || { echo "no $build/bin: build first" >&2; exit 1; }
-for program in zorp zorp-cloud zorp-page; do
-  [ -x "$bin/$program" ] || { echo "no $bin/$program: build it first" >&2; exit 1; }
-done
-
-work=$(mktemp -d -t zorp-bench.XXXXXX)
-cloud_pid=""
-zorp_pid=""
-cleanup() {
-  [ -n "$zorp_pid" ] && kill "$zorp_pid" 2>/dev/null && wait "$zorp_pid" 2>/dev/null || true
-  [ -n "$cloud_pid" ] && kill "$cloud_pid" 2>/dev/null && wait "$cloud_pid" 2>/dev/null || true
-  if [ -n "${ZORP_BENCH_KEEP:-}" ]; then echo "kept: $work" >&2; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-
-export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_CACHE_HOME=$work/cache
-export XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
-mkdir -p "$XDG_CONFIG_HOME/zorp" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$HOME"
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+. bench/e2e_common.sh
+bench_setup "$build" zorp-bench
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 echo "preparing: one file of $big_mib MiB, $files files of 4 KiB in $folders folders"
@@ -45,7 +28,6 @@ for ((d = 0; d < folders; d++)); do
 done
 sync
 
-. bench/start_cloud.sh
 start_cloud
 
 link_port=23175
