@@ -51,6 +51,7 @@ struct Settings {
     int count = 1;
     double timeout = 30;
     bool fromStdin = false;
+    bool print = false;
 };
 
 uint32_t Ms(double seconds) { return seconds <= 0 ? 0 : static_cast<uint32_t>(seconds * 1000); }
@@ -179,6 +180,8 @@ int main(int argc, char** argv) {
     app.add_option("--count", settings.count, "How many such messages to wait for")->check(CLI::PositiveNumber);
     app.add_option("-t,--timeout", settings.timeout,
                    "Seconds for --wait-for, and how long --watch keeps watching (0: until zorp closes the link)");
+    app.add_flag("--print", settings.print,
+                 "Print the command's messages as JSON lines instead of sending them (lines for the --stdin of a session)");
     app.add_flag("--stdin", settings.fromStdin,
                  "After the command, send each line of standard input as one message");
 
@@ -342,6 +345,13 @@ int main(int argc, char** argv) {
     if (!usageError.empty()) {
         std::cerr << "zorp-page: " << usageError << "\n";
         return kUsage;
+    }
+
+    if (settings.print) {
+        for (const auto& message : messages) {
+            std::printf("%s\n", LinkProtocol::RequestText(message).c_str());
+        }
+        return kOk;
     }
 
     PageSession session;
