@@ -57,6 +57,26 @@ bool IsCopyName(const std::string& candidate, const std::string& name) {
     return at != std::string::npos && at <= 1 && candidate.size() <= name.size() + 16;
 }
 
+// Written within the last few seconds.
+bool IsFresh(const fs::path& file) {
+    std::error_code ec;
+    const auto written = fs::last_write_time(file, ec);
+    return !ec && fs::file_time_type::clock::now() - written < std::chrono::seconds(5);
+}
+
+bool HoldsBeginningOf(const fs::path& file, const std::string& content) {
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (ec || size > content.size()) {
+        return false;
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::string held(static_cast<size_t>(size), '\0');
+    in.read(held.data(), static_cast<std::streamsize>(held.size()));
+    return in.gcount() == static_cast<std::streamsize>(held.size()) &&
+           content.compare(0, held.size(), held) == 0;
+}
+
 }  // namespace
 
 std::vector<PasteTargetFinder::OpenFile> PasteTargetFinder::OpenFiles(int64_t pid) {
@@ -82,7 +102,8 @@ std::vector<PasteTargetFinder::OpenFile> PasteTargetFinder::OpenFiles(int64_t pi
 
 std::optional<fs::path> PasteTargetFinder::ChooseTarget(const std::vector<OpenFile>& files,
                                                         const std::string& placeholderName,
-                                                        const fs::path& ownFolder, bool namedOnly) {
+                                                        const fs::path& ownFolder,
+                                                        const std::string* copyOf) {
     std::optional<fs::path> named;
     std::vector<fs::path> small;
     for (const auto& file : files) {
@@ -91,18 +112,20 @@ std::optional<fs::path> PasteTargetFinder::ChooseTarget(const std::vector<OpenFi
             continue;
         }
         if (IsCopyName(file.path.filename().string(), placeholderName)) {
+            if (copyOf && !(IsFresh(file.path) && HoldsBeginningOf(file.path, *copyOf))) {
+                continue;
+            }
             if (!named || file.path.filename() == placeholderName) {
                 named = file.path.parent_path();
             }
             continue;
         }
-        if (namedOnly) {
+        if (copyOf) {
             continue;
         }
         std::error_code ec;
         const auto size = fs::file_size(file.path, ec);
-        const auto written = fs::last_write_time(file.path, ec);
-        if (!ec && size <= 64 && fs::file_time_type::clock::now() - written < std::chrono::seconds(5)) {
+        if (!ec && size <= 64 && IsFresh(file.path)) {
             small.push_back(file.path.parent_path());
         }
     }
@@ -116,8 +139,9 @@ std::optional<fs::path> PasteTargetFinder::ChooseTarget(const std::vector<OpenFi
 }
 
 std::optional<fs::path> PasteTargetFinder::FindTarget(int64_t pid, const std::string& placeholderName,
-                                                      const fs::path& ownFolder, bool namedOnly) {
-    return ChooseTarget(OpenFiles(pid), placeholderName, ownFolder, namedOnly);
+                                                      const fs::path& ownFolder,
+                                                      const std::string* copyOf) {
+    return ChooseTarget(OpenFiles(pid), placeholderName, ownFolder, copyOf);
 }
 
 std::vector<int64_t> PasteTargetFinder::OtherProcesses() {

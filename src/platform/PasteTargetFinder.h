@@ -25,11 +25,13 @@ public:
 
     // The folder of the copy of `placeholderName` that `pid` is writing, outside `ownFolder`
     // (where the placeholder itself lives). Without a file of that name, a single small file
-    // written just now counts (unless `namedOnly`); several candidates or none give nothing.
+    // written just now counts; several candidates or none give nothing. With `copyOf`, only a
+    // file of that name, written just now, that holds a beginning of `copyOf` counts (for a
+    // process that need not be the reader).
     static std::optional<std::filesystem::path> FindTarget(int64_t pid,
                                                            const std::string& placeholderName,
                                                            const std::filesystem::path& ownFolder,
-                                                           bool namedOnly = false);
+                                                           const std::string* copyOf = nullptr);
 
     // Processes other than this one that have `file` open.
     static std::vector<int64_t> ProcessesWithOpen(const std::filesystem::path& file);
@@ -40,7 +42,7 @@ public:
     static std::optional<std::filesystem::path> ChooseTarget(const std::vector<OpenFile>& files,
                                                              const std::string& placeholderName,
                                                              const std::filesystem::path& ownFolder,
-                                                             bool namedOnly = false);
+                                                             const std::string* copyOf = nullptr);
 };
 
 }  // namespace platform

@@ -129,15 +129,16 @@ void PlaceholderWatchedFile::OnOpened() {
     const fs::path file = m_folder / m_fileName;
     for (int attempt = 0; attempt < kLookTries && !m_stop; ++attempt) {
         // The readers first, by any copy they write; then, since a reader may already be done
-        // while the process that made the copy still holds it, everyone by the copy's name.
+        // while the process that made the copy still holds it, everyone by a fresh copy of
+        // the placeholder's name and text.
         std::vector<int64_t> readers = PasteTargetFinder::ProcessesWithOpen(file);
         std::vector<int64_t> others = PasteTargetFinder::OtherProcesses();
         fs::path target;
         int64_t found = -1;
         for (int round = 0; round < 2 && found < 0; ++round) {
-            const bool namedOnly = round == 1;
+            const std::string* copyOf = round == 1 ? &m_rule.Content() : nullptr;
             for (int64_t pid : round == 0 ? readers : others) {
-                if (auto folder = PasteTargetFinder::FindTarget(pid, m_fileName, m_folder, namedOnly)) {
+                if (auto folder = PasteTargetFinder::FindTarget(pid, m_fileName, m_folder, copyOf)) {
                     target = *folder;
                     found = pid;
                     break;

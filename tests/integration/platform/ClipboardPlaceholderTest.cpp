@@ -17,7 +17,10 @@ using zorp::test::TempDir;
 
 namespace {
 
-const std::string kText = "zorp helper file; delete it....\n";  // 32 bytes
+// 32 bytes each; the two ways differ, so that a test of one way never takes the other's
+// copies (they run side by side) for its own.
+const std::string kFuseText = "zorp helper file; delete it....\n";
+const std::string kFileText = "zorp helper file, delete it....\n";
 
 class Pastes {
 public:
@@ -65,7 +68,7 @@ protected:
             GTEST_SKIP() << "no /dev/fuse on this machine";
         }
         placeholder = std::make_unique<ClipboardPlaceholder>(
-            kText, [this](const fs::path& folder) { pastes.Add(folder); });
+            GetParam() ? kFuseText : kFileText, [this](const fs::path& folder) { pastes.Add(folder); });
         ASSERT_TRUE(placeholder->Start(runtime / "clipboard", GetParam()));
         if (GetParam() && placeholder->GetMode() != ClipboardPlaceholder::Mode::kFuse) {
             GTEST_SKIP() << "FUSE cannot be mounted here";
