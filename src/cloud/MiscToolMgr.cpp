@@ -30,6 +30,30 @@ void MiscToolMgr::requestNetworkCheck() { Request(kNetworkCheck); }
 
 void MiscToolMgr::requestFolderListing() { Request(kFolderListing); }
 
+void MiscToolMgr::queueDeleteFile(int64_t fid) {
+    if (fid <= 0) {
+        return;
+    }
+    {
+        platform::CriticalSectionGuard guard(m_cs);
+        m_deleteQueue.push_back(fid);
+    }
+    Request(kDeleteFiles);
+}
+
+size_t MiscToolMgr::GetDeleteQueueSize() const {
+    platform::CriticalSectionGuard guard(const_cast<platform::CriticalSection&>(m_cs));
+    return m_deleteQueue.size();
+}
+
+void MiscToolMgr::requestPasteTarget(const std::filesystem::path& folder) {
+    {
+        platform::CriticalSectionGuard guard(m_cs);
+        m_pasteTargets.push_back(folder);
+    }
+    Request(kPasteTarget);
+}
+
 int MiscToolMgr::GetRequestKind() const {
     platform::CriticalSectionGuard guard(const_cast<platform::CriticalSection&>(m_cs));
     return m_pending.empty() ? kNoRequest : *m_pending.begin();
@@ -43,10 +67,11 @@ bool MiscToolMgr::IsListingFolders() const {
 void MiscToolMgr::SetPaused(bool paused) {
     platform::CriticalSectionGuard guard(m_cs);
     m_paused = paused;
-    if (paused) {
-        // Deletions asked for before going offline are dropped, as the offline rule says.
-        m_pending.erase(kDeleteFiles);
-    } else if (!m_pending.empty()) {
+    // Deletions asked for while offline, or cut short by it, are kept: they go when online.
+    if (!paused && !m_deleteQueue.empty()) {
+        m_pending.insert(kDeleteFiles);
+    }
+    if (!paused && !m_pending.empty()) {
         m_requestEvent.Set();  // what waited while offline is served now
     }
 }
@@ -103,9 +128,14 @@ void MiscToolMgr::RunServer() {
                 case kFolderListing:
                     ListFolders();
                     break;
+                case kDeleteFiles:
+                    DeleteFiles();
+                    break;
+                case kPasteTarget:
+                    ReportPastes();
+                    break;
                 default:
-                    // Nothing in this build asks for deleting files, the paste target or
-                    // backup folder ids.
+                    // Nothing asks for backup folder ids yet.
                     LOGF(WARNING, "MiscToolMgr - request kind %d is not served", kind);
                     break;
             }
@@ -178,4 +208,53 @@ size_t MiscToolMgr::ListPass(std::vector<IFolderListingStore::Folder> folders) {
         queued += m_listingStore->addListing(folder, listing.files);
     }
     return queued;
+}
+
+void MiscToolMgr::DeleteFiles() {
+    m_context.SetNotifyWindow(GetNotifyWindow());
+    while (!Interrupted()) {
+        int64_t fid = 0;
+        {
+            platform::CriticalSectionGuard guard(m_cs);
+            if (m_deleteQueue.empty()) {
+                return;
+            }
+            fid = m_deleteQueue.front();
+        }
+        VLOGF(1, "MiscToolMgr::deleteFile %lld", static_cast<long long>(fid));
+        const ActionResult result = CloudApi::DeleteFile(m_context, fid);
+        const CURLcode transport = result.reply.result;
+        if (transport == CURLE_COULDNT_RESOLVE_HOST || transport == CURLE_COULDNT_CONNECT) {
+            // Unreachable: the request told the dispatcher, which goes offline; the deletion
+            // stays queued for the online state.
+            LOGF(ERROR, "MiscToolMgr::deleteFile %lld waits: %s", static_cast<long long>(fid),
+                 result.reply.ErrorText());
+            return;
+        }
+        {
+            platform::CriticalSectionGuard guard(m_cs);
+            m_deleteQueue.pop_front();
+        }
+        if (result.ok) {
+            ++m_deleted;
+        } else {
+            LOGF(ERROR, "MiscToolMgr::deleteFile %lld failed: %s", static_cast<long long>(fid),
+                 result.reply.ErrorText());
+        }
+    }
+    // Paused or stopping: what is left stays queued for the online state.
+}
+
+void MiscToolMgr::ReportPastes() {
+    std::vector<std::filesystem::path> targets;
+    {
+        platform::CriticalSectionGuard guard(m_cs);
+        targets.swap(m_pasteTargets);
+    }
+    for (auto& folder : targets) {
+        VLOGF(1, "MiscToolMgr - the clipboard placeholder was pasted into %s", folder.string());
+        platform::PostMessage(GetNotifyWindow(),
+                              platform::Message(WM_PASTE_DETECTED,
+                                                platform::MakePayload<std::filesystem::path>(folder)));
+    }
 }

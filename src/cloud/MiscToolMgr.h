@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <filesystem>
 #include <set>
 #include <vector>
 
@@ -16,8 +18,9 @@
 // kind already waiting adds nothing). Results go back as window messages to the notify window
 // (the floating drop window) or into the folder listing store.
 //
-// This build serves the network check and the folder listing of folder downloads; no part of
-// it asks for the other kinds (deleting files, the paste target, backup folder ids).
+// It serves the deletion of files on the server, the network check, the folder listing of
+// folder downloads and the paste of the clipboard placeholder; nothing asks for backup folder
+// ids yet.
 //
 //     MiscToolMgr& misc = MiscToolMgr::GetInstance();
 //     misc.SetNotifyWindow(dispatcher);  misc.SetFolderListingStore(&store);  misc.Start();
@@ -52,6 +55,19 @@ public:
     void requestFolderListing();
     void SetFolderListingStore(IFolderListingStore* store) { m_listingStore = store; }
 
+    // Deletes the file on the server (an upload removed after its file was created there).
+    // Deletions asked for while offline wait, and go when online again, so that no orphan is
+    // left on the server; a refused one is logged and not tried again.
+    void queueDeleteFile(int64_t fid);
+    // Files still to be deleted.
+    size_t GetDeleteQueueSize() const;
+    int GetDeletedCount() const { return m_deleted; }
+
+    // The clipboard placeholder was pasted into `folder` (called on the placeholder's thread):
+    // WM_PASTE_DETECTED goes to the notify window with the folder as its record. A paste made
+    // while offline waits for the online state.
+    void requestPasteTarget(const std::filesystem::path& folder);
+
     // The first kind waiting (in the serving order), kNoRequest when none does.
     int GetRequestKind() const;
     // A folder listing is asked for or under way.
@@ -79,6 +95,8 @@ private:
     void RunServer();
     void CheckNetwork();
     void ListFolders();
+    void DeleteFiles();
+    void ReportPastes();
     // Lists the pass's folders; returns the files queued. Folders left unlisted go back.
     size_t ListPass(std::vector<IFolderListingStore::Folder> folders);
     bool Interrupted() const { return IsQuit() || m_paused; }
@@ -88,6 +106,9 @@ private:
     platform::Event m_wakeEvent{false, false};     // auto-reset: sees the stop flag
     std::atomic<bool> m_paused{false};
     std::set<int> m_pending;  // guarded by m_cs
+    std::deque<int64_t> m_deleteQueue;                 // guarded by m_cs
+    std::vector<std::filesystem::path> m_pasteTargets;  // guarded by m_cs
+    std::atomic<int> m_deleted{0};
     std::atomic<bool> m_listing{false};
     std::atomic<int> m_networkChecks{0};
     std::atomic<int> m_listingPasses{0};

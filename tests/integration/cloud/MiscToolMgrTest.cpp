@@ -74,5 +74,74 @@ TEST_F(MiscToolMgrTest, StopsAndStartsAgain) {
     ASSERT_TRUE(loop.RunUntil([&] { return recorder.Count(WM_NETWORK_OK) == 1; }, 5000));
 }
 
+// Uploads removed after their file was created on the server leave no orphan behind: deletions
+// asked for while offline wait and go when online again; a refused one is not tried again.
+TEST_F(MiscToolMgrTest, DeletionsAskedForOfflineGoWhenOnlineAndARefusedOneIsNotRetried) {
+    std::vector<int64_t> fids;
+    for (int i = 0; i < 5; ++i) {
+        Json::Value file = server.Plant("orphan" + std::to_string(i), 1000);
+        ASSERT_TRUE(file.isObject());
+        fids.push_back(file["id"].asInt64());
+    }
+    const int64_t before = server.State()["files"].asInt64();
+    misc.SetPaused(true);
+    for (int64_t fid : fids) {
+        misc.queueDeleteFile(fid);
+    }
+    loop.RunFor(300);
+    EXPECT_TRUE(server.RequestTexts("deleteFile").empty()) << "nothing is sent offline";
+    EXPECT_EQ(misc.GetDeleteQueueSize(), 5u);
+
+    misc.SetPaused(false);
+    ASSERT_TRUE(WaitFor([&] { return misc.GetDeletedCount() == 5; }));
+    EXPECT_EQ(server.State()["files"].asInt64(), before - 5);
+    EXPECT_EQ(server.RequestTexts("deleteFile").size(), 5u);
+
+    // The server refuses one: logged, dropped, the next one goes.
+    ASSERT_TRUE(server.SetFault("deleteFile", "status", {{"status", "1"}, {"count", "1"}}));
+    misc.queueDeleteFile(fids[0]);
+    Json::Value last = server.Plant("last", 10);
+    misc.queueDeleteFile(last["id"].asInt64());
+    ASSERT_TRUE(WaitFor([&] { return misc.GetDeleteQueueSize() == 0 && misc.GetDeletedCount() == 6; }));
+    loop.RunFor(200);
+    EXPECT_EQ(server.RequestTexts("deleteFile").size(), 7u);
+}
+
+// The server cannot be reached: the deletion stays queued (the process goes offline) and goes
+// once it is back.
+TEST_F(MiscToolMgrTest, ADeletionThatCannotReachTheServerWaitsForIt) {
+    Json::Value file = server.Plant("kept", 100);
+    server.Stop();
+    misc.queueDeleteFile(file["id"].asInt64());
+    ASSERT_TRUE(loop.RunUntil([&] { return recorder.Count(WM_NETWORK_ERROR) >= 1; }, 5000));
+    misc.SetPaused(true);
+    EXPECT_EQ(misc.GetDeleteQueueSize(), 1u);
+    ASSERT_TRUE(server.Restart()) << server.Error();
+    misc.SetPaused(false);
+    ASSERT_TRUE(WaitFor([&] { return misc.GetDeletedCount() == 1; }));
+    EXPECT_EQ(misc.GetDeleteQueueSize(), 0u);
+}
+
+// A paste names its folder to the window; one made while offline waits for the online state.
+TEST_F(MiscToolMgrTest, APasteReachesTheWindowWithItsFolderAndWaitsWhileOffline) {
+    struct PasteWindow : platform::MessageTarget {
+        int64_t HandleMessage(platform::Message& message) override {
+            if (auto* folder = message.W<std::filesystem::path>(); message.id == WM_PASTE_DETECTED && folder) {
+                folders.push_back(*folder);
+            }
+            return 0;
+        }
+        std::vector<std::filesystem::path> folders;
+    } window;
+    misc.SetNotifyWindow(window.Attach());
+    misc.SetPaused(true);
+    misc.requestPasteTarget("/home/user/Desktop");
+    loop.RunFor(200);
+    EXPECT_TRUE(window.folders.empty());
+    misc.SetPaused(false);
+    ASSERT_TRUE(loop.RunUntil([&] { return window.folders.size() == 1; }, 5000));
+    EXPECT_EQ(window.folders.front(), "/home/user/Desktop");
+}
+
 }  // namespace
 }  // namespace zorp::test
