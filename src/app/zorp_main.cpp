@@ -33,6 +33,7 @@
 #include "localedit/DirFileChangeMgr.h"
 #include "localedit/LocalEditMgr.h"
 #include "localedit/LocalEditToolMgr.h"
+#include "platform/ClipboardPlaceholder.h"
 #include "platform/CrashHandler.h"
 #include "platform/ProcessLimits.h"
 #include "platform/SingleInstanceGuard.h"
@@ -307,6 +308,26 @@ int main(int argc, char** argv) {
     MiscToolMgr& miscMgr = MiscToolMgr::GetInstance();
     miscMgr.SetFolderListingStore(&FileDownloadMgr::GetInstance());
     miscMgr.Start();
+    // The placeholder that file managers read when they paste cloud files copied in the page.
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    const fs::path clipboardDir =
+        (runtimeDir && *runtimeDir ? fs::path(runtimeDir) : options.GetUserDataDir()) / "zorp-clipboard";
+    platform::ClipboardPlaceholder placeholder(
+        CMultiLanguageMgr::PlaceholderText(language.GetUILanguage()),
+        [&miscMgr](const fs::path& folder) { miscMgr.requestPasteTarget(folder); },
+        [](int64_t pid) {
+            LOGF(WARNING, "HttpStreamDownloader::read - process %lld read the clipboard "
+                 "placeholder without writing a copy of it that could be found: no paste",
+                 static_cast<long long>(pid));
+        });
+    // ZORP_CLIPBOARD_NO_FUSE: for a machine whose FUSE misbehaves, the plain file instead.
+    if (placeholder.Start(clipboardDir, std::getenv("ZORP_CLIPBOARD_NO_FUSE") == nullptr)) {
+        LOGF(INFO, "The clipboard placeholder %s is served by %s.", placeholder.GetPath().string(),
+             platform::ClipboardPlaceholder::ModeName(placeholder.GetMode()));
+    } else {
+        LOG(ERROR) << "The clipboard placeholder cannot be served in " << clipboardDir.string()
+                   << ": cloud files copied in the page cannot be pasted.";
+    }
     LocalEditDnldMgr& editDnldMgr = LocalEditDnldMgr::GetInstance();
     editDnldMgr.Init();
     editDnldMgr.Start();
@@ -362,6 +383,7 @@ int main(int argc, char** argv) {
     dndDlg->SetMainDlg(mainDlg.get());
     mainDlg->SetDndDlg(dndDlg.get(), dndDlg->GetHandle());
     options.m_hDndWnd = dndDlg->GetHandle();
+    dndDlg->GetDispatcher().SetClipboardPlaceholder(&placeholder);
     shaMgr.SetNotifyWindow(dndDlg->GetHandle());
     travelMgr.SetNotifyWindow(dndDlg->GetHandle());
     link.SetNotifyWindow(dndDlg->GetHandle());
@@ -389,6 +411,7 @@ int main(int argc, char** argv) {
     // Normal shutdown.
     dndDlg.reset();
     mainDlg.reset();
+    placeholder.Stop();
     VLOGF(1, "Process will exit %d", kUtf8CodePage);
     // The write queue writes out its batches (configuration, transfers, log); its pool stops
     // once everything submitted is written, so no write is dropped by the stop.

@@ -307,3 +307,15 @@ std::string CMultiLanguageMgr::LoadString(uint32_t id, uint16_t languageId) {
 std::string CMultiLanguageMgr::LoadString(uint32_t id) const {
     return LoadString(id, m_uiLanguage);
 }
+
+std::string CMultiLanguageMgr::PlaceholderText(uint16_t languageId) {
+    std::string text;
+    switch (TableFor(languageId)) {
+        case Table::kTraditional: text = "Quorva輔助檔案,可刪除"; break;
+        case Table::kSimplified: text = "Quorva辅助文件,可删除"; break;
+        default: text = "Quorva helper file, can delete."; break;
+    }
+    // Spaces up to the size, and a line end.
+    text.resize(kPlaceholderSize - 1, ' ');
+    return text + "\n";
+}

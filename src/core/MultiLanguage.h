@@ -60,6 +60,11 @@ public:
     static std::string LoadString(uint32_t id, uint16_t languageId);
     // In the detected UI language.
     std::string LoadString(uint32_t id) const;
+
+    // The 32 bytes (UTF-8) of the clipboard placeholder a paste leaves behind for a moment:
+    // that it is a helper file of the cloud disk and may be deleted.
+    static constexpr size_t kPlaceholderSize = 32;
+    static std::string PlaceholderText(uint16_t languageId);
     static bool HasString(uint32_t id);
 
 private:

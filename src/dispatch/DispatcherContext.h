@@ -19,6 +19,7 @@ enum DispatcherTimer : uint32_t {
     kTimerRetry = 1011,           // the automatic retry of failed transfers
     kTimerSaveUnfinished = 1013,  // compare the stored unfinished transfers with the queue's
     kTimerDnldRetry = 1014,       // the automatic retry of failed downloads
+    kTimerPasteCleanup = 1015,    // the pasted placeholder is taken out of the paste's folder
 };
 
 // How long the dispatcher waits; taken from the table of fixed delays when the dispatcher is

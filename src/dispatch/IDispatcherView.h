@@ -31,6 +31,10 @@ public:
     virtual void ShowTransferManager(int page) = 0;
     virtual void ShowBackupSettings() = 0;
 
+    // Puts the file at `path` on the clipboard as copied (for file managers); the dispatcher's
+    // OnClipboardReleased follows when another copy replaces it.
+    virtual void OfferClipboardFile(const std::string& path) = 0;
+
     // Closing: every window of the program leaves the user's sight.
     virtual void HideAllWindows() = 0;
     // Ends the program's message loop with the exit code (after the close handling).

@@ -105,7 +105,7 @@ bool RequestDispatcher::HandleMessage(platform::Message& message) {
             m_clipboard.OnGetCpFileBegin();
             return true;
         case WM_PASTE_DETECTED:
-            m_clipboard.OnCpDnldFileBegin();
+            m_clipboard.OnCpDnldFileBegin(message.W<std::filesystem::path>());
             return true;
 
         // Connectivity.
@@ -155,6 +155,10 @@ bool RequestDispatcher::OnTimer(uint32_t timerId) {
     }
     if (timerId == kTimerDnldRetry) {
         m_downloads.OnRetryTimer();
+        return true;
+    }
+    if (timerId == kTimerPasteCleanup) {
+        m_clipboard.OnCleanupTimer();
         return true;
     }
     return m_connectivity.OnTimer(timerId) || m_lifecycle.OnTimer(timerId);

@@ -48,6 +48,10 @@ public:
     // The transfer manager's download queue (owned by the transfer manager window).
     void SetDownloadQueue(DownloadQueue* queue) { m_context.SetDownloadQueue(queue); }
     void SetTimings(const Timings& timings) { m_context.SetTimings(timings); }
+    // The clipboard placeholder that a paste of copied cloud files reads (owned by the entry).
+    void SetClipboardPlaceholder(platform::ClipboardPlaceholder* placeholder) {
+        m_clipboard.SetPlaceholder(placeholder);
+    }
 
     // Start-up, once the windows exist: resumes the stored uploads and downloads and starts
     // keeping them.
@@ -65,6 +69,9 @@ public:
     // The transfer manager's cancel all.
     void OnCancelAll();
     void OnShowHide();
+    // The clipboard let our copy go (another copy replaced it).
+    void OnClipboardReleased() { m_clipboard.OnClipboardReleased(); }
+    const std::filesystem::path& GetPasteTarget() const { return m_clipboard.GetPasteTarget(); }
 
     // The closing order (runs once).
     void OnClose() { m_lifecycle.OnClose(); }

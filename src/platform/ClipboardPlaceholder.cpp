@@ -13,8 +13,9 @@ namespace fs = std::filesystem;
 
 namespace platform {
 
-ClipboardPlaceholder::ClipboardPlaceholder(std::string content, PasteHandler onPaste)
-    : m_rule(std::move(content)), m_onPaste(std::move(onPaste)) {}
+ClipboardPlaceholder::ClipboardPlaceholder(std::string content, PasteHandler onPaste,
+                                           NoTargetHandler onNoTarget)
+    : m_rule(std::move(content)), m_onPaste(std::move(onPaste)), m_onNoTarget(std::move(onNoTarget)) {}
 
 ClipboardPlaceholder::~ClipboardPlaceholder() { Stop(); }
 
@@ -47,14 +48,14 @@ bool ClipboardPlaceholder::Start(const fs::path& folder, bool allowFuse) {
     };
     std::string error;
     if (allowFuse) {
-        m_fuse = std::make_unique<PlaceholderFuseMount>(m_rule, kFileName, onPaste);
+        m_fuse = std::make_unique<PlaceholderFuseMount>(m_rule, kFileName, onPaste, m_onNoTarget);
         if (m_fuse->Mount(folder, &error)) {
             m_mode = Mode::kFuse;
             return true;
         }
         m_fuse.reset();
     }
-    m_watched = std::make_unique<PlaceholderWatchedFile>(m_rule, kFileName, onPaste);
+    m_watched = std::make_unique<PlaceholderWatchedFile>(m_rule, kFileName, onPaste, m_onNoTarget);
     if (m_watched->Start(folder, &error)) {
         m_mode = Mode::kWatchedFile;
         return true;

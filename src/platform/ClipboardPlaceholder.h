@@ -32,8 +32,11 @@ public:
     static constexpr const char* kFileName = "Quorva.txt";
 
     using PasteHandler = std::function<void(const std::filesystem::path& targetFolder)>;
+    // A read of the armed placeholder by process `pid` that was no paste: no copy of it being
+    // written could be found (a `cat` into a pipe, a preview).
+    using NoTargetHandler = std::function<void(int64_t pid)>;
 
-    ClipboardPlaceholder(std::string content, PasteHandler onPaste);
+    ClipboardPlaceholder(std::string content, PasteHandler onPaste, NoTargetHandler onNoTarget = {});
     ~ClipboardPlaceholder();
 
     // Mounts under `folder` (made with mode 0700; a stale mount of a crashed run is taken off
@@ -60,6 +63,7 @@ public:
 private:
     PlaceholderReadRule m_rule;
     PasteHandler m_onPaste;
+    NoTargetHandler m_onNoTarget;
     std::filesystem::path m_folder;
     Mode m_mode = Mode::kStopped;
     std::unique_ptr<PlaceholderFuseMount> m_fuse;

@@ -81,8 +81,11 @@ int Release(const char*, struct fuse_file_info* fi) {
 }  // namespace
 
 PlaceholderFuseMount::PlaceholderFuseMount(PlaceholderReadRule& rule, std::string fileName,
-                                           PasteHandler onPaste)
-    : m_rule(rule), m_fileName(std::move(fileName)), m_onPaste(std::move(onPaste)) {}
+                                           PasteHandler onPaste, NoTargetHandler onNoTarget)
+    : m_rule(rule),
+      m_fileName(std::move(fileName)),
+      m_onPaste(std::move(onPaste)),
+      m_onNoTarget(std::move(onNoTarget)) {}
 
 PlaceholderFuseMount::~PlaceholderFuseMount() { Unmount(); }
 
@@ -94,10 +97,12 @@ size_t PlaceholderFuseMount::ReadFile(uint64_t handle, char* buffer, size_t size
                                       pid_t reader) {
     fs::path target;
     const bool own = reader == ::getpid();
+    bool looked = false;
     auto findTarget = [&] {
         if (own) {
             return false;  // our own look at it is never a paste
         }
+        looked = true;
         auto found = PasteTargetFinder::FindTarget(reader, m_fileName, m_folder);
         if (found) {
             target = *found;
@@ -111,6 +116,8 @@ size_t PlaceholderFuseMount::ReadFile(uint64_t handle, char* buffer, size_t size
     }
     if (answer.paste && m_onPaste) {
         m_onPaste(target);
+    } else if (looked && !answer.paste && m_onNoTarget) {
+        m_onNoTarget(reader);
     }
     return answer.length;
 }

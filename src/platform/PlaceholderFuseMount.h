@@ -22,8 +22,10 @@ namespace platform {
 class PlaceholderFuseMount {
 public:
     using PasteHandler = std::function<void(const std::filesystem::path&)>;
+    using NoTargetHandler = std::function<void(int64_t pid)>;
 
-    PlaceholderFuseMount(PlaceholderReadRule& rule, std::string fileName, PasteHandler onPaste);
+    PlaceholderFuseMount(PlaceholderReadRule& rule, std::string fileName, PasteHandler onPaste,
+                         NoTargetHandler onNoTarget = {});
     ~PlaceholderFuseMount();
 
     // False (and nothing mounted) when the kernel or the user cannot mount.
@@ -47,6 +49,7 @@ private:
     PlaceholderReadRule& m_rule;
     const std::string m_fileName;
     PasteHandler m_onPaste;
+    NoTargetHandler m_onNoTarget;
     std::filesystem::path m_folder;
     struct fuse* m_fuse = nullptr;
     std::thread m_thread;

@@ -25,8 +25,11 @@ constexpr auto kLookPause = std::chrono::milliseconds(5);
 }  // namespace
 
 PlaceholderWatchedFile::PlaceholderWatchedFile(PlaceholderReadRule& rule, std::string fileName,
-                                               PasteHandler onPaste)
-    : m_rule(rule), m_fileName(std::move(fileName)), m_onPaste(std::move(onPaste)) {}
+                                               PasteHandler onPaste, NoTargetHandler onNoTarget)
+    : m_rule(rule),
+      m_fileName(std::move(fileName)),
+      m_onPaste(std::move(onPaste)),
+      m_onNoTarget(std::move(onNoTarget)) {}
 
 PlaceholderWatchedFile::~PlaceholderWatchedFile() { Stop(); }
 
@@ -127,11 +130,15 @@ void PlaceholderWatchedFile::OnOpened() {
         return;
     }
     const fs::path file = m_folder / m_fileName;
+    int64_t reader = -1;
     for (int attempt = 0; attempt < kLookTries && !m_stop; ++attempt) {
         // The readers first, by any copy they write; then, since a reader may already be done
         // while the process that made the copy still holds it, everyone by a fresh copy of
         // the placeholder's name and text.
         std::vector<int64_t> readers = PasteTargetFinder::ProcessesWithOpen(file);
+        if (reader < 0 && !readers.empty()) {
+            reader = readers.front();
+        }
         std::vector<int64_t> others = PasteTargetFinder::OtherProcesses();
         fs::path target;
         int64_t found = -1;
@@ -159,6 +166,9 @@ void PlaceholderWatchedFile::OnOpened() {
             return;
         }
         std::this_thread::sleep_for(kLookPause);
+    }
+    if (!m_stop && m_onNoTarget) {
+        m_onNoTarget(reader);
     }
 }
 

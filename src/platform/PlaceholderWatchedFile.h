@@ -18,8 +18,10 @@ namespace platform {
 class PlaceholderWatchedFile {
 public:
     using PasteHandler = std::function<void(const std::filesystem::path&)>;
+    using NoTargetHandler = std::function<void(int64_t pid)>;
 
-    PlaceholderWatchedFile(PlaceholderReadRule& rule, std::string fileName, PasteHandler onPaste);
+    PlaceholderWatchedFile(PlaceholderReadRule& rule, std::string fileName, PasteHandler onPaste,
+                           NoTargetHandler onNoTarget = {});
     ~PlaceholderWatchedFile();
 
     bool Start(const std::filesystem::path& folder, std::string* error);
@@ -37,6 +39,7 @@ private:
     PlaceholderReadRule& m_rule;
     const std::string m_fileName;
     PasteHandler m_onPaste;
+    NoTargetHandler m_onNoTarget;
     std::filesystem::path m_folder;
     int m_inotify = -1;
     int m_wake = -1;

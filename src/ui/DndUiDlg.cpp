@@ -141,6 +141,10 @@ void CDndUiDlg::ShowBackupSettings() {
     VLOG(1) << "CDndUiDlg::OnLocalConfig - no backup settings window yet";
 }
 
+void CDndUiDlg::OfferClipboardFile(const std::string& path) {
+    m_clipboardOffer.Offer(QString::fromStdString(path));
+}
+
 void CDndUiDlg::HideAllWindows() {
     ShowWindow(false);
     if (m_pMainDlg) {

@@ -7,6 +7,7 @@
 
 #include "dispatch/IDispatcherView.h"
 #include "dispatch/RequestDispatcher.h"
+#include "ui/ClipboardOffer.h"
 #include "ui/WindowImplBase.h"
 
 class CMainUiDlg;
@@ -57,6 +58,7 @@ public:
     void CloseAuxiliaryWindows() override;
     void ShowTransferManager(int page) override;
     void ShowBackupSettings() override;
+    void OfferClipboardFile(const std::string& path) override;
     void HideAllWindows() override;
     void QuitMessageLoop(int exitCode) override;
 
@@ -79,6 +81,7 @@ private:
 
     CMainUiDlg* m_pMainDlg = nullptr;
     RequestDispatcher m_dispatcher{*this};
+    ClipboardOffer m_clipboardOffer{[this] { m_dispatcher.OnClipboardReleased(); }};
     QLabel* m_pTxtLabel = nullptr;
     QLabel* m_pImgLabel = nullptr;
     QLabel* m_pNullLabel = nullptr;

@@ -67,10 +67,12 @@ public:
     void CloseAuxiliaryWindows() override {}
     void ShowTransferManager(int page) override { managerPage = page; }
     void ShowBackupSettings() override {}
+    void OfferClipboardFile(const std::string& path) override { offered.push_back(path); }
     void HideAllWindows() override { visible = false; }
     void QuitMessageLoop(int exitCode) override { quitCode = exitCode; }
 
     RequestDispatcher dispatcher;
+    std::vector<std::string> offered;  // clipboard offers, in order
     int mode = kIdleMode;
     std::vector<std::string> texts;
     int iconAlternations = 0;

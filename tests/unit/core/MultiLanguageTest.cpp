@@ -106,3 +106,17 @@ TEST(MultiLanguageTest, EveryEntryExistsInAllThreeLanguages) {
 }
 
 }  // namespace
+
+TEST(MultiLanguageTest, ThePlaceholderTextIsThirtyTwoBytesOfWholeCharactersInEachLanguage) {
+    for (uint16_t language : {1033, 2052, 1028, 3076, 0}) {
+        const std::string text = CMultiLanguageMgr::PlaceholderText(language);
+        EXPECT_EQ(text.size(), CMultiLanguageMgr::kPlaceholderSize) << language;
+        EXPECT_EQ(text.back(), '\n');
+        // No character is cut: the last byte before the padding ends a UTF-8 sequence.
+        const size_t end = text.find_last_not_of(" \n");
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_NE(static_cast<unsigned char>(text[end]) & 0xC0, 0xC0) << language;
+        EXPECT_EQ(text.substr(0, 6), "Quorva");
+    }
+    EXPECT_NE(CMultiLanguageMgr::PlaceholderText(2052), CMultiLanguageMgr::PlaceholderText(1028));
+}
