@@ -16,6 +16,7 @@ TransferPage::TransferPage(std::string prefix, TransferRow::Direction direction)
 void TransferPage::Attach(QListWidget* list, QLabel* countLabel, std::function<void(QWidget*)> bind) {
     m_list = list;
     m_countLabel = countLabel;
+    m_countRole = countLabel ? countLabel->accessibleName() : QString();
     m_bind = std::move(bind);
 }
 
@@ -139,6 +140,7 @@ void TransferPage::ShowCountText(const std::string& text) {
     if (m_countLabel) {
         const QString shown = QString::fromStdString(text);
         m_countLabel->setText(shown);
-        m_countLabel->setAccessibleName(shown.trimmed());
+        // What it counts stays its name while there is nothing to count.
+        m_countLabel->setAccessibleName(shown.trimmed().isEmpty() ? m_countRole : shown.trimmed());
     }
 }

@@ -7,6 +7,8 @@
 #include <map>
 #include <string>
 
+#include <QString>
+
 #include "ui/RowFileActions.h"
 #include "ui/TransferRow.h"
 
@@ -65,6 +67,7 @@ private:
     TransferRow::Direction m_direction;
     QListWidget* m_list = nullptr;
     QLabel* m_countLabel = nullptr;
+    QString m_countRole;  // the label's accessible name in the skin
     std::function<void(QWidget*)> m_bind;
     RowFileActions m_fileActions = RowFileActions::Desktop();
     std::map<int32_t, QListWidgetItem*> m_rows;  // listed transfers, by task id

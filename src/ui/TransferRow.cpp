@@ -183,6 +183,7 @@ QWidget* TransferRow::Make(const Spec& spec) {
     // The separator line, 2 px in from the left like the skins' row separators.
     auto* separator = new QWidget(row);
     separator->setObjectName(QStringLiteral("row_sep"));
+    separator->setAccessibleName(QStringLiteral("Separator"));
     separator->setFixedHeight(kSeparatorHeight);
     separator->setAttribute(Qt::WA_StyledBackground, true);
     separator->setStyleSheet(

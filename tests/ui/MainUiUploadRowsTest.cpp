@@ -317,6 +317,38 @@ TEST_F(MainUiUploadRowsTest, AtMostAHundredFinishedRowsAreKept) {
     EXPECT_EQ(list->count(), static_cast<int>(TransferPage::kMaxFinishedRows + 5));
 }
 
+// Every named control of a listed and of a finished row is named for screen readers, and their
+// buttons and links are in the window's Tab order.
+TEST_F(MainUiUploadRowsTest, RowControlsHaveAccessibleNamesAndTakeTabFocus) {
+    UploadQueue& queue = dlg->GetUploadQueue();
+    Queue(2);
+    const int32_t listed = queue.GetTaskList()[0]->taskIndex;
+    const int32_t failed = queue.GetTaskList()[1]->taskIndex;
+    Running(listed);
+    End(failed, TSE_FAILED, 102012);
+    std::vector<QWidget*> chain;
+    for (QWidget* w = dlg->nextInFocusChain(); w && w != dlg.get(); w = w->nextInFocusChain()) {
+        chain.push_back(w);
+    }
+    int buttons = 0;
+    for (QWidget* row : {dlg->GetUploadPage().RowOf(listed), dlg->GetUploadPage().FinishedRowOf(failed)}) {
+        ASSERT_TRUE(row);
+        for (QWidget* control : row->findChildren<QWidget*>()) {
+            if (control->objectName().isEmpty()) {
+                continue;  // layout holders
+            }
+            SCOPED_TRACE(control->objectName().toStdString());
+            EXPECT_FALSE(control->accessibleName().isEmpty());
+            if (qobject_cast<QPushButton*>(control)) {
+                ++buttons;
+                EXPECT_TRUE(control->focusPolicy() & Qt::TabFocus);
+                EXPECT_NE(std::find(chain.begin(), chain.end(), control), chain.end());
+            }
+        }
+    }
+    EXPECT_EQ(buttons, 6) << "ctrl_btn, del_btn; re_upld, open_file, foldOpen, del_btn";
+}
+
 // Progress for a row that is gone is dropped; it never touches another task's row.
 TEST_F(MainUiUploadRowsTest, AProgressMessageForADeletedRowIsIgnored) {
     UploadQueue& queue = dlg->GetUploadQueue();
