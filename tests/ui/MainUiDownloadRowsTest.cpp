@@ -146,6 +146,29 @@ TEST_F(MainUiDownloadRowsTest, RowsShowNameSizeStateAndProgressAndFollowTheQueue
     EXPECT_EQ(label->text(), "");
 }
 
+// Progress for a download whose row is gone is dropped and leaves the other rows as they are.
+TEST_F(MainUiDownloadRowsTest, AProgressMessageForADeletedRowIsIgnored) {
+    DownloadQueue& queue = dlg->GetDownloadQueue();
+    Queue(2);
+    const int32_t gone = queue.GetTaskList()[0]->taskId;
+    const int32_t other = queue.GetTaskList()[1]->taskId;
+    DownloadProgressInfo progress;
+    progress.taskId = other;
+    progress.size = int64_t{100} << 20;
+    progress.done = int64_t{30} << 20;
+    Post(platform::Message(WM_DNLD_PROGRESS, platform::MakePayload<DownloadProgressInfo>(progress)));
+    ASSERT_EQ(InRow<QProgressBar>(other, "dnld_progress")->value(), 30);
+    queue.deleteDnldItem(gone);
+    ASSERT_FALSE(queue.FindTask(gone));
+    progress.taskId = gone;
+    progress.done = 0;
+    Post(platform::Message(WM_DNLD_PROGRESS, platform::MakePayload<DownloadProgressInfo>(progress)));
+    EXPECT_FALSE(dlg->GetDownloadPage().RowOf(gone));
+    EXPECT_FALSE(dlg->GetDownloadPage().FinishedRowOf(gone));
+    EXPECT_EQ(InRow<QProgressBar>(other, "dnld_progress")->value(), 30);
+    EXPECT_EQ(list->count(), 1);
+}
+
 // A finished download keeps its row with "Open" and "Folder"; a failed one has no file to open.
 TEST_F(MainUiDownloadRowsTest, FinishedRowsOpenTheDeliveredFileAndItsFolder) {
     std::vector<std::filesystem::path> opened;
