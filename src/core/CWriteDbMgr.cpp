@@ -15,15 +15,6 @@ namespace {
 
 std::string Quoted(const std::string& text) { return DBWrapper::EscapeText(text); }
 
-// The history's time text: "%d-%.2d-%.2d %.2d:%.2d:%.2d" with the year modulo 2000.
-std::string HistoryTimeText() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return fmt::sprintf("%d-%.2d-%.2d %.2d:%.2d:%.2d", (local.tm_year + 1900) % 2000,
-                        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-}
-
 std::string DlUndoInsert(const CWriteDbMgr::DlUndoRecord& r, int userId) {
     return fmt::format("INSERT INTO dl_undo VALUES(NULL, {},{},'{}','{}',{},{});", r.size,
                        r.position, Quoted(r.path.string()), Quoted(r.url), r.splitNum, userId);
@@ -50,6 +41,13 @@ CWriteDbMgr::~CWriteDbMgr() {
 void CWriteDbMgr::Stop() {
     CFPoolManager<CWriteDbParam>::Stop();
     CloseKeptDatabases();
+}
+
+std::string CWriteDbMgr::HistoryTimeText(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    return fmt::sprintf("%d-%.2d-%.2d %.2d:%.2d:%.2d", (local.tm_year + 1900) % 2000,
+                        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 int CWriteDbMgr::UserId() { return COptions::GetInstance().GetUserId(); }
@@ -162,7 +160,8 @@ void CWriteDbMgr::ReplaceEditPending(const std::vector<EditPendingRecord>& recor
 void CWriteDbMgr::AddLog(const std::string& name, const fs::path& path, int64_t size, int type) {
     Append(m_logBatch, DBWrapper::kLogDb, kLogBatchLimit,
            fmt::format("INSERT INTO log VALUES(NULL,'{}','{}',{},{},{},'{}');", Quoted(name),
-                       Quoted(path.string()), size, type, UserId(), HistoryTimeText()));
+                       Quoted(path.string()), size, type, UserId(),
+                       HistoryTimeText(std::time(nullptr))));
 }
 
 void CWriteDbMgr::AddBackupDirs(const std::vector<std::pair<fs::path, int64_t>>& dirs) {

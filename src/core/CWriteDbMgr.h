@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -144,6 +145,9 @@ public:
 
     // ---- log database ("zor/log"), written at once ----
     void AddLog(const std::string& name, const std::filesystem::path& path, int64_t size, int type);
+    // The time text of a history row, local time with the year modulo 2000:
+    // "%d-%.2d-%.2d %.2d:%.2d:%.2d" ("26-03-07 14:05:09"); the date is the text before the blank.
+    static std::string HistoryTimeText(std::time_t when);
 
     // ---- configuration database ("zor/config"): one job for the whole list ----
     void AddBackupDirs(const std::vector<std::pair<std::filesystem::path, int64_t>>& dirs);

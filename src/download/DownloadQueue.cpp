@@ -94,8 +94,8 @@ void DownloadQueue::OnUpdateProgress(const DownloadProgressInfo* progress) {
     }
     DnldTaskInfo* info = Find(progress->taskId);
     if (!info) {
-        VLOGF(1, "[OnUpdateProgress]: The task [%02d] has been destroyed already.",
-              progress->taskId);
+        LOGF(INFO, "[OnUpdateProgress]: The task [%02d] has been destroyed already.",
+             progress->taskId);
         return;
     }
     if (progress->size > 0) {
@@ -154,6 +154,9 @@ void DownloadQueue::OnEndDl(const DownloadEndInfo* end, const DownloadStatus* st
     CountRunning();
     if (leaves) {
         FileDownloadMgr::GetInstance().endOne();
+        if (!info->deleting && state != TSE_DESTROYED && m_view) {
+            m_view->OnDnldRowFinished(*info);
+        }
         clearDnldDoneTask(end->taskId);
     } else {
         RowChanged(*info);

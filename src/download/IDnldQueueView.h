@@ -22,6 +22,9 @@ public:
     // State, status text or progress of a listed entry changed.
     virtual void OnDnldRowChanged(const DnldTaskInfo& info) = 0;
     virtual void OnDnldRowRemoved(int32_t taskId) = 0;
+    // A listed entry's run ended for good, completed or failed (not removed by the user, not
+    // stopped): the view may keep it as a finished row. OnDnldRowRemoved follows at once.
+    virtual void OnDnldRowFinished(const DnldTaskInfo& info) { (void)info; }
     // The count label ("dnldNumLabel") and the start/pause button follow these.
     virtual void OnDnldCountChanged(const Counts& counts) = 0;
 };

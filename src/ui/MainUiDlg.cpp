@@ -17,10 +17,6 @@
 
 using Kind = ControlSpec::Kind;
 
-namespace {
-constexpr uint32_t kTextAutoSaved = 154;  // "(Auto Saved)"
-}  // namespace
-
 CMainUiDlg::CMainUiDlg() = default;
 
 CMainUiDlg::~CMainUiDlg() {
@@ -68,10 +64,14 @@ void CMainUiDlg::InitWindow() {
     SetStartBtnState(kNothingToStart);
     m_upldQueue.SetWindow(GetHandle());
     m_dnldQueue.SetWindow(GetHandle());
-    m_dnldPage.Attach(
-        m_pDnldList, m_pDnldNumLabel, [this](QWidget* row) { BindNotifications(row); },
-        [this](const IDnldQueueView::Counts&) { UpdateStartBtn(); });
+    const auto bind = [this](QWidget* row) { BindNotifications(row); };
+    m_upldPage.Attach(m_pUpldList, m_pUpldNumLabel, bind);
+    m_upldPage.SetCountsChanged([this](const IUpldQueueView::Counts&) { UpdateStartBtn(); });
+    m_upldQueue.SetView(&m_upldPage);
+    m_dnldPage.Attach(m_pDnldList, m_pDnldNumLabel, bind);
+    m_dnldPage.SetCountsChanged([this](const IDnldQueueView::Counts&) { UpdateStartBtn(); });
     m_dnldQueue.SetView(&m_dnldPage);
+    m_histPage.Attach(m_pHistList, bind);
 }
 
 void CMainUiDlg::SetDndDlg(CDndUiDlg* dndDlg, platform::WindowHandle hDndWnd) {
@@ -107,7 +107,12 @@ void CMainUiDlg::SelectPage(int page) {
     }
     QPushButton* options[] = {m_pUpldOption, m_pDnldOption, m_pHistoryOption};
     if (page >= 0 && page < 3 && options[page] && !options[page]->isChecked()) {
+        // Its "selectchanged" comes back here with the option checked.
         options[page]->setChecked(true);
+        return;
+    }
+    if (page == kHistoryPage) {
+        m_histPage.Load();  // whatever ended since it was last shown
     }
 }
 
@@ -146,11 +151,12 @@ void CMainUiDlg::Notify(const UiNotify& notify) {
         }
         m_upldQueue.cancelAll();
         m_dnldQueue.cancelAll();
-    } else if (m_dnldPage.OnRowClick(notify.name, notify.pSender)) {
-        // a row of the download page
     } else if (notify.name == "clearLogBtn") {
-        // Clearing the history acts on the history page, which takes this click here.
-        VLOGF(1, "CMainUiDlg::Notify - %s has no page to act on yet", notify.name.c_str());
+        m_histPage.Clear();
+    } else if (m_upldPage.OnRowClick(notify.name, notify.pSender) ||
+               m_dnldPage.OnRowClick(notify.name, notify.pSender) ||
+               m_histPage.OnRowClick(notify.name, notify.pSender)) {
+        // a click inside a row of one of the pages
     }
 }
 
@@ -179,70 +185,15 @@ int64_t CMainUiDlg::HandleCustomMessage(platform::Message& message, bool& handle
     }
 }
 
-// ---- the upload queue's rows ----
-
-std::string CMainUiDlg::UpldRowText(const UpldTaskInfo& info) {
-    std::string text = info.name;
-    if (info.lockFlag) {
-        // A saved version of a file being edited, listed among the other uploads.
-        text += " " + CMultiLanguageMgr::GetInstance().LoadString(kTextAutoSaved);
-    }
-    text += "    " + CUploaderContext::GetDisplayText(info.state, info.statusText);
-    if (info.state == TSE_TRANSFERRING && info.fileSize > 0) {
-        text += "  " + std::to_string(info.breakPoint * 100 / info.fileSize) + "%";
-    }
-    return text;
-}
-
-void CMainUiDlg::OnUpldRowAdded(const UpldTaskInfo& info) {
-    if (!m_pUpldList) {
-        return;
-    }
-    auto* item = new QListWidgetItem(QString::fromStdString(UpldRowText(info)), m_pUpldList);
-    m_upldRows[info.taskIndex] = item;
-}
-
-void CMainUiDlg::OnUpldRowChanged(const UpldTaskInfo& info) {
-    auto it = m_upldRows.find(info.taskIndex);
-    if (it != m_upldRows.end()) {
-        it->second->setText(QString::fromStdString(UpldRowText(info)));
-    }
-}
-
-void CMainUiDlg::OnUpldRowRemoved(int32_t taskIndex) {
-    auto it = m_upldRows.find(taskIndex);
-    if (it != m_upldRows.end()) {
-        delete it->second;  // takes it out of the list widget
-        m_upldRows.erase(it);
-    }
-}
-
-void CMainUiDlg::OnUpldCountChanged(const IUpldQueueView::Counts& counts) {
-    if (m_pUpldNumLabel) {
-        m_pUpldNumLabel->setText(
-            QString::fromStdString(TransferProgressText::CountText(counts.left, counts.failed)));
-    }
-    m_upldCounts = counts;
-    UpdateStartBtn();
-}
-
 void CMainUiDlg::UpdateStartBtn() {
     const IDnldQueueView::Counts& downloads = m_dnldPage.GetCounts();
+    const IUpldQueueView::Counts& uploads = m_upldPage.GetCounts();
     const bool uploadsPaused =
-        m_upldCounts.stopped && m_upldQueue.GetPauseAllStatus() == UploadQueue::kAllPaused;
-    if ((uploadsPaused || downloads.pausedAll) && m_upldCounts.running == 0 &&
-        downloads.running == 0) {
+        uploads.stopped && m_upldQueue.GetPauseAllStatus() == UploadQueue::kAllPaused;
+    if ((uploadsPaused || downloads.pausedAll) && uploads.running == 0 && downloads.running == 0) {
         SetStartBtnState(kPaused);
     } else {
-        changeBtns(m_upldCounts.running, downloads.running);
+        changeBtns(uploads.running, downloads.running);
     }
 }
 
-void CMainUiDlg::OnCapacityWarning() {
-    // The drop window shows the warning with its look; until it does, the count label says it.
-    LOG(WARNING) << "CMainUiDlg::OnCapacityWarning - the cloud disk is full";
-    if (m_pUpldNumLabel) {
-        m_pUpldNumLabel->setText(
-            QString::fromStdString(CMultiLanguageMgr::GetInstance().LoadString(130)));  // "No Capacity"
-    }
-}

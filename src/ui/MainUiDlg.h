@@ -1,27 +1,26 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 
 #include "download/DownloadQueue.h"
 #include "ui/CDnldPage.h"
+#include "ui/CHistoryPage.h"
+#include "ui/CUpldPage.h"
 #include "ui/WindowImplBase.h"
-#include "upload/IUpldQueueView.h"
 #include "upload/UploadQueue.h"
 
 class CDndUiDlg;
 class QLabel;
 class QListWidget;
-class QListWidgetItem;
 class QPushButton;
 class QStackedWidget;
 
 // The transfer manager: upload, download and history pages and the buttons that act on all
 // transfers at once. Created hidden at start-up; its close command only hides it. It owns the
-// upload queue (UploadQueue), hands it the upload tasks' messages and draws what it reports;
-// it owns the download queue (DownloadQueue) the same way, drawn by its download page
-// (CDnldPage).
-class CMainUiDlg : public WindowImplBase, public IUpldQueueView {
+// upload queue (UploadQueue) and the download queue (DownloadQueue) and hands them the tasks'
+// messages; each queue is drawn by its page (CUpldPage, CDnldPage), which also takes the clicks
+// inside its rows. The history page (CHistoryPage) reads the log database when it is selected.
+class CMainUiDlg : public WindowImplBase {
 public:
     // Pages of "tab_main".
     enum Page { kUploadPage = 0, kDownloadPage = 1, kHistoryPage = 2 };
@@ -56,17 +55,8 @@ public:
     DownloadQueue& GetDownloadQueue() { return m_dnldQueue; }
     const DownloadQueue& GetDownloadQueue() const { return m_dnldQueue; }
     CDnldPage& GetDownloadPage() { return m_dnldPage; }
-
-    // IUpldQueueView
-    void OnUpldRowAdded(const UpldTaskInfo& info) override;
-    void OnUpldRowChanged(const UpldTaskInfo& info) override;
-    void OnUpldRowRemoved(int32_t taskIndex) override;
-    void OnUpldCountChanged(const IUpldQueueView::Counts& counts) override;
-    void OnCapacityWarning() override;
-
-    // The text of an upload row: name (marked for a saved version of an edited file), state,
-    // and the position while it runs.
-    static std::string UpldRowText(const UpldTaskInfo& info);
+    CUpldPage& GetUploadPage() { return m_upldPage; }
+    CHistoryPage& GetHistoryPage() { return m_histPage; }
 
 protected:
     void InitWindow() override;
@@ -80,11 +70,11 @@ private:
     CDndUiDlg* m_pDndDlg = nullptr;
     platform::WindowHandle m_hDndWnd = platform::kNoWindow;
     int m_startBtnState = kNothingToStart;
-    UploadQueue m_upldQueue{this};
-    std::map<int32_t, QListWidgetItem*> m_upldRows;  // by task index
-    IUpldQueueView::Counts m_upldCounts;
+    UploadQueue m_upldQueue;
+    CUpldPage m_upldPage{m_upldQueue};
     DownloadQueue m_dnldQueue;
     CDnldPage m_dnldPage{m_dnldQueue};
+    CHistoryPage m_histPage;
 
     QStackedWidget* m_pTabMain = nullptr;
     QPushButton* m_pUpldOption = nullptr;

@@ -1,5 +1,7 @@
 #include "ui/TransferProgressText.h"
 
+#include <algorithm>
+
 #include "core/MultiLanguage.h"
 
 namespace {
@@ -12,14 +14,26 @@ constexpr uint32_t kTextSeconds = 146;   // "S"
 
 std::string Text(uint32_t id) { return CMultiLanguageMgr::GetInstance().LoadString(id); }
 
-// ".76" for 760: the fraction written whole below 100 and divided by 10 otherwise, nothing for
-// 0.
-std::string Fraction(int64_t value) {
-    if (value <= 0) {
+// The two decimals of `part` / `whole` (part below whole), cut, not rounded, so that a size
+// never reads larger than it is; trailing zeros are dropped and a zero fraction is left out:
+// ".46" for 0.4609, ".5" for 0.5, nothing for 0.004.
+std::string Fraction(int64_t part, int64_t whole) {
+    const int64_t hundredths = part * 100 / whole;
+    if (hundredths <= 0) {
         return std::string();
     }
-    return "." + std::to_string(value < 100 ? value : value / 10);
+    if (hundredths % 10 == 0) {
+        return "." + std::to_string(hundredths / 10);
+    }
+    return (hundredths < 10 ? ".0" : ".") + std::to_string(hundredths);
 }
+
+constexpr int64_t kKbPerMb = 1024;
+constexpr int64_t kKbPerGb = 1024 * 1024;
+
+// Kilobytes as megabytes or gigabytes with their fraction: "12.46", "3".
+std::string InMb(int64_t kb) { return std::to_string(kb / kKbPerMb) + Fraction(kb % kKbPerMb, kKbPerMb); }
+std::string InGb(int64_t kb) { return std::to_string(kb / kKbPerGb) + Fraction(kb % kKbPerGb, kKbPerGb); }
 
 }  // namespace
 
@@ -54,11 +68,21 @@ std::string TransferProgressText::Size(int64_t bytes, const std::string& after) 
     if (kb <= 1024) {
         return std::to_string(kb) + "KB" + after;
     }
-    if (kb <= 1024 * 1024) {
-        return std::to_string(kb / 1024) + Fraction(kb % 1000) + "MB" + after;
+    if (kb <= kKbPerGb) {
+        return InMb(kb) + "MB" + after;
     }
-    const int64_t mb = kb / 1024;
-    return std::to_string(kb / 1048576) + Fraction(mb - kb / 1024000 * 1000) + "GB" + after;
+    return InGb(kb) + "GB" + after;
+}
+
+std::string TransferProgressText::HistorySize(int64_t bytes) {
+    const int64_t kb = bytes / 1024;
+    if (kb < 1025) {
+        return std::to_string(std::max<int64_t>(kb, 1)) + "KB";
+    }
+    if (kb / kKbPerMb < 1001) {
+        return InMb(kb) + "MB";
+    }
+    return InGb(kb) + "G";
 }
 
 std::string TransferProgressText::Speed(uint64_t bytesPerSecond) {
@@ -73,7 +97,7 @@ std::string TransferProgressText::Speed(uint64_t bytesPerSecond) {
     if (bytesPerSecond < 1048576) {
         return std::to_string(kb) + "KB/" + s + ")";
     }
-    return std::to_string(kb / 1024) + Fraction(static_cast<int64_t>(kb & 1023)) + "MB/" + s + ")";
+    return InMb(static_cast<int64_t>(kb)) + "MB/" + s + ")";
 }
 
 std::string TransferProgressText::ProgressLine(int64_t done, int64_t total, uint64_t timeLeftMs,

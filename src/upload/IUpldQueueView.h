@@ -22,6 +22,14 @@ public:
     // State, status text, progress or fid of a listed entry changed.
     virtual void OnUpldRowChanged(const UpldTaskInfo& info) = 0;
     virtual void OnUpldRowRemoved(int32_t taskIndex) = 0;
+    // A listed entry's task ended for good, done or failed (not removed by the user): the view
+    // may keep it as a finished row. `retryable` says the failure waits in the failed list, so
+    // that UploadQueue::retryFailedItem(info.taskIndex) can queue the file again.
+    // OnUpldRowRemoved follows at once.
+    virtual void OnUpldRowFinished(const UpldTaskInfo& info, bool retryable) {
+        (void)info;
+        (void)retryable;
+    }
     // The count label ("upldNumLabel") and the start/pause button follow these.
     virtual void OnUpldCountChanged(const Counts& counts) = 0;
     // An upload failed because the cloud disk is full (server code 102008).

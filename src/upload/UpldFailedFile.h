@@ -21,4 +21,6 @@ struct UpldFailedFile {
     // A dropped folder whose walk failed (the dispatcher adds it); restarting hands it back to
     // the backup file list as a work request instead of uploading it as a file.
     bool isFolder = false;
+    // The list entry that failed (its finished row offers the retry); -1 for a folder.
+    int32_t taskIndex = -1;
 };

@@ -94,8 +94,8 @@ void UploadQueue::OnUpdateProgress(const UpldProgressInfo* progress) {
     }
     UpldTaskInfo* info = Find(progress->taskIndex);
     if (!info) {
-        VLOGF(1, "[OnUpdateProgress]: The task [%02d] has been destroyed already.",
-              progress->taskIndex);
+        LOGF(INFO, "[OnUpdateProgress]: The task [%02d] has been destroyed already.",
+             progress->taskIndex);
         return;
     }
     info->fid = progress->fid;
@@ -159,7 +159,10 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
 
     const int32_t state = status->state;
     bool leaves = true;
+    bool finished = false;   // the view may keep the row as a finished one
+    bool retryable = false;  // its failure waits in the failed list
     if (IsDone(state)) {
+        finished = true;
         WriteQueue().AddLog(info->name, info->folder, info->fileSize,
                             state == TSE_SERVER_COMPLETED ? 1 : 0);
         if (info->lockFlag) {
@@ -183,7 +186,8 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
     } else {
         LOGF(WARNING, "[ZorUpldDlg::OnEndUL]: The task [%02d] failed, add to failed list",
              end->taskIndex);
-        RecordFailure(*info, code);
+        retryable = RecordFailure(*info, code, end->taskIndex);
+        finished = true;
         if (info->deletionTold) {
             IPageNotifier::Get().pushUpldRemoved(info->fid, info->pid);
         }
@@ -192,6 +196,9 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
 
     if (leaves) {
         FileBackupMgr::GetInstance().decreaseRemainingCount();
+        if (finished && m_view) {
+            m_view->OnUpldRowFinished(*info, retryable);
+        }
         clearDoneTask(end->taskIndex);
     } else {
         RowChanged(*info);
@@ -471,7 +478,7 @@ void UploadQueue::AddEntry(const UpldWaitingFile& record) {
     }
 }
 
-void UploadQueue::RecordFailure(const UpldTaskInfo& info, int64_t code) {
+bool UploadQueue::RecordFailure(const UpldTaskInfo& info, int64_t code, int32_t taskIndex) {
     if (code == kCodeNoCapacity && m_view) {
         m_view->OnCapacityWarning();
     }
@@ -479,7 +486,7 @@ void UploadQueue::RecordFailure(const UpldTaskInfo& info, int64_t code) {
         if (m_localEdit.uploadEnded) {
             m_localEdit.uploadEnded(info, false);
         }
-        return;
+        return false;
     }
     UpldFailedFile failed;
     failed.code = code;
@@ -491,7 +498,10 @@ void UploadQueue::RecordFailure(const UpldTaskInfo& info, int64_t code) {
     failed.lockFlag = info.lockFlag;
     failed.share = info.share;
     failed.batchTarget = info.batchTarget;
-    (IsSecondListCode(code) ? m_failedList2 : m_failedList).push_back(std::move(failed));
+    failed.taskIndex = taskIndex;
+    const bool first = !IsSecondListCode(code);
+    (first ? m_failedList : m_failedList2).push_back(std::move(failed));
+    return first;
 }
 
 void UploadQueue::CountRunning() {

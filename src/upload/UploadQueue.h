@@ -124,6 +124,10 @@ public:
     void cancelAll();
     // Moves the (first) failed list back to waiting and fills the list.
     void restartFailedItems();
+    // The retry of one finished row: the failure of the entry that was `taskIndex` leaves the
+    // (first) failed list and its file is listed again, and started unless the user paused all.
+    // False when no such failure waits any more (retried, restarted or saved already).
+    bool retryFailedItem(int32_t taskIndex);
     // A dropped folder whose walk failed, listed with the failed uploads.
     void addFailedFolder(const std::filesystem::path& folder, int64_t pid, int32_t share);
 
@@ -183,7 +187,9 @@ private:
     void AddEntry(const UpldWaitingFile& record);
     // True when the record's file is listed or waiting already (and the record went into it).
     bool MergeIntoQueued(const UpldWaitingFile& record);
-    void RecordFailure(const UpldTaskInfo& info, int64_t code);
+    // Lists the failure (an edited file's goes back to the local edit manager instead); true
+    // when it went into the first failed list, the one a retry takes from.
+    bool RecordFailure(const UpldTaskInfo& info, int64_t code, int32_t taskIndex);
     void CountRunning();
     void SetStopped(TxEvent event);
     void ReportTxEvent(TxEvent event);

@@ -233,6 +233,36 @@ void UploadQueue::restartFailedItems() {
     RefreshCount();
 }
 
+bool UploadQueue::retryFailedItem(int32_t taskIndex) {
+    auto it = std::find_if(m_failedList.begin(), m_failedList.end(), [&](const UpldFailedFile& failed) {
+        return !failed.isFolder && failed.taskIndex == taskIndex;
+    });
+    if (it == m_failedList.end()) {
+        LOGF(INFO, "[CMainUiDlg::retryFailedItem]: The task [%02d] has no failure to retry", taskIndex);
+        return false;
+    }
+    VLOGF(1, "[CMainUiDlg::retryFailedItem]: The task [%02d] is queued again: %s", taskIndex,
+          it->path.string());
+    const UpldWaitingFile record = WaitingFrom(*it);
+    m_failedList.erase(it);
+    // Its remaining count was given back when it failed.
+    FileBackupMgr::GetInstance().addFileCount(1);
+    if (!MergeIntoQueued(record)) {
+        m_waitingList.push_back(record);
+    }
+    // Nothing ran any more, so the uploads had stopped by themselves: the user's retry is
+    // new work. After pause all it only waits in the list until start all.
+    if (m_stopped && m_pauseAllStatus == kAllRunning) {
+        resume();
+    }
+    FillTaskList();
+    if (AutoStartAllowed()) {
+        AutoStartTxUp();
+    }
+    RefreshCount();
+    return true;
+}
+
 void UploadQueue::addFailedFolder(const std::filesystem::path& folder, int64_t pid, int32_t share) {
     UpldFailedFile failed;
     failed.path = folder;

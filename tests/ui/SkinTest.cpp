@@ -93,6 +93,32 @@ TEST(SkinTest, EveryLanguageSkinHoldsEveryNamedControlOfTheRightKind) {
     }
 }
 
+// Screen readers name every control of the transfer manager: by its text, or by the accessible
+// name the skin gives it where it has none (lists, pages, count labels).
+TEST(SkinTest, EveryTransferManagerControlHasAnAccessibleName) {
+    zorp::test::UiLoop();
+    for (uint16_t language : {1033, 2052, 1028}) {
+        std::string file = CMultiLanguageMgr::GetSkinFileName("mainui", language);
+        SCOPED_TRACE(file);
+        std::string error;
+        std::unique_ptr<QWidget> root(
+            CDialogBuilder::Load(zorp::test::BuildSkinDir() / file, nullptr, &error));
+        ASSERT_TRUE(root) << error;
+        for (const auto& spec : CMainUiDlg::NamedControls()) {
+            QWidget* control = root->findChild<QWidget*>(QString::fromStdString(spec.name));
+            ASSERT_TRUE(control) << spec.name;
+            QString name = control->accessibleName();
+            if (auto* button = qobject_cast<QAbstractButton*>(control); button && name.isEmpty()) {
+                name = button->text();
+            }
+            EXPECT_FALSE(name.trimmed().isEmpty()) << spec.name;
+            if (qobject_cast<QAbstractButton*>(control)) {
+                EXPECT_TRUE(control->focusPolicy() & Qt::TabFocus) << spec.name << " not reachable with Tab";
+            }
+        }
+    }
+}
+
 TEST(SkinTest, TabPagesAreInTheOrderUploadsDownloadsHistory) {
     zorp::test::UiLoop();
     std::string error;

@@ -63,6 +63,9 @@ public:
         }
     }
     void OnUpldRowRemoved(int32_t taskIndex) override { rows.erase(taskIndex); }
+    void OnUpldRowFinished(const UpldTaskInfo& info, bool retryable) override {
+        finished[info.taskIndex] = retryable;
+    }
     void OnUpldCountChanged(const Counts& counts) override {
         lastCounts = counts;
         maxRunning = std::max(maxRunning, counts.running);
@@ -73,6 +76,7 @@ public:
     UploadQueue queue;
     std::map<int32_t, std::string> rows;  // the rows a window would draw, by task index
     std::map<std::string, int64_t> fids;  // cloud ids the rows learnt, by name
+    std::map<int32_t, bool> finished;     // finished rows by task index: retry offered
     Counts lastCounts;
     int maxRunning = 0;
     size_t maxRows = 0;

@@ -179,6 +179,38 @@ TEST_F(UploadQueueTest, UserPausedTaskStaysHeldAndIsNotRestartedByTheQueue) {
         << "resumed, not registered again";
 }
 
+// The Retry of one finished row: only that failure leaves the failed list, its file is listed
+// again and, nothing else running, the uploads start again by themselves.
+TEST_F(UploadQueueTest, RetryOfOneFailedRowUploadsThatFileAgain) {
+    ASSERT_TRUE(server.SetFault("uploadInit", "status", {{"status", "102012"}, {"count", "2"}}));
+    Offer({MakeRecord("first.bin", 2 * kChunk), MakeRecord("second.bin", 2 * kChunk)});
+    Queue().upldNewFiles();
+    ASSERT_TRUE(RunUntil([&] { return AllDoneCount() > 0; }));
+    ASSERT_EQ(Queue().GetFailedList().size(), 2u);
+    ASSERT_EQ(window->finished.size(), 2u);
+    for (const auto& [taskIndex, retryable] : window->finished) {
+        EXPECT_TRUE(retryable) << taskIndex;
+    }
+    EXPECT_TRUE(Queue().IsStopped());
+    EXPECT_EQ(FileBackupMgr::GetInstance().getRemainingCount(), 0);
+
+    const UpldFailedFile retried = Queue().GetFailedList()[0];
+    ASSERT_TRUE(server.ClearFaults());
+    ASSERT_TRUE(Queue().retryFailedItem(retried.taskIndex));
+    EXPECT_EQ(Queue().GetFailedList().size(), 1u) << "the other failure stays";
+    EXPECT_NE(Queue().GetFailedList()[0].path, retried.path);
+    EXPECT_EQ(FileBackupMgr::GetInstance().getRemainingCount(), 1);
+    EXPECT_EQ(Queue().GetRunningCount(), 1) << "the user's retry starts at once";
+    ASSERT_TRUE(RunUntil([&] { return AllDoneCount() > 1; }));
+
+    const auto history = Query(DBWrapper::kLogDb, "SELECT name FROM log where userid=1");
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0][0], retried.path.filename().string());
+    EXPECT_EQ(Queue().GetFailedList().size(), 1u);
+    EXPECT_FALSE(Queue().retryFailedItem(retried.taskIndex)) << "nothing left to retry";
+    EXPECT_EQ(window->finished.size(), 3u);
+}
+
 TEST_F(UploadQueueTest, DeletingARunningTaskPausesItFirstAndItLeavesAtItsEnd) {
     SlowUploads(150);
     Offer(MakeRecords(4, 8 * kChunk, "del"));

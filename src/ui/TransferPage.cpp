@@ -1,0 +1,146 @@
+#include "ui/TransferPage.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QWidget>
+
+#include <algorithm>
+#include <utility>
+
+#include "core/Logging.h"
+#include "ui/TransferProgressText.h"
+
+TransferPage::TransferPage(std::string prefix, TransferRow::Direction direction)
+    : m_prefix(std::move(prefix)), m_direction(direction) {}
+
+void TransferPage::Attach(QListWidget* list, QLabel* countLabel, std::function<void(QWidget*)> bind) {
+    m_list = list;
+    m_countLabel = countLabel;
+    m_countRole = countLabel ? countLabel->accessibleName() : QString();
+    m_bind = std::move(bind);
+}
+
+QListWidgetItem* TransferPage::NewItem(int at, QWidget* row) {
+    auto* item = new QListWidgetItem();
+    item->setSizeHint(QSize(0, TransferRow::kItemHeight));
+    m_list->insertItem(at, item);
+    m_list->setItemWidget(item, row);
+    if (m_bind) {
+        m_bind(row);
+    }
+    return item;
+}
+
+QWidget* TransferPage::AddRow(int32_t id, const std::string& fileName) {
+    if (!m_list) {
+        return nullptr;
+    }
+    RemoveRow(id);
+    TransferRow::Spec spec;
+    spec.prefix = m_prefix;
+    spec.direction = m_direction;
+    spec.fileName = fileName;
+    spec.id = id;
+    QWidget* row = TransferRow::Make(spec);
+    // The listed rows hold the first places of the list, in the order the queue listed them.
+    m_rows[id] = NewItem(static_cast<int>(m_rows.size()), row);
+    return row;
+}
+
+void TransferPage::RemoveRow(int32_t id) {
+    auto it = m_rows.find(id);
+    if (it != m_rows.end()) {
+        // Takes the item out of the list; its row widget goes later, so a row may remove itself
+        // from inside a click on one of its buttons.
+        delete it->second;
+        m_rows.erase(it);
+    }
+}
+
+QWidget* TransferPage::AddFinishedRow(int32_t id, const std::string& fileName,
+                                      const TransferRow::Links& links) {
+    RemoveRow(id);
+    if (!m_list) {
+        return nullptr;
+    }
+    RemoveFinishedRow(id);
+    TransferRow::Spec spec;
+    spec.prefix = m_prefix;
+    spec.direction = m_direction;
+    spec.fileName = fileName;
+    spec.id = id;
+    spec.controls = false;  // the links take its place
+    QWidget* row = TransferRow::Make(spec);
+    TransferRow::Finish(row, links);
+    m_finished.emplace_front(id, NewItem(static_cast<int>(m_rows.size()), row));
+    while (m_finished.size() > kMaxFinishedRows) {
+        auto [oldId, oldItem] = m_finished.back();
+        m_finished.pop_back();
+        VLOGF(1, "[TransferPage]: %s page keeps %d finished rows, the row of task [%02d] goes",
+              m_prefix, static_cast<int>(kMaxFinishedRows), oldId);
+        delete oldItem;
+    }
+    return row;
+}
+
+void TransferPage::RemoveFinishedRow(int32_t id) {
+    auto it = std::find_if(m_finished.begin(), m_finished.end(),
+                           [id](const auto& finished) { return finished.first == id; });
+    if (it != m_finished.end()) {
+        delete it->second;
+        m_finished.erase(it);
+    }
+}
+
+QWidget* TransferPage::RowOf(int32_t id) const {
+    auto it = m_rows.find(id);
+    return it != m_rows.end() && m_list ? m_list->itemWidget(it->second) : nullptr;
+}
+
+QWidget* TransferPage::FinishedRowOf(int32_t id) const {
+    auto it = std::find_if(m_finished.begin(), m_finished.end(),
+                           [id](const auto& finished) { return finished.first == id; });
+    return it != m_finished.end() && m_list ? m_list->itemWidget(it->second) : nullptr;
+}
+
+bool TransferPage::Owns(const QWidget* sender) const {
+    return sender && m_list && m_list->isAncestorOf(sender);
+}
+
+bool TransferPage::OnFinishedRowClick(const std::string& name, QWidget* sender) {
+    const int32_t id = TransferRow::IdOf(sender);
+    if (!FinishedRowOf(id)) {
+        return false;
+    }
+    const std::filesystem::path file = TransferRow::FileOf(sender);
+    if (name == "open_file") {
+        if (m_fileActions.openFile && !file.empty()) {
+            m_fileActions.openFile(file);
+        }
+        return true;
+    }
+    if (name == "foldOpen") {
+        if (m_fileActions.openFolder && !file.empty()) {
+            m_fileActions.openFolder(file.parent_path());
+        }
+        return true;
+    }
+    if (name == "del_btn") {
+        RemoveFinishedRow(id);
+        return true;
+    }
+    return false;
+}
+
+void TransferPage::ShowCount(int left, int failed) {
+    ShowCountText(TransferProgressText::CountText(left, failed));
+}
+
+void TransferPage::ShowCountText(const std::string& text) {
+    if (m_countLabel) {
+        const QString shown = QString::fromStdString(text);
+        m_countLabel->setText(shown);
+        // What it counts stays its name while there is nothing to count.
+        m_countLabel->setAccessibleName(shown.trimmed().isEmpty() ? m_countRole : shown.trimmed());
+    }
+}
