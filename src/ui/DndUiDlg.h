@@ -70,7 +70,7 @@ public:
     // The window back inside the available area of its screen, if it left it.
     void KeepOnScreen();
 
-    // Owned windows (null until first used), for the program and its tests.
+    // Owned windows (the menu is made when first opened), for the program and its tests.
     CMenuWnd* GetMenu() const { return m_menu.get(); }
     CToolTipUiDlg* GetToolTip() const { return m_tooltip.get(); }
     bool IsHoverLook() const { return m_hoverLook; }
