@@ -38,15 +38,15 @@ void CMenuWnd::Init() {
     // closes it.
     setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
     setAccessibleName(QStringLiteral("menu"));
-    for (const auto& spec : NamedControls()) {
-        if (auto* item = FindControl<QPushButton>(spec.name)) {
-            m_items.push_back(item);
+    // The keys move in the skin's order, which is the order the loader made the items in.
+    const ControlSpecs names = NamedControls();
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        const std::string name = button->objectName().toStdString();
+        if (std::any_of(names.begin(), names.end(),
+                        [&](const ControlSpec& spec) { return spec.name == name; })) {
+            m_items.push_back(button);
         }
     }
-    // The skin's order is the order the keys move in.
-    std::sort(m_items.begin(), m_items.end(), [](QPushButton* a, QPushButton* b) {
-        return a->mapTo(a->window(), QPoint()).y() < b->mapTo(b->window(), QPoint()).y();
-    });
     for (QPushButton* item : m_items) {
         item->setFocusPolicy(Qt::StrongFocus);
         item->setAutoDefault(false);

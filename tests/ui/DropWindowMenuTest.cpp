@@ -185,6 +185,9 @@ TEST_F(DropWindowMenuTest, UpDownAndEnterChooseAnEnabledItemAndEscapeCloses) {
     Key(menu.focusWidget(), Qt::Key_Up);
     Key(menu.focusWidget(), Qt::Key_Return);
     EXPECT_FALSE(menu.isVisible());
+    ASSERT_EQ(menu.Items().size(), 7u);
+    EXPECT_EQ(menu.Items().front(), menu.Item("m_start"));
+    EXPECT_EQ(menu.Items().back(), menu.Item("m_exit"));
     ASSERT_TRUE(WaitForCommand("m_logout"));
 
     OpenMenu();
@@ -226,9 +229,11 @@ TEST_F(DropWindowMenuTest, HidePauseAndResumeCommands) {
     ASSERT_TRUE(post("m_pause"));
     EXPECT_EQ(ProcessState::GetInstance().GetTxState(), TxState::kPaused);
     EXPECT_EQ(dnd->FindControl<QLabel>("txtLabel")->text(), "Pause");
-    // Start with nothing to start leaves it paused.
+    EXPECT_EQ(mainDlg->GetStartBtnState(), CMainUiDlg::kPaused);  // the manager's button follows
+    // Start with nothing to start leaves it paused, and the manager with nothing to start.
     ASSERT_TRUE(post("m_start"));
     EXPECT_EQ(ProcessState::GetInstance().GetTxState(), TxState::kPaused);
+    EXPECT_EQ(mainDlg->GetStartBtnState(), CMainUiDlg::kNothingToStart);
 
     // Resume only acts offline.
     ASSERT_TRUE(post("m_resume"));
