@@ -226,7 +226,12 @@ void CDndUiDlg::SetHoverLook(bool hover) {
 
 bool CDndUiDlg::IsWindowVisible() const { return isVisible(); }
 
-void CDndUiDlg::SetWindowVisible(bool visible) { ShowWindow(visible, false); }
+void CDndUiDlg::SetWindowVisible(bool visible) {
+    if (!visible) {
+        HideToolTip();
+    }
+    ShowWindow(visible, false);
+}
 
 void CDndUiDlg::CloseAuxiliaryWindows() {
     HideToolTip();

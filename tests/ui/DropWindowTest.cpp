@@ -188,6 +188,15 @@ TEST_F(DropWindowTest, LeftButtonDownHidesTheTooltipAndTransfersEndingToo) {
 
     dnd->OnHover(dnd->geometry().center());
     ASSERT_TRUE(dnd->GetToolTip()->isVisible());
+    // The page hiding the window hides the tooltip with it.
+    platform::PostMessage(dnd->GetHandle(), WM_SHOW_HIDE);
+    EXPECT_TRUE(RunUntil([&] { return !dnd->isVisible(); }));
+    EXPECT_FALSE(dnd->GetToolTip()->isVisible());
+    platform::PostMessage(dnd->GetHandle(), WM_SHOW_HIDE);
+    EXPECT_TRUE(RunUntil([&] { return dnd->isVisible(); }));
+
+    dnd->OnHover(dnd->geometry().center());
+    ASSERT_TRUE(dnd->GetToolTip()->isVisible());
     // Going offline closes the auxiliary windows.
     platform::PostMessage(dnd->GetHandle(), WM_GO_OFFLINE);
     EXPECT_TRUE(RunUntil([&] { return !dnd->GetToolTip()->isVisible(); }));
