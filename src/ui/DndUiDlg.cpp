@@ -187,6 +187,9 @@ void CDndUiDlg::ObserveTransfers() {
     if (!m_pMainDlg) {
         return;
     }
+    if (ProcessState::GetInstance().IsOffline()) {
+        m_figures.ResetMeasurements();
+    }
     m_figures.Observe(&m_pMainDlg->GetUploadQueue(), &m_pMainDlg->GetDownloadQueue(), SteadyMs());
 }
 

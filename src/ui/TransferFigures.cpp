@@ -69,6 +69,11 @@ void TransferFigures::Observe(const UploadQueue* uploads, const DownloadQueue* d
     }
 }
 
+void TransferFigures::ResetMeasurements() {
+    m_upEstimator.Reset();
+    m_downEstimator.Reset();
+}
+
 std::string TransferFigures::SpeedText(uint64_t bytesPerSecond) {
     std::string text = TransferProgressText::Speed(bytesPerSecond);
     if (!text.empty() && text.back() == ')') {

@@ -26,6 +26,8 @@ public:
 
     // Looks at the queues (either may be null) at `nowMs` of a steady clock.
     void Observe(const UploadQueue* uploads, const DownloadQueue* downloads, uint64_t nowMs);
+    // What was measured on a connection that is gone (offline) says nothing of the next one.
+    void ResetMeasurements();
     const Direction& Uploads() const { return m_up; }
     const Direction& Downloads() const { return m_down; }
 
