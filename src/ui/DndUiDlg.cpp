@@ -146,6 +146,8 @@ void CDndUiDlg::UpdateStatusText() {
         text = Text(kTextLetGo);
     } else if (state.IsOffline()) {
         text = Text(kTextOffline);
+        // The connection the per-file costs were measured on is gone.
+        m_figures.ResetMeasurements();
     } else if (state.GetTxState() == TxState::kPaused) {
         text = Text(kTextPaused);
     } else if (state.TransfersActive() && m_windowMode != kIdleMode) {
@@ -186,9 +188,6 @@ void CDndUiDlg::OnIconAlternation() {
 void CDndUiDlg::ObserveTransfers() {
     if (!m_pMainDlg) {
         return;
-    }
-    if (ProcessState::GetInstance().IsOffline()) {
-        m_figures.ResetMeasurements();
     }
     m_figures.Observe(&m_pMainDlg->GetUploadQueue(), &m_pMainDlg->GetDownloadQueue(), SteadyMs());
 }
