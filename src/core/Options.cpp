@@ -3,6 +3,7 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <ctime>
 
 #include "core/CWriteDbMgr.h"
@@ -341,6 +342,7 @@ void COptions::ReadSettings() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_workDir.clear();
+        m_floatWndPos.reset();
     }
     m_floatWndShow = true;
     m_lastExitTime = 0;
@@ -362,6 +364,17 @@ void COptions::ReadSettings() {
                 m_workDir = value;
             } else if (name == "float_wnd_show") {
                 m_floatWndShow = CommonUtils::StringToInt64(value).value_or(0) == 1;
+            } else if (name == "float_wnd_pos") {
+                // "x,y"; anything else is no position.
+                const size_t comma = value.find(',');
+                const auto x = CommonUtils::StringToInt64(value.substr(0, comma));
+                const auto y = comma == std::string::npos
+                                   ? std::nullopt
+                                   : CommonUtils::StringToInt64(value.substr(comma + 1));
+                if (x && y && *x > INT32_MIN && *x < INT32_MAX && *y > INT32_MIN && *y < INT32_MAX) {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_floatWndPos = std::make_pair(static_cast<int>(*x), static_cast<int>(*y));
+                }
             } else if (name == "last_exit_time") {
                 m_lastExitTime = CommonUtils::StringToInt64(value).value_or(0);
             } else if (name == "auto_backup_speed") {

@@ -61,6 +61,10 @@ public:
     // ---- persisted settings (table userconfig, kind "folders") ----
     bool IsFloatWndShow() const { return m_floatWndShow; }
     void SetFloatWndShow(bool show);
+    // Where the user last left the drop window (its top-left corner), nullopt when it never
+    // was moved; stored as "x,y".
+    std::optional<std::pair<int, int>> GetFloatWndPos() const;
+    void SetFloatWndPos(int x, int y);
     // The previous run's exit, as loaded; saving "now" at exit does not change it.
     int64_t GetLastExitTime() const { return m_lastExitTime; }
     void SaveLastExitTime();
@@ -170,6 +174,7 @@ private:
 
     std::atomic<bool> m_needCreateDatabases{true};
     std::atomic<bool> m_floatWndShow{true};
+    std::optional<std::pair<int, int>> m_floatWndPos;  // under m_mutex
     std::atomic<int64_t> m_lastExitTime{0};
     std::atomic<int> m_autoBackupSpeed{0};
 

@@ -44,6 +44,19 @@ void COptions::SetFloatWndShow(bool show) {
     SaveSetting("float_wnd_show", show ? "1" : "0");
 }
 
+std::optional<std::pair<int, int>> COptions::GetFloatWndPos() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_floatWndPos;
+}
+
+void COptions::SetFloatWndPos(int x, int y) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_floatWndPos = std::make_pair(x, y);
+    }
+    SaveSetting("float_wnd_pos", std::to_string(x) + "," + std::to_string(y));
+}
+
 void COptions::SaveLastExitTime() {
     SaveSetting("last_exit_time", std::to_string(static_cast<int64_t>(std::time(nullptr))));
 }

@@ -29,7 +29,11 @@ void DispatcherContext::SetWorkState(WorkState state) {
 
 void DispatcherContext::MoveTxStatus(TxEvent event) {
     ProcessState& state = ProcessState::GetInstance();
-    state.SetTxState(MoveTxState(state.GetTxState(), event), m_stateWriter);
+    const TxState after = MoveTxState(state.GetTxState(), event);
+    const TxState before = state.SetTxState(after, m_stateWriter);
+    if (before != after) {
+        m_view.OnTxStateChanged(before, after);
+    }
 }
 
 void DispatcherContext::SetTimer(DispatcherTimer timer, uint32_t intervalMs) {

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/ProcessState.h"
+
 // What the request dispatcher shows through the floating drop window. The dispatcher decides;
 // the window only draws. All calls come on the window's thread.
 class IDispatcherView {
@@ -13,6 +15,12 @@ public:
 
     virtual ~IDispatcherView() = default;
 
+    // The page of the direction that is active: downloads while only downloads run, else
+    // uploads.
+    static int PageForTxState(TxState state) {
+        return state == TxState::kDownloads ? kDownloadPage : kUploadPage;
+    }
+
     virtual void SetWindowMode(int mode) = 0;
     virtual int GetWindowMode() const = 0;
     // A text on the idle look instead of the window's title ("Offline", "Pause").
@@ -23,6 +31,11 @@ public:
     virtual void RefreshSpeedText() = 0;
     // Nothing runs any more: the speeds shown go to zero.
     virtual void ZeroSpeeds() = 0;
+    // The transfer state moved (paused, running, all ended): texts derived from it follow.
+    virtual void OnTxStateChanged(TxState before, TxState after) {
+        (void)before;
+        (void)after;
+    }
 
     virtual bool IsWindowVisible() const = 0;
     virtual void SetWindowVisible(bool visible) = 0;

@@ -4,12 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "core/Logging.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"
 #include "download/DownloadEndInfo.h"
+#include "download/DownloadQueue.h"
 #include "download/DownloadStatus.h"
 #include "upload/CalcShaResult.h"
 #include "upload/TravelDirHandler.h"
+#include "upload/UploadQueue.h"
 
 RequestDispatcher::RequestDispatcher(IDispatcherView& view)
     : m_context(view),
@@ -130,10 +133,8 @@ bool RequestDispatcher::HandleMessage(platform::Message& message) {
             OnShowHide();
             return true;
         case WM_SHOW_TX_MANAGER:
-            m_context.View().ShowTransferManager(ProcessState::GetInstance().GetTxState() ==
-                                                         TxState::kDownloads
-                                                     ? IDispatcherView::kDownloadPage
-                                                     : IDispatcherView::kUploadPage);
+            m_context.View().ShowTransferManager(
+                IDispatcherView::PageForTxState(m_context.GetTxState()));
             return true;
         case WM_SHOW_BACKUP_CONFIG:
             m_context.View().ShowBackupSettings();
@@ -162,6 +163,42 @@ bool RequestDispatcher::OnTimer(uint32_t timerId) {
         return true;
     }
     return m_connectivity.OnTimer(timerId) || m_lifecycle.OnTimer(timerId);
+}
+
+void RequestDispatcher::OnMenuStart() {
+    if (UploadQueue* uploads = m_context.Queue()) {
+        uploads->OnButtonUpStart();
+    }
+    if (DownloadQueue* downloads = m_context.DnldQueue()) {
+        downloads->OnButtonDlStart();
+    }
+    // The queues report what they started; the state is moved here as well, so that it is
+    // right whatever the queues reported before.
+    const bool uploads = m_context.UploadsRunning();
+    const bool downloads = m_context.DownloadsRunning();
+    IDispatcherView& view = m_context.View();
+    if (uploads) {
+        m_context.MoveTxStatus(TxEvent::kUploadsActive);
+        view.SetWindowMode(IDispatcherView::kUploadMode);
+    }
+    if (downloads && uploads) {
+        m_context.MoveTxStatus(TxEvent::kBothActive);
+        view.StartIconAlternation();
+    } else if (downloads) {
+        m_context.MoveTxStatus(TxEvent::kDownloadsActive);
+        view.SetWindowMode(IDispatcherView::kDownloadMode);
+    }
+    VLOGF(1, "CDndUiDlg::OnMenuStart - uploads %d, downloads %d, transfer state %d",
+          uploads ? 1 : 0, downloads ? 1 : 0, static_cast<int>(m_context.GetTxState()));
+}
+
+void RequestDispatcher::OnMenuPause() {
+    if (UploadQueue* uploads = m_context.Queue()) {
+        uploads->OnButtonUpPause();
+    }
+    if (DownloadQueue* downloads = m_context.DnldQueue()) {
+        downloads->OnButtonDlPause();
+    }
 }
 
 void RequestDispatcher::OnCancelAll() { m_context.SetWorkState(WorkState::kWsCancelled); }

@@ -66,6 +66,11 @@ public:
     void OnSpecificDragFileInfo() { m_uploads.OnSpecificDragFileInfo(); }
     // The menu's "m_resume" while offline.
     void OnMenuResume() { m_connectivity.OnMenuResume(); }
+    // The menu's "m_start": every upload and download starts again, and the transfer state
+    // and the window's look follow what runs (both: the icon alternates).
+    void OnMenuStart();
+    // The menu's "m_pause": every upload and download pauses (the queues report it).
+    void OnMenuPause();
     // The transfer manager's cancel all.
     void OnCancelAll();
     void OnShowHide();

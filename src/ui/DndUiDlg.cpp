@@ -1,28 +1,61 @@
 #include "ui/DndUiDlg.h"
 
-#include <QDragEnterEvent>
-#include <QDropEvent>
+#include <QGuiApplication>
 #include <QLabel>
-#include <QMimeData>
-#include <QMouseEvent>
-#include <QUrl>
-#include <QWindow>
+#include <QScreen>
+#include <QStyle>
+
+#include <chrono>
 
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
 #include "core/ProcessState.h"
 #include "core/WindowMessages.h"
+#include "download/DownloadQueue.h"
 #include "link/ClientInterfaceMgr.h"
 #include "platform/WindowRegistry.h"
+#include "ui/CMenuWnd.h"
+#include "ui/CToolTipUiDlg.h"
+#include "ui/DropWindowPlacement.h"
 #include "ui/MainUiDlg.h"
 #include "ui/PaintManagerUI.h"
 #include "ui/SkinImage.h"
-#include "upload/FileBackupMgr.h"
-#include "download/DownloadQueue.h"
 #include "upload/UploadQueue.h"
 
 using Kind = ControlSpec::Kind;
+
+namespace {
+
+constexpr uint32_t kTextIdle = 115;         // "Upload"
+constexpr uint32_t kTextDragHint = 116;     // "Drag file, uplaod to Quorva"
+constexpr uint32_t kTextLetGo = 122;        // "Loose then upload"
+constexpr uint32_t kTextOffline = 151;      // "Offline"
+constexpr uint32_t kTextPaused = 153;       // "Pause"
+// The moves of a drag stop for this long: the drag has ended.
+constexpr int kMoveSettleMs = 400;
+
+QString Text(uint32_t id) {
+    return QString::fromStdString(CMultiLanguageMgr::GetInstance().LoadString(id));
+}
+
+uint64_t SteadyMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+void Restyle(QWidget* widget, bool hover) {
+    if (!widget) {
+        return;
+    }
+    widget->setProperty("hover", hover);
+    widget->style()->unpolish(widget);
+    widget->style()->polish(widget);
+    widget->update();
+}
+
+}  // namespace
 
 CDndUiDlg::CDndUiDlg() = default;
 
@@ -44,6 +77,43 @@ void CDndUiDlg::InitWindow() {
     m_pTxtLabel = FindControl<QLabel>("txtLabel");
     m_pImgLabel = FindControl<QLabel>("imgLabel");
     m_pNullLabel = FindControl<QLabel>("nullLabel");
+    setAccessibleName(windowTitle());
+    if (m_pTxtLabel) {
+        m_pTxtLabel->setAccessibleName(QStringLiteral("status"));
+    }
+    if (m_pImgLabel) {
+        m_pImgLabel->setAccessibleName(QStringLiteral("transfer direction"));
+    }
+    if (m_pNullLabel) {
+        m_pNullLabel->setAccessibleName(QStringLiteral("spacer"));
+    }
+    // The right button always reaches mousePressEvent; the menu key and Shift+F10 reach
+    // keyPressEvent.
+    setContextMenuPolicy(Qt::PreventContextMenu);
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+
+    // The tooltip window exists, hidden, from the start.
+    m_tooltip = std::make_unique<CToolTipUiDlg>();
+    m_tooltip->Init(this);
+
+    // Where the user left it last time, if that is still on a screen.
+    setGeometry(DropWindowPlacement::Restored(COptions::GetInstance().GetFloatWndPos(), geometry()));
+
+    m_moveSettle.setSingleShot(true);
+    m_moveSettle.setInterval(kMoveSettleMs);
+    QObject::connect(&m_moveSettle, &QTimer::timeout, this, [this] { OnMoveSettled(); });
+    auto watchScreen = [this](QScreen* screen) {
+        QObject::connect(screen, &QScreen::availableGeometryChanged, this,
+                         [this] { KeepOnScreen(); });
+    };
+    for (QScreen* screen : QGuiApplication::screens()) {
+        watchScreen(screen);
+    }
+    QObject::connect(qApp, &QGuiApplication::screenAdded, this, watchScreen);
+    // The screen list changes after the signal: look again once it has.
+    QObject::connect(qApp, &QGuiApplication::screenRemoved, this,
+                     [this] { QTimer::singleShot(0, this, [this] { KeepOnScreen(); }); });
 }
 
 void CDndUiDlg::InitDlg() {
@@ -56,15 +126,42 @@ void CDndUiDlg::InitDlg() {
     m_dispatcher.InitDispatcher();
 }
 
+// ---- the look ----
+
 void CDndUiDlg::SetWindowMode(int mode) {
     m_windowMode = mode;
     const char* icon = mode == kDownloadMode ? "file='tx_download.png' dest='0,2,16,18'"
                                              : "file='tx_upload.png' dest='0,2,16,18'";
     SkinImage::Apply(m_pImgLabel, icon);
-    if (mode == kIdleMode && m_pTxtLabel) {
-        m_pTxtLabel->setText(
-            QString::fromStdString(CMultiLanguageMgr::GetInstance().LoadString(115)));  // "Upload"
+    UpdateStatusText();
+}
+
+void CDndUiDlg::UpdateStatusText() {
+    if (!m_pTxtLabel) {
+        return;
     }
+    const ProcessState& state = ProcessState::GetInstance();
+    QString text;
+    if (m_dragOver && !state.IsOffline()) {
+        text = Text(kTextLetGo);
+    } else if (state.IsOffline()) {
+        text = Text(kTextOffline);
+        // The connection the per-file costs were measured on is gone.
+        m_figures.ResetMeasurements();
+    } else if (state.GetTxState() == TxState::kPaused) {
+        text = Text(kTextPaused);
+    } else if (state.TransfersActive() && m_windowMode != kIdleMode) {
+        const TransferFigures::Direction& shown =
+            ShownDirection() == kDownloadMode ? m_figures.Downloads() : m_figures.Uploads();
+        text = QString::fromStdString(TransferFigures::SpeedText(shown.bytesPerSecond));
+    } else {
+        text = Text(kTextIdle);
+    }
+    m_pTxtLabel->setText(text);
+}
+
+int CDndUiDlg::ShownDirection() const {
+    return m_windowMode == kDownloadMode ? kDownloadMode : kUploadMode;
 }
 
 void CDndUiDlg::ShowStatusText(const std::string& text) {
@@ -73,7 +170,7 @@ void CDndUiDlg::ShowStatusText(const std::string& text) {
     }
 }
 
-void CDndUiDlg::StartIconAlternation() { SetTimer(kTimerIconAlternation, 2000); }
+void CDndUiDlg::StartIconAlternation() { SetTimer(kTimerIconAlternation, kIconAlternationMs); }
 
 void CDndUiDlg::OnIconAlternation() {
     const TxState txState = ProcessState::GetInstance().GetTxState();
@@ -88,44 +185,64 @@ void CDndUiDlg::OnIconAlternation() {
                                                    : kIdleMode);
 }
 
-void CDndUiDlg::RefreshSpeedText() {
-    // The speed of the direction shown, from the rows' last progress.
-    if (!m_pTxtLabel || !m_pMainDlg || m_windowMode == kIdleMode) {
+void CDndUiDlg::ObserveTransfers() {
+    if (!m_pMainDlg) {
         return;
     }
-    uint64_t bytesPerSecond = 0;
-    if (m_windowMode == kUploadMode) {
-        for (const auto& entry : m_pMainDlg->GetUploadQueue().GetTaskList()) {
-            if (entry->running) {
-                bytesPerSecond += entry->speed;
-            }
-        }
-    } else {
-        for (const auto& entry : m_pMainDlg->GetDownloadQueue().GetTaskList()) {
-            if (entry->running) {
-                bytesPerSecond += entry->speed;
-            }
-        }
+    m_figures.Observe(&m_pMainDlg->GetUploadQueue(), &m_pMainDlg->GetDownloadQueue(), SteadyMs());
+}
+
+void CDndUiDlg::RefreshSpeedText() {
+    ObserveTransfers();
+    UpdateStatusText();
+    if (m_tooltip && m_tooltip->isVisible()) {
+        m_tooltip->ShowFigures(m_figures);
     }
-    const uint64_t kib = bytesPerSecond / 1024;
-    const std::string text = kib >= 1024 ? std::to_string(kib / 1024) + " MB/s"
-                                         : std::to_string(kib) + " KB/s";
-    m_pTxtLabel->setText(QString::fromStdString(text));
 }
 
 void CDndUiDlg::ZeroSpeeds() {
     if (m_pTxtLabel && m_windowMode != kIdleMode) {
-        m_pTxtLabel->setText(QStringLiteral("0 KB/s"));
+        m_pTxtLabel->setText(QString::fromStdString(TransferFigures::SpeedText(0)));
     }
 }
 
+void CDndUiDlg::OnTxStateChanged(TxState before, TxState after) {
+    VLOGF(1, "CDndUiDlg - transfer state %d -> %d", static_cast<int>(before),
+          static_cast<int>(after));
+    UpdateStatusText();
+    if (after != TxState::kUploads && after != TxState::kDownloads && after != TxState::kBoth) {
+        HideToolTip();
+    }
+}
+
+void CDndUiDlg::SetHoverLook(bool hover) {
+    if (m_hoverLook == hover) {
+        return;
+    }
+    m_hoverLook = hover;
+    Restyle(findChild<QWidget*>(QStringLiteral("dndRoot")), hover);
+    Restyle(m_pTxtLabel, hover);
+}
+
+// ---- windows ----
+
 bool CDndUiDlg::IsWindowVisible() const { return isVisible(); }
 
-void CDndUiDlg::SetWindowVisible(bool visible) { ShowWindow(visible, false); }
+void CDndUiDlg::SetWindowVisible(bool visible) {
+    if (!visible) {
+        HideToolTip();
+    }
+    ShowWindow(visible, false);
+}
 
 void CDndUiDlg::CloseAuxiliaryWindows() {
-    // The drop window opens no auxiliary window of its own (no tooltip or backup settings
-    // window is part of it), so nothing is open to close.
+    HideToolTip();
+    if (m_menu) {
+        m_menu->hide();
+    }
+    if (m_backupSettingsShown) {
+        ToggleBackupSettings();
+    }
 }
 
 void CDndUiDlg::ShowTransferManager(int page) {
@@ -138,6 +255,7 @@ void CDndUiDlg::ShowTransferManager(int page) {
 }
 
 void CDndUiDlg::ShowBackupSettings() {
+    m_backupSettingsShown = true;
     VLOG(1) << "CDndUiDlg::OnLocalConfig - no backup settings window yet";
 }
 
@@ -145,7 +263,20 @@ void CDndUiDlg::OfferClipboardFile(const std::string& path) {
     m_clipboardOffer.Offer(QString::fromStdString(path));
 }
 
+void CDndUiDlg::ToggleBackupSettings() {
+    if (!m_backupSettingsShown) {
+        ShowBackupSettings();
+        return;
+    }
+    m_backupSettingsShown = false;
+    VLOG(1) << "CDndUiDlg::ToggleBackupSettings - backup settings marked hidden";
+}
+
 void CDndUiDlg::HideAllWindows() {
+    HideToolTip();
+    if (m_menu) {
+        m_menu->hide();
+    }
     ShowWindow(false);
     if (m_pMainDlg) {
         m_pMainDlg->ShowWindow(false);
@@ -156,17 +287,88 @@ void CDndUiDlg::QuitMessageLoop(int exitCode) { CPaintManagerUI::QuitMessageLoop
 
 void CDndUiDlg::HideFloatWindow() {
     VLOGF(1, "CDndUiDlg::HideFloatWindow");
+    HideToolTip();
     ShowWindow(false);
     COptions::GetInstance().SetFloatWndShow(false);
     // Only when the page is connected.
     ClientInterfaceMgr::GetInstance().sendSimpleMsg(LinkProtocol::Out::kWindowHidden);
 }
 
+void CDndUiDlg::OpenMenu(const QPoint& globalPos) {
+    HideToolTip();
+    if (!m_menu) {
+        m_menu = std::make_unique<CMenuWnd>(GetHandle());
+        m_menu->Init();
+    }
+    const ProcessState& state = ProcessState::GetInstance();
+    m_menu->FollowState(state.GetTxState(), state.IsOffline());
+    m_menu->Popup(globalPos, DropWindowPlacement::AvailableAreaFor(QRect(globalPos, QSize(1, 1))));
+}
+
+void CDndUiDlg::OnHover(const QPoint& globalPos) {
+    if (!ProcessState::GetInstance().TransfersActive()) {
+        setToolTip(Text(kTextDragHint));
+        SetHoverLook(true);
+        return;
+    }
+    setToolTip(QString());
+    if (!m_tooltip) {
+        return;
+    }
+    ObserveTransfers();
+    m_tooltip->ShowFigures(m_figures);
+    QScreen* screen = QGuiApplication::screenAt(globalPos);
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    m_tooltip->ShowAt(globalPos, screen ? screen->availableGeometry() : QRect());
+    SetTimer(kTimerTooltip, kTooltipMs);
+}
+
+void CDndUiDlg::OnTooltipTimer() {
+    if (m_tooltip && m_tooltip->IsPointerOver()) {
+        return;
+    }
+    HideToolTip();
+}
+
+void CDndUiDlg::HideToolTip() {
+    if (m_tooltip) {
+        m_tooltip->hide();
+    }
+    KillTimer(kTimerTooltip);
+}
+
+void CDndUiDlg::KeepOnScreen() {
+    const QRect now = geometry();
+    const QRect kept =
+        DropWindowPlacement::KeptInside(now, DropWindowPlacement::AvailableAreaFor(now));
+    if (kept.topLeft() != now.topLeft()) {
+        VLOGF(1, "CDndUiDlg::KeepOnScreen - %d,%d -> %d,%d", now.x(), now.y(), kept.x(), kept.y());
+        move(kept.topLeft());
+    }
+}
+
+void CDndUiDlg::OnMoveSettled() {
+    KeepOnScreen();
+    if (m_userMoved) {
+        m_userMoved = false;
+        COptions::GetInstance().SetFloatWndPos(x(), y());
+    }
+}
+
+// ---- notifications and messages ----
+
 void CDndUiDlg::Notify(const UiNotify& notify) {
     if (notify.sType == "timer") {
         const auto timerId = static_cast<uint32_t>(notify.wParam);
-        if (!m_dispatcher.OnTimer(timerId) && timerId == kTimerIconAlternation) {
+        if (m_dispatcher.OnTimer(timerId)) {
+            return;
+        }
+        if (timerId == kTimerIconAlternation) {
             OnIconAlternation();
+        } else if (timerId == kTimerTooltip) {
+            OnTooltipTimer();
         }
         return;
     }
@@ -176,23 +378,23 @@ void CDndUiDlg::Notify(const UiNotify& notify) {
 }
 
 void CDndUiDlg::OnMenuCommand(const std::string& item) {
-    // The menu window itself (opened by the right button) is drawn with the window's look.
-    if (item == "m_exit") {
-        OnCloseCommand();
-    } else if (item == "m_resume") {
-        m_dispatcher.OnMenuResume();
+    VLOGF(1, "CDndUiDlg::OnMenuCommand - %s", item.c_str());
+    if (item == "m_start") {
+        m_dispatcher.OnMenuStart();
+        UpdateStatusText();
+    } else if (item == "m_pause") {
+        m_dispatcher.OnMenuPause();
+        UpdateStatusText();
+    } else if (item == "m_mgr") {
+        ShowTransferManager(PageForTxState(ProcessState::GetInstance().GetTxState()));
     } else if (item == "m_hide") {
         HideFloatWindow();
-    } else if (item == "m_mgr") {
-        ShowTransferManager(ProcessState::GetInstance().GetTxState() == TxState::kDownloads
-                                ? kDownloadPage
-                                : kUploadPage);
-    } else if (item == "m_start" && m_pMainDlg) {
-        m_pMainDlg->GetUploadQueue().OnButtonUpStart();
-        m_pMainDlg->GetDownloadQueue().OnButtonDlStart();
-    } else if (item == "m_pause" && m_pMainDlg) {
-        m_pMainDlg->GetUploadQueue().OnButtonUpPause();
-        m_pMainDlg->GetDownloadQueue().OnButtonDlPause();
+    } else if (item == "m_exit") {
+        OnCloseCommand();
+    } else if (item == "m_logout") {
+        ToggleBackupSettings();
+    } else if (item == "m_resume") {
+        m_dispatcher.OnMenuResume();
     }
 }
 
@@ -212,58 +414,8 @@ void CDndUiDlg::OnCloseCommand() {
     CPaintManagerUI::QuitMessageLoop(0);
 }
 
-void CDndUiDlg::OnClose() { m_dispatcher.OnClose(); }
-
-void CDndUiDlg::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        WindowImplBase::mousePressEvent(event);
-        return;
-    }
-    // Dragged as if by a caption: the window manager moves it where it can, we do otherwise.
-    if (windowHandle() && windowHandle()->startSystemMove()) {
-        return;
-    }
-    m_dragging = true;
-    m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
-}
-
-void CDndUiDlg::mouseMoveEvent(QMouseEvent* event) {
-    if (m_dragging && (event->buttons() & Qt::LeftButton)) {
-        move(event->globalPosition().toPoint() - m_dragOffset);
-    } else {
-        m_dragging = false;
-    }
-}
-
-void CDndUiDlg::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) {
-        event->acceptProposedAction();
-    }
-}
-
-void CDndUiDlg::dropEvent(QDropEvent* event) {
-    std::vector<std::filesystem::path> paths;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) {
-            paths.emplace_back(url.toLocalFile().toStdString());
-        }
-    }
-    if (!paths.empty()) {
-        event->acceptProposedAction();
-        OnFilesDropped(paths);
-    }
-}
-
-void CDndUiDlg::OnFilesDropped(const std::vector<std::filesystem::path>& paths) {
-    VLOGF(1, "CDndUiDlg::OnFilesDropped - %d paths", static_cast<int>(paths.size()));
-    COptions& options = COptions::GetInstance();
-    if (ProcessState::GetInstance().IsOffline()) {
-        return;
-    }
-    // One upload request into the disk's top folder.
-    FileBackupMgr::GetInstance().addWorkRequest(FileBackupMgr::RequestKey{0, 0}, paths);
-    if (ProcessState::GetInstance().IsBatchIdle()) {
-        SetWindowMode(kUploadMode);
-    }
-    m_dispatcher.OnSpecificDragFileInfo();
+void CDndUiDlg::OnClose() {
+    HideToolTip();
+    KillTimer(kTimerIconAlternation);
+    m_dispatcher.OnClose();
 }

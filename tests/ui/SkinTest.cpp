@@ -15,6 +15,8 @@
 #include "UiTestApp.h"
 #include "core/CommonUtils.h"
 #include "core/MultiLanguage.h"
+#include "ui/CMenuWnd.h"
+#include "ui/CToolTipUiDlg.h"
 #include "ui/DialogBuilder.h"
 #include "ui/DndUiDlg.h"
 #include "ui/MainUiDlg.h"
@@ -24,22 +26,12 @@ namespace {
 
 using Kind = ControlSpec::Kind;
 
-// The controls the windows of later work look up: the menu, the tooltip and the backup
-// settings window. Their skins must hold them already.
-ControlSpecs MenuControls() {
-    return {{"m_start", Kind::kMenuItem}, {"m_pause", Kind::kMenuItem}, {"m_mgr", Kind::kMenuItem},
-            {"m_hide", Kind::kMenuItem},  {"m_exit", Kind::kMenuItem},  {"m_logout", Kind::kMenuItem},
-            {"m_resume", Kind::kMenuItem}};
-}
-
+// The controls the backup settings window of later work looks up; its skin must hold them
+// already.
 ControlSpecs AutoBackupControls() {
     return {{"autobackup_list", Kind::kList}, {"addConfirmBtn", Kind::kButton},
             {"addCancelBtn", Kind::kButton},  {"closeBtn", Kind::kButton},
             {"addFoldBtn", Kind::kButton},    {"speedEdit", Kind::kEdit}};
-}
-
-ControlSpecs TooltipControls() {
-    return {{"tipTitle", Kind::kLabel}, {"upTipText", Kind::kLabel}, {"dnTipText", Kind::kLabel}};
 }
 
 bool HasKind(QWidget* widget, Kind kind) {
@@ -68,8 +60,8 @@ TEST(SkinTest, EveryLanguageSkinHoldsEveryNamedControlOfTheRightKind) {
     zorp::test::UiLoop();
     const SkinCase cases[] = {
         {"dnd", CDndUiDlg::NamedControls()},   {"mainui", CMainUiDlg::NamedControls()},
-        {"menu", MenuControls()},              {"autobackup", AutoBackupControls()},
-        {"tooltip", TooltipControls()},
+        {"menu", CMenuWnd::NamedControls()},   {"autobackup", AutoBackupControls()},
+        {"tooltip", CToolTipUiDlg::NamedControls()},
     };
     for (const auto& skin : cases) {
         for (uint16_t language : {1033, 2052, 1028}) {

@@ -137,6 +137,32 @@ TEST_F(DownloadFlowTest, OfflinePausesTheDownloadsAndOnlineGoesOnFromTheirCaches
     EXPECT_EQ(ReadFile(local / "big.bin").size(), 900000u);
 }
 
+// The drop window's menu: pause all, then start all, through the dispatcher, which moves the
+// transfer state (downloads, paused, downloads again) and the window's look.
+TEST_F(DownloadFlowTest, TheMenusPauseAndStartMoveTheTransferStateAndTheDownloadGoesOn) {
+    const Json::Value file = server.Plant("menu.bin", 900000, 0, "random", 7);
+    const int64_t fid = file["id"].asInt64();
+    ASSERT_TRUE(server.SetFault("download", "stall", {{"ms", "30000"}, {"bytes", "300000"}}));
+    ASSERT_TRUE(page.SendRequest(LinkProtocol::EncodeDownloads(
+        {{900000, server.DownloadUrl(fid), (local / "menu.bin").string()}})));
+    ASSERT_TRUE(loop.RunUntil([&] { return Cached("menu.bin", fid) == 300000; }, 30000));
+    EXPECT_EQ(ProcessState::GetInstance().GetTxState(), TxState::kDownloads);
+
+    dispatcher().OnMenuPause();
+    ASSERT_TRUE(loop.RunUntil([&] { return manager.dnldQueue.GetRunningCount() == 0; }, 30000));
+    EXPECT_EQ(ProcessState::GetInstance().GetTxState(), TxState::kPaused);
+
+    server.ClearFaults();
+    drop.mode = IDispatcherView::kIdleMode;
+    dispatcher().OnMenuStart();
+    EXPECT_EQ(ProcessState::GetInstance().GetTxState(), TxState::kDownloads);
+    EXPECT_EQ(drop.mode, IDispatcherView::kDownloadMode);
+    EXPECT_EQ(drop.iconAlternations, 0);  // only one direction runs
+    ASSERT_TRUE(RunUntilPageGets(Out::kDownloadsFinished, 60000));
+    EXPECT_EQ(ReadFile(local / "menu.bin").size(), 900000u);
+    EXPECT_EQ(ProcessState::GetInstance().GetTxState(), TxState::kNone);
+}
+
 TEST_F(DownloadFlowTest, TheClosingOrderStoresEveryUnfinishedDownload) {
     std::vector<LinkProtocol::DownloadObject> files;
     for (int i = 0; i < 4; ++i) {

@@ -178,6 +178,19 @@ TEST_F(OptionsTest, SettingsAreStoredAndReadBack) {
     EXPECT_EQ(Options().GetWorkDir(), home.cacheHome() / "quorvacache");
 }
 
+TEST_F(OptionsTest, DropWindowPositionIsStoredAndOnlyAWholePairIsReadBack) {
+    ASSERT_TRUE(Options().Load());
+    EXPECT_FALSE(Options().GetFloatWndPos());
+    Options().SetFloatWndPos(-1200, 35);  // a screen left of the primary one
+    ASSERT_TRUE(Options().Load());
+    EXPECT_EQ(Options().GetFloatWndPos(), std::make_pair(-1200, 35));
+    for (const char* broken : {"", "12", "12,", ",4", "a,b", "1,2,3", "99999999999,1"}) {
+        ASSERT_TRUE(Options().SaveSetting("float_wnd_pos", broken));
+        ASSERT_TRUE(Options().Load());
+        EXPECT_FALSE(Options().GetFloatWndPos()) << broken;
+    }
+}
+
 TEST_F(OptionsTest, DatabasesOfAnOldBuildAreMigratedWithTheirRows) {
     const fs::path sample = fs::path(ZORP_TEST_DATA_DIR) / "old-schema" / "zor";
     fs::create_directories(home.userDataDir() / "zor");
