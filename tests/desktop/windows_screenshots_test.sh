@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The three windows as a user meets them, on an X server of the test's own, in English,
-# Simplified and Traditional Chinese: the real zorp uploads a file (slowed down by the server so
+# Simplified and Traditional Chinese, and in English again at twice the size (QT_SCALE_FACTOR=2): the real zorp uploads a file (slowed down by the server so
 # that it is seen running) and downloads another (held mid-way), while the test hovers the drop
 # window (tooltip), opens its menu with the right button, opens the transfer manager from the
 # page and walks its three pages with the keyboard (Ctrl+1, Ctrl+2, Ctrl+3). Each view is kept as
@@ -13,6 +13,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/desktop_common.sh"
 artifacts=${2:?usage: windows_screenshots_test.sh BUILD_DIR ARTIFACTS_DIR}
+# Big enough for the windows at twice the size (the last run).
+export DESKTOP_SCREEN=${DESKTOP_SCREEN:-2560x1600x24}
 desktop_setup "$1" zorp-desktop-windows
 mkdir -p "$artifacts"
 artifacts=$(cd "$artifacts" && pwd)
@@ -39,7 +41,7 @@ manager_page() {
 
 run_language() {
   lang_dir=$1
-  local locale=$2 drop_title=$3 manager_title=$4
+  local locale=$2 drop_title=$3 manager_title=$4 scale=${5:-1}
   local run=$work/run/$lang_dir
   rm -rf "$XDG_DATA_HOME" "$XDG_CACHE_HOME" && mkdir -p "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
   mkdir -p "$run/local" "$run/down" "$artifacts/$lang_dir"
@@ -55,7 +57,7 @@ run_language() {
   curl -sf "$admin/fault?action=upload&kind=delay&ms=400&count=1000&ttl=120" >/dev/null
   curl -sf "$admin/fault?action=download&kind=stall&ms=8000&bytes=2097152&count=1&ttl=120" >/dev/null
 
-  (cd "$run" && exec env LANG="$locale" ZORP_LINK_PORT=$link_port "$bin/zorp" \
+  (cd "$run" && exec env LANG="$locale" QT_SCALE_FACTOR="$scale" ZORP_LINK_PORT=$link_port "$bin/zorp" \
      >"$run/zorp.out" 2>"$run/zorp.err") &
   zorp_pid=$!
   # One page session for the whole run: its commands come through a pipe. zorp shows its
@@ -132,4 +134,5 @@ run_language() {
 run_language en en_US.UTF-8 "Upload" "Transmission Manager"
 run_language zh_CN zh_CN.UTF-8 "上传" "传输管理器"
 run_language zh_TW zh_TW.UTF-8 "上傳" "傳輸管理員"
+run_language en_2x en_US.UTF-8 "Upload" "Transmission Manager" 2
 echo "screenshots in $artifacts"
