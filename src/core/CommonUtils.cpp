@@ -377,4 +377,16 @@ std::optional<std::string> ReadWholeFile(const fs::path& path) {
     return content;
 }
 
+std::string LogExcerpt(std::string_view text, size_t maxBytes) {
+    if (text.size() <= maxBytes) {
+        return std::string(text);
+    }
+    size_t end = maxBytes;
+    // Back to the start of a character: continuation bytes are 10xxxxxx.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return std::string(text.substr(0, end)) + " ... (" + std::to_string(text.size()) + " bytes)";
+}
+
 }  // namespace CommonUtils

@@ -53,6 +53,10 @@ std::string GetFileIconName(const std::string& fileName, bool big);
 // folder: ProgramFiles) on each folder, or takes it off. Best effort.
 void SetFolderIcons(const std::vector<std::filesystem::path>& folders, bool on);
 
+// A text as a log line may hold it: at most `maxBytes` of it (never cutting a UTF-8
+// character), then " ... (N bytes)" when it was longer.
+std::string LogExcerpt(std::string_view text, size_t maxBytes = 4096);
+
 // Reads a whole decimal 64-bit integer. On failure `error` (when given) receives
 // "Unable to convert string '<text>' to integer!" and the line is logged.
 std::optional<int64_t> StringToInt64(const std::string& text, std::string* error = nullptr);

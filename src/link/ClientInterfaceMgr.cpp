@@ -224,7 +224,8 @@ bool ClientInterfaceMgr::OnReceive(platform::TcpConnection& connection) {
     }
     std::string_view bytes(m_buffer.data(), received.bytes);
     if (logging::VlogIsOn(1)) {
-        VLOGF(1, "ClientInterfaceMgr: received %s", std::string(bytes));
+        // A page may send megabytes: the log keeps the beginning and the length.
+        VLOGF(1, "ClientInterfaceMgr: received %s", CommonUtils::LogExcerpt(bytes));
     }
     auto split = m_splitter.Feed(bytes);
     if (split.skippedBytes > 0 && !m_skippingNoise) {

@@ -110,7 +110,7 @@ DecodedMessage DecodeMessage(const std::string& text) {
     DecodedMessage decoded;
     std::string errors;
     if (!ParseText(text, &decoded.message, &errors)) {
-        LOGF(WARNING, "ClientInterfaceMgr::parseMsg failed: %s", errors);
+        LOGF(WARNING, "ClientInterfaceMgr::parseMsg failed: %s", CommonUtils::LogExcerpt(errors, 1024));
         return decoded;
     }
     decoded.type = TypeMember(decoded.message).value_or(-1);
@@ -145,7 +145,7 @@ std::vector<DownloadObject> DecodeDownloads(const Json::Value& message,
         if (!IsUsableTarget(download.path) ||
             !CommonUtils::IsPlainName(std::filesystem::path(download.path).filename().string())) {
             LOGF(WARNING, "ClientInterfaceMgr::parseMsg: download target '%s' skipped",
-                 download.path);
+                 CommonUtils::LogExcerpt(download.path, 512));
             if (refused) {
                 const std::string name = std::filesystem::path(download.path).filename().string();
                 refused->push_back(name.empty() ? download.path : name);
@@ -205,7 +205,8 @@ std::vector<LocalEditObject> DecodeLocalEdits(const Json::Value& message) {
         edit.name = StringMember(file, "name");
         edit.hash = StringMember(file, "hash");
         if (!CommonUtils::IsPlainName(edit.name)) {
-            LOGF(WARNING, "ClientInterfaceMgr::parseMsg: local edit name '%s' skipped", edit.name);
+            LOGF(WARNING, "ClientInterfaceMgr::parseMsg: local edit name '%s' skipped",
+                 CommonUtils::LogExcerpt(edit.name, 512));
             continue;
         }
         edits.push_back(std::move(edit));
@@ -219,7 +220,8 @@ std::vector<BatchObject> DecodeBatchDownloads(const Json::Value& message,
     for (const auto& object : ArrayMember(message, "files")) {
         BatchObject batch{StringMember(object, "path"), {}};
         if (!IsUsableTarget(batch.path)) {
-            LOGF(WARNING, "ClientInterfaceMgr::parseMsg: batch target '%s' skipped", batch.path);
+            LOGF(WARNING, "ClientInterfaceMgr::parseMsg: batch target '%s' skipped",
+                 CommonUtils::LogExcerpt(batch.path, 512));
             continue;
         }
         for (const auto& entry : ArrayMember(object, "files")) {
@@ -228,7 +230,7 @@ std::vector<BatchObject> DecodeBatchDownloads(const Json::Value& message,
             item.name = StringMember(entry, "name");
             if (!CommonUtils::IsPlainName(item.name)) {
                 LOGF(WARNING, "ClientInterfaceMgr::parseMsg: batch item name '%s' skipped",
-                     item.name);
+                     CommonUtils::LogExcerpt(item.name, 512));
                 if (refused) {
                     refused->push_back(item.name);
                 }
@@ -266,7 +268,7 @@ std::vector<ClipboardItem> DecodeClipboardCopy(const Json::Value& message) {
             item.name = StringMember(entry, "name");
             if (!CommonUtils::IsPlainName(item.name)) {
                 LOGF(WARNING, "ClientInterfaceMgr::parseMsg: clipboard item name '%s' skipped",
-                     item.name);
+                     CommonUtils::LogExcerpt(item.name, 512));
                 continue;
             }
             item.fid = Int64Member(entry, "fid");

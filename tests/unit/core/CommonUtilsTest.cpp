@@ -140,3 +140,15 @@ TEST(Utf8Test, TellsWellFormedUtf8FromOtherBytes) {
     EXPECT_FALSE(CommonUtils::IsValidUtf8("\xE2\x82")) << "cut short";
     EXPECT_FALSE(CommonUtils::IsValidUtf8("\x80"));
 }
+
+// A 50 MB message once made a 100 MB log: received texts are logged as an excerpt.
+TEST(CommonUtilsTest, LogExcerptKeepsTheBeginningAndTheLengthAndNeverCutsACharacter) {
+    EXPECT_EQ(CommonUtils::LogExcerpt("short"), "short");
+    const std::string big(50 * 1024 * 1024, 'x');
+    const std::string excerpt = CommonUtils::LogExcerpt(big);
+    EXPECT_LT(excerpt.size(), 4200u);
+    EXPECT_NE(excerpt.find("(52428800 bytes)"), std::string::npos);
+    // "é" is two bytes; a cut after its first byte moves back before it.
+    const std::string text = std::string(4095, 'a') + "\xC3\xA9" + "tail";
+    EXPECT_EQ(CommonUtils::LogExcerpt(text).substr(0, 4096), std::string(4095, 'a') + " ");
+}

@@ -118,3 +118,62 @@ TEST(LinkMessageSplitterTest, NulBytesAreCarriedNotTreatedAsTheEnd) {
     ASSERT_EQ(result.messages.size(), 1u);
     EXPECT_EQ(result.messages[0], message);
 }
+
+// After garbage that opens objects and never closes them, the link used to stay deaf for good.
+TEST(LinkMessageSplitterTest, UnbalancedGarbageNeverStopsTheNextMessage) {
+    LinkMessageSplitter splitter(1 << 20);
+    const std::string hello = R"({"type":0})";
+    std::string garbage;
+    for (int i = 0; i < 200000; ++i) {
+        garbage += "{{{[[";
+    }
+    size_t served = 0;
+    for (size_t i = 0; i < garbage.size(); i += 4096) {
+        served += splitter.Feed(std::string_view(garbage).substr(i, 4096)).messages.size();
+        EXPECT_LE(splitter.PendingBytes(), 4096u);
+    }
+    EXPECT_EQ(served, 0u);
+    auto result = splitter.Feed(hello);
+    EXPECT_EQ(result.messages, std::vector<std::string>{hello});
+
+    // Control bytes, a key without its colon, a closing bracket of the wrong kind, nesting past
+    // the limit: each object is rejected where it goes wrong, and a "{" there begins the next.
+    const std::string deep(LinkMessageSplitter::kMaxDepth + 5, '[');
+    for (const std::string& bad : {std::string("{\"a\":\"x\x01y\"}"), std::string(R"({"a" 1})"),
+                                   std::string(R"({"a":[1}])"), "{\"a\":" + deep,
+                                   std::string("{\"a\":tru{\"type\":3}")}) {
+        LinkMessageSplitter fresh;
+        auto got = fresh.Feed(bad + hello);
+        EXPECT_GE(got.rejectedObjects, 1u) << bad.substr(0, 20);
+        ASSERT_FALSE(got.messages.empty()) << bad.substr(0, 20);
+        EXPECT_EQ(got.messages.back(), hello) << bad.substr(0, 20);
+    }
+}
+
+TEST(LinkMessageSplitterTest, OneBraceAndMegabytesWithoutItsEndStillLetTheNextMessageThrough) {
+    LinkMessageSplitter splitter(1 << 16);
+    const std::string hello = R"({"type":0})";
+    // Not JSON after the brace: given up at once.
+    auto first = splitter.Feed("{" + std::string(1 << 20, 'x'));
+    EXPECT_EQ(splitter.PendingBytes(), 0u);
+    EXPECT_EQ(first.rejectedObjects, 1u);
+    EXPECT_EQ(splitter.Feed(hello).messages, std::vector<std::string>{hello});
+    // A string that never closes: dropped past the cap, given up further on.
+    splitter.Feed(R"({"a":")" + std::string((LinkMessageSplitter::kGiveUpFactor + 1) << 16, 'y'));
+    EXPECT_EQ(splitter.PendingBytes(), 0u);
+    EXPECT_EQ(splitter.Feed(hello).messages, std::vector<std::string>{hello});
+}
+
+// The nested objects of a dropped over-long message (a batch's items carry a "type" too) must
+// never come out as messages of their own.
+TEST(LinkMessageSplitterTest, TheItemsOfADroppedOverlongMessageAreNotTakenForMessages) {
+    LinkMessageSplitter splitter(1000);
+    std::string big = R"({"type":11,"files":[)";
+    for (int i = 0; i < 100; ++i) {
+        big += std::string(i ? "," : "") + R"({"fid":5,"name":"x","type":1,"share":0,"size":3})";
+    }
+    big += "]}";
+    auto result = splitter.Feed(big + R"({"type":4})");
+    EXPECT_EQ(result.messages, std::vector<std::string>{R"({"type":4})"});
+    EXPECT_EQ(result.droppedMessages, 1u);
+}
