@@ -23,6 +23,7 @@ constexpr Row kTable[] = {
     {FixedDelay::kListingCacheLifetime,  "listing cache lifetime",    10000},
     {FixedDelay::kKeepAlive,             "link keep-alive",            4500},
     {FixedDelay::kPageSendTimeout,       "page send timeout",         60000},
+    {FixedDelay::kHelloWait,             "link hello wait",           10000},
     {FixedDelay::kChunkStall,            "transfer stall limit",      15000},
     {FixedDelay::kLockRenewal,           "edit lock renewal",         58000},
     {FixedDelay::kEditQuiet,             "edit folder quiet",          1000},

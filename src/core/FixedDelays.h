@@ -18,6 +18,7 @@ enum class FixedDelay {
     kListingCacheLifetime,  // a cached server listing of the comparison is trusted this long
     kKeepAlive,             // a link without events sends a keep-alive after this
     kPageSendTimeout,       // a page that takes no data for this long is taken as gone
+    kHelloWait,             // a connection that has not said hello this long is let go
     kChunkStall,            // a transfer that moves no byte for this long is given up
     kLockRenewal,           // the server lock of a locally edited file is renewed
     kEditQuiet,             // a watched edit folder must be quiet this long before a hand-over

@@ -1,6 +1,7 @@
 #include "link/ClientInterfaceMgr.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <utility>
 
@@ -158,33 +159,68 @@ void ClientInterfaceMgr::RunServer() {
     VLOGF(1, "ClientInterfaceMgr: listening on 127.0.0.1:%d", listener->Port());
     m_listeningEvent.Set();
 
-    // The one connection this process serves. The listening socket stays open (so no other
-    // program can take the port) but is never accepted on again.
-    std::unique_ptr<platform::TcpConnection> connection;
-    while (!connection) {
-        if (IsStopFlagSet()) {
+    // The one page this process serves. The listening socket stays open (so no other program
+    // can take the port). A connection of another user (root aside) is refused, and one that leaves or says
+    // no hello in time is let go: only the page's own leaving ends the link.
+    while (!IsStopFlagSet()) {
+        std::unique_ptr<platform::TcpConnection> connection = AcceptPage(*listener);
+        if (!connection || !ServeConnection(*connection)) {
             return;
         }
-        uint32_t ready = platform::WaitReadable({listener.get(), &m_stopEvent});
-        if (ready & 1u) {
-            error.clear();
-            connection = listener->Accept(&error);
-            if (!error.empty()) {
-                LOGF(WARNING, "ClientInterfaceMgr: accept failed: %s", error);
-            }
-        }
+        m_splitter.Reset();
+        m_skippingNoise = false;
     }
-    VLOGF(1, "ClientInterfaceMgr: page connected");
-    connection->SetSendTimeout(FixedDelays::Ms(FixedDelay::kPageSendTimeout));
+}
 
+std::unique_ptr<platform::TcpConnection> ClientInterfaceMgr::AcceptPage(
+    platform::LoopbackListener& listener) {
     while (!IsStopFlagSet()) {
+        const uint32_t ready = platform::WaitReadable({&listener, &m_stopEvent});
+        if (!(ready & 1u)) {
+            continue;
+        }
+        std::string error;
+        std::unique_ptr<platform::TcpConnection> connection = listener.Accept(&error);
+        if (!connection) {
+            LOGF(WARNING, "ClientInterfaceMgr: accept failed: %s", error);
+            continue;
+        }
+        // The user's own processes, and root, who may do anything to the user's files anyway.
+        const std::optional<uint32_t> uid = connection->PeerUid();
+        if (uid && *uid != platform::TcpConnection::OwnUid() && *uid != 0) {
+            LOGF(WARNING, "ClientInterfaceMgr: a process of user %d connected: refused",
+                 static_cast<int64_t>(*uid));
+            continue;
+        }
+        VLOGF(1, "ClientInterfaceMgr: page connected");
+        return connection;
+    }
+    return nullptr;
+}
+
+bool ClientInterfaceMgr::ServeConnection(platform::TcpConnection& connection) {
+    connection.SetSendTimeout(FixedDelays::Ms(FixedDelay::kPageSendTimeout));
+    m_letGo = false;
+    const auto helloDeadline = std::chrono::steady_clock::now() +
+                               std::chrono::milliseconds(FixedDelays::Ms(FixedDelay::kHelloWait));
+    while (!IsStopFlagSet()) {
+        uint32_t waitMs = FixedDelays::Ms(FixedDelay::kKeepAlive);
+        if (!m_connected) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                helloDeadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                LOGF(WARNING, "ClientInterfaceMgr: no hello within %d ms: the connection is let go",
+                     static_cast<int64_t>(FixedDelays::Ms(FixedDelay::kHelloWait)));
+                return true;
+            }
+            waitMs = std::min<uint32_t>(waitMs, static_cast<uint32_t>(left.count()) + 1);
+        }
         uint32_t ready = platform::WaitReadable(
-            {connection.get(), &m_simpleEvent, &m_updateEvent, &m_stopEvent},
-            FixedDelays::Ms(FixedDelay::kKeepAlive));
+            {&connection, &m_simpleEvent, &m_updateEvent, &m_stopEvent}, waitMs);
         if (ready == 0) {
-            if (m_keepAlive) {
+            if (m_keepAlive && m_connected) {
                 VLOGF(1, "ClientInterfaceMgr: seng keepalive msg");
-                if (!Send(*connection, LinkProtocol::KeepAliveMsg())) {
+                if (!Send(connection, LinkProtocol::KeepAliveMsg())) {
                     break;
                 }
             }
@@ -192,16 +228,17 @@ void ClientInterfaceMgr::RunServer() {
         }
         // Each ready source is served in the same pass, so a busy socket cannot starve the
         // notifications (nor the other way round).
-        if ((ready & 1u) && !OnReceive(*connection)) {
+        if ((ready & 1u) && !OnReceive(connection)) {
             break;
         }
-        if ((ready & 2u) && m_simpleEvent.TryConsume() && !SendSimpleMsgs(*connection)) {
+        if ((ready & 2u) && m_simpleEvent.TryConsume() && !SendSimpleMsgs(connection)) {
             break;
         }
-        if ((ready & 4u) && m_updateEvent.TryConsume() && !SendUpdateMsgs(*connection)) {
+        if ((ready & 4u) && m_updateEvent.TryConsume() && !SendUpdateMsgs(connection)) {
             break;
         }
     }
+    return m_letGo;
 }
 
 bool ClientInterfaceMgr::OnReceive(platform::TcpConnection& connection) {
@@ -210,10 +247,18 @@ bool ClientInterfaceMgr::OnReceive(platform::TcpConnection& connection) {
         case platform::TcpConnection::ReceiveResult::kTimeout:
             return true;
         case platform::TcpConnection::ReceiveResult::kClosed:
-            VLOGF(1, "ClientInterfaceMgr: peer is down, exit");
-            OnPageGone();
-            return false;
         case platform::TcpConnection::ReceiveResult::kAborted:
+            if (!m_connected) {
+                // Never said hello: not the page, whose leaving would end the process.
+                LOGF(WARNING, "ClientInterfaceMgr: a connection left before its hello");
+                m_letGo = true;
+                return false;
+            }
+            if (received.status == platform::TcpConnection::ReceiveResult::kClosed) {
+                VLOGF(1, "ClientInterfaceMgr: peer is down, exit");
+                OnPageGone();
+                return false;
+            }
             // A reset is the page gone just as much as an orderly close.
             VLOGF(1, "ClientInterfaceMgr: peer is down, exit");
             LOGF(WARNING, "ClientInterfaceMgr: connection aborted: %s", received.error);
@@ -235,6 +280,10 @@ bool ClientInterfaceMgr::OnReceive(platform::TcpConnection& connection) {
     }
     if (!split.messages.empty()) {
         m_skippingNoise = false;
+    }
+    if (split.rejectedObjects > 0) {
+        LOGF(WARNING, "ClientInterfaceMgr: %d objects that are not JSON skipped",
+             static_cast<int64_t>(split.rejectedObjects));
     }
     if (split.overflowed) {
         LOGF(WARNING, "ClientInterfaceMgr: message longer than %d bytes, dropped",

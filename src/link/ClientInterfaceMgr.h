@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/CTaskThread.h"
 #include "core/IPageNotifier.h"
 #include "link/LinkMessageSplitter.h"
+#include "platform/LoopbackListener.h"
+#include "platform/TcpConnection.h"
 #include "link/LinkMessages.h"
 #include "link/LinkProtocol.h"
 #include "platform/Event.h"
@@ -125,6 +128,11 @@ protected:
 
 private:
     void RunServer();
+    // The next connection of this user; null when stopping.
+    std::unique_ptr<platform::TcpConnection> AcceptPage(platform::LoopbackListener& listener);
+    // Serves one connection; true when it was let go (it never said hello) and the next
+    // connection is to be awaited, false when the link has ended.
+    bool ServeConnection(platform::TcpConnection& connection);
     // Each returns false when the connection has failed.
     bool OnReceive(platform::TcpConnection& connection);
     bool HandleMessage(platform::TcpConnection& connection, const std::string& text);
@@ -174,6 +182,7 @@ private:
     std::atomic<bool> m_pageGone{false};
 
     // Server thread only.
+    bool m_letGo = false;
     std::vector<char> m_buffer;
     LinkMessageSplitter m_splitter;
     bool m_skippingNoise = false;

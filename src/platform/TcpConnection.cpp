@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include "platform/SystemInfo.h"
 
@@ -28,6 +31,46 @@ void SetTimeoutOption(int fd, int option, uint32_t ms) {
 }
 
 }  // namespace
+
+uint32_t TcpConnection::OwnUid() { return static_cast<uint32_t>(::getuid()); }
+
+std::optional<uint32_t> TcpConnection::PeerUid() const {
+    sockaddr_in self{}, peer{};
+    socklen_t length = sizeof(self);
+    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&self), &length) != 0) {
+        return std::nullopt;
+    }
+    length = sizeof(peer);
+    if (::getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+        peer.sin_family != AF_INET) {
+        return std::nullopt;
+    }
+    // The peer's socket is the line whose local end is our remote end and whose remote end is
+    // our local end. Addresses are in the kernel's byte order, ports in host order, in hex.
+    char wantedLocal[32], wantedRemote[32];
+    std::snprintf(wantedLocal, sizeof(wantedLocal), "%08X:%04X", peer.sin_addr.s_addr,
+                  ntohs(peer.sin_port));
+    std::snprintf(wantedRemote, sizeof(wantedRemote), "%08X:%04X", self.sin_addr.s_addr,
+                  ntohs(self.sin_port));
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the heading
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid;
+        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid)) {
+            continue;
+        }
+        if (local == wantedLocal && remote == wantedRemote) {
+            try {
+                return static_cast<uint32_t>(std::stoul(uid));
+            } catch (...) {
+                return std::nullopt;
+            }
+        }
+    }
+    return std::nullopt;
+}
 
 TcpConnection::TcpConnection(int fd) : m_fd(fd) {
     // The link carries small messages that each want to leave at once.

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,11 @@ public:
     // Sends every byte, however many calls the kernel needs. False when the connection failed
     // or the send time-out passed with bytes left (the reason in `error`).
     bool SendAll(std::string_view data, std::string* error = nullptr);
+
+    // The user owning the socket at the other end of this loopback connection, as
+    // /proc/net/tcp shows it; nothing when it cannot be told.
+    std::optional<uint32_t> PeerUid() const;
+    static uint32_t OwnUid();
 
     // 0 = wait for ever (the default).
     void SetSendTimeout(uint32_t ms);

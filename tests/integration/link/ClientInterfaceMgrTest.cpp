@@ -23,6 +23,7 @@
 #include "core/WindowMessages.h"
 #include "link/ClientInterfaceMgr.h"
 #include "link/LinkProtocol.h"
+#include "platform/ChildProcess.h"
 #include "platform/LoopbackListener.h"
 #include "platform/MessageTarget.h"
 #include "platform/PlainMessageLoop.h"
@@ -337,7 +338,7 @@ TEST_F(ClientInterfaceMgrTest, BadInputNeitherStopsNorBloatsTheLink) {
     EXPECT_EQ(m_window.Count(WM_CLIENT_MSG_COME), 0u) << "the {\"type\":1} inside the big message was not obeyed";
     EXPECT_NE(COptions::GetInstance().m_exitRequest, 1);
     EXPECT_TRUE(log.Contains("dropped"));
-    EXPECT_TRUE(log.Contains("ClientInterfaceMgr::parseMsg failed"));
+    EXPECT_TRUE(log.Contains("not JSON skipped"));
     page.Send(R"({"type":0})");
     EXPECT_EQ(page.NextMessage(), R"({"type":0})");
 }
@@ -446,4 +447,48 @@ TEST(ClientInterfaceMgrStartTest, StartAndStopInALoop) {
         ASSERT_TRUE(mgr.Shutdown(5000)) << round;
         EXPECT_FALSE(mgr.IsConnected());
     }
+}
+
+// Any local process that connected first used to hold the link for good, and its leaving made
+// the process quit: a connection that says no hello in time, or leaves before it, is let go,
+// and the page that comes next is served.
+TEST_F(ClientInterfaceMgrTest, AConnectionWithoutHelloIsLetGoAndThePageAfterItIsServed) {
+    ScopedTimeScale fast(0.01);  // the hello wait: 100 ms
+    logging::ScopedLogCapture log;
+    LinkTestPage squatter;
+    ASSERT_TRUE(squatter.Connect(m_port));
+    EXPECT_TRUE(squatter.WaitForClose(5000)) << "let go after the hello wait";
+    EXPECT_TRUE(log.Contains("no hello within"));
+
+    LinkTestPage leaver;
+    ASSERT_TRUE(leaver.Connect(m_port));
+    leaver.Close();
+    m_loop.RunFor(100);
+    EXPECT_EQ(m_window.Count(WM_CLIENT_MSG_COME), 0u) << "its leaving is not the page's";
+    EXPECT_NE(COptions::GetInstance().m_exitRequest, 1);
+
+    LinkTestPage page;
+    ConnectPage(page);
+    page.Send(R"({"type":8,"files":[{"pid":3,"share":0,"paths":["/served"]}]})");
+    ASSERT_TRUE(RunUntil([&] { return m_window.Count(WM_C2L_UPLD_REQ) == 1; }));
+}
+
+// A process of another user may not drive this user's uploads.
+TEST_F(ClientInterfaceMgrTest, AConnectionOfAnotherUserIsRefused) {
+    if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0) {
+        GTEST_SKIP() << "needs root and setpriv to act as another user";
+    }
+    logging::ScopedLogCapture log;
+    // zorp-page as the user "nobody": its hello is never answered.
+    platform::ChildProcess other;
+    ASSERT_TRUE(other.Start({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                             ZORP_BIN_DIR "/zorp-page", "--port", std::to_string(m_port),
+                             "--connect-timeout", "2", "hello"}));
+    std::optional<int> code;
+    ASSERT_TRUE(RunUntil([&] { return (code = other.Wait(0)).has_value(); }, 15000));
+    const int answered = *code == 0 ? 1 : 0;
+    EXPECT_EQ(answered, 0) << "no answer to another user's hello";
+    EXPECT_TRUE(log.Contains("refused"));
+    LinkTestPage page;
+    ConnectPage(page);
 }
