@@ -64,10 +64,12 @@ bool IsFresh(const fs::path& file) {
     return !ec && fs::file_time_type::clock::now() - written < std::chrono::seconds(5);
 }
 
+// Not empty, and the text's beginning: an empty file (a paste of a used-up copy) is no
+// evidence of which copy it came from.
 bool HoldsBeginningOf(const fs::path& file, const std::string& content) {
     std::error_code ec;
     const auto size = fs::file_size(file, ec);
-    if (ec || size > content.size()) {
+    if (ec || size == 0 || size > content.size()) {
         return false;
     }
     std::ifstream in(file, std::ios::binary);
