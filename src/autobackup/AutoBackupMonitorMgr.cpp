@@ -438,7 +438,11 @@ void AutoBackupMonitorMgr::Rescan() {
             }
         }
         if (!found.paths.empty()) {
-            Touch(tree, false);
+            // A folder that cannot be watched is walked at every retry of the watcher, and
+            // finds its recent files again each time: that must not put its quiet period off.
+            if (tree.deadlineMs == 0) {
+                Touch(tree, false);
+            }
             KeepOldest(tree.pendingSince, tree.lastHandOverSec);
         }
     }

@@ -9,6 +9,7 @@
 #include "core/Logging.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"
+#include "platform/SystemInfo.h"
 #include "platform/WaitableObject.h"
 #include "platform/WindowRegistry.h"
 
@@ -23,10 +24,15 @@ CheckDirChangeMgr::~CheckDirChangeMgr() { Shutdown(platform::kInfinite); }
 
 void CheckDirChangeMgr::QueueStartupCheck(CheckDirChangeThreadMgr& pool) {
     COptions& options = COptions::GetInstance();
-    const std::vector<fs::path> folders = options.GetBackupPaths(true);
     // The same second as the exit counts: a file written just before it is looked at again
     // (the comparison with the server makes that cheap), never missed.
-    m_sinceSec = options.GetLastExitTime();
+    QueueCheck(pool, options.GetBackupPaths(true), options.GetLastExitTime());
+}
+
+void CheckDirChangeMgr::QueueCheck(CheckDirChangeThreadMgr& pool,
+                                   const std::vector<fs::path>& folders, int64_t sinceSec) {
+    m_sinceSec = sinceSec;
+    m_startedMs = platform::TickCountMs();
     BackupExitTime::GetInstance().SetCheckPending(true);
     m_pending = static_cast<int>(folders.size());
     int submitted = 0;
@@ -40,6 +46,8 @@ void CheckDirChangeMgr::QueueStartupCheck(CheckDirChangeThreadMgr& pool) {
     }
     m_pending = submitted;
     if (submitted == 0) {
+        LOG(INFO) << "CheckDirChangeMgr - the start-up check is over after 0 ms: no backup folder";
+        BackupExitTime::GetInstance().SetCheckPending(false);
         platform::PostMessage(GetNotifyWindow(), WM_CHECK_DIR_EXIT);
     }
 }
@@ -97,7 +105,9 @@ void CheckDirChangeMgr::ThreadMain() {
         }
         if ((m_pending -= reports) <= 0) {
             m_pending = 0;
-            VLOG(1) << "CheckDirChangeMgr - the start-up check is over";
+            LOGF(INFO, "CheckDirChangeMgr - the start-up check is over after %llu ms",
+                 static_cast<unsigned long long>(platform::TickCountMs() - m_startedMs));
+            BackupExitTime::GetInstance().SetCheckPending(false);
             platform::PostMessage(GetNotifyWindow(), WM_CHECK_DIR_EXIT);
         }
     }

@@ -30,6 +30,9 @@ public:
     // One walk job per backup folder of the options, for changes at or after the last exit
     // time. With no backup folder the check is over at once (WM_CHECK_DIR_EXIT all the same).
     void QueueStartupCheck(CheckDirChangeThreadMgr& pool);
+    // The same for the given folders and moment.
+    void QueueCheck(CheckDirChangeThreadMgr& pool, const std::vector<std::filesystem::path>& folders,
+                    int64_t sinceSec);
     // A job's list (on the job's thread).
     void AppendQueue(const std::vector<std::filesystem::path>& paths);
     // One job has reported: hand its list over.
@@ -49,5 +52,6 @@ private:
     int m_reports = 0;                           // under m_cs: jobs reported, not yet handled
     std::atomic<int> m_pending{0};
     std::atomic<int64_t> m_sinceSec{0};
+    std::atomic<uint64_t> m_startedMs{0};
     CRequestContext m_context;
 };

@@ -38,7 +38,6 @@ void BackupFlow::OnBackupModFile(const int* workType) {
 void BackupFlow::OnCheckDirExit() {
     VLOG(1) << "CDndUiDlg::OnCheckDirExit";
     CheckDirChangeThreadMgr::GetInstance().Stop();
-    BackupExitTime::GetInstance().SetCheckPending(false);
     AutoBackupMonitorMgr::GetInstance().start();
     // What the monitor holds already (folders added during the check) goes now.
     MiscToolMgr::GetInstance().requestFolderIds();
