@@ -93,6 +93,7 @@ BackupHandOver::Result BackupHandOver::HandOver(const std::vector<fs::path>& pat
             continue;
         }
         const platform::FileStat stat = platform::StatFile(path, false);
+        VLOGF(1, "BackupHandOver - %s%s", path.string(), stat.isDirectory ? " (folder)" : "");
         if (stat.isRegular) {
             addFile(path);
         } else if (stat.isDirectory) {
