@@ -28,21 +28,29 @@ for ((d = 0; d < folders; d++)); do
 done
 sync
 start_cloud
+# The figures are read from zorp's log (its informational lines are written only with logging on).
+printf '{"enable": 1}\n' >"$XDG_CONFIG_HOME/zorp/log.properties"
 link_port=23175
 while (exec 3<>"/dev/tcp/127.0.0.1/$link_port") 2>/dev/null; do link_port=$((link_port + 1)); done
 
 start_zorp() {
-  rm -f "$work"/run/mg_log_*
+  touch "$work/started"
   mkdir -p "$work/run"
   (cd "$work/run" && exec env ZORP_LINK_PORT=$link_port "$bin/zorp" >/dev/null 2>"$work/zorp.err") &
   zorp_pid=$!
+  # zorp starts its work once a page has said hello.
+  "$bin/zorp-page" --port "$link_port" --connect-timeout 30 --watch --timeout 3600 hello \
+      >"$work/page.out" 2>&1 &
+  page_pid=$!
 }
 stop_zorp() {
   kill -TERM "$zorp_pid"
   wait "$zorp_pid" 2>/dev/null || true
-  zorp_pid=""
+  kill "$page_pid" 2>/dev/null || true
+  wait "$page_pid" 2>/dev/null || true
+  zorp_pid="" page_pid=""
 }
-log_has() { grep -h -- "$1" "$work"/run/mg_log_* 2>/dev/null; }
+log_has() { find "$work" -name 'mg_log_*' -newer "$work/started" -exec grep -h -- "$1" {} + 2>/dev/null; }
 wait_log() {
   for _ in $(seq 1200); do log_has "$1" >/dev/null && return 0; sleep 0.1; done
   echo "zorp did not log: $1" >&2; cat "$work/zorp.err" >&2; exit 1

@@ -103,6 +103,10 @@ private:
         bool watched = true;
     };
 
+    static int64_t NowSec();
+    static void KeepOldest(std::optional<int64_t>& oldest, int64_t value);
+    static void KeepOldest(std::optional<int64_t>& oldest, const std::optional<int64_t>& value);
+
     void ThreadMain();
     void RunCommands();
     void AddTree(const std::filesystem::path& root, bool handOverWhole);
