@@ -16,6 +16,10 @@
 #include <memory>
 #include <string>
 
+#include "autobackup/AutoBackupMonitorMgr.h"
+#include "autobackup/BackupExitTime.h"
+#include "autobackup/CheckDirChangeMgr.h"
+#include "autobackup/CheckDirChangeThreadMgr.h"
 #include "cloud/MiscToolMgr.h"
 #include "core/AtExitManager.h"
 #include "core/CWriteDbMgr.h"
@@ -307,6 +311,10 @@ int main(int argc, char** argv) {
     compareMgr.WaitForStarted(platform::kInfinite);
     MiscToolMgr& miscMgr = MiscToolMgr::GetInstance();
     miscMgr.SetFolderListingStore(&FileDownloadMgr::GetInstance());
+    // The backup monitor's hand-overs get their cloud folders on the server actions worker.
+    miscMgr.SetFolderIdsWork([](CRequestContext& context) {
+        return AutoBackupMonitorMgr::GetInstance().HandOverOutgoing(context);
+    });
     miscMgr.Start();
     // The placeholder that file managers read when they paste cloud files copied in the page.
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
@@ -338,6 +346,16 @@ int main(int argc, char** argv) {
     editMgr.Init();
     DirFileChangeMgr& editWatcher = DirFileChangeMgr::GetInstance();
     LocalEditToolMgr& editTool = LocalEditToolMgr::GetInstance();
+    // The start-up check of the backup folders: its walk pool only when there are some, its
+    // thread in any case. The stored exit time never passes a change not handed over.
+    CheckDirChangeThreadMgr& checkPool = CheckDirChangeThreadMgr::GetInstance();
+    if (!options.GetBackupRecords().empty()) {
+        checkPool.Start();
+    }
+    CheckDirChangeMgr& checker = CheckDirChangeMgr::GetInstance();
+    checker.Start();
+    AutoBackupMonitorMgr& backupMonitor = AutoBackupMonitorMgr::GetInstance();
+    options.SetExitTimeLimit([](int64_t now) { return BackupExitTime::GetInstance().Limit(now); });
 
     // The window system.
     ChooseQtPlatform();
@@ -394,6 +412,9 @@ int main(int argc, char** argv) {
     editTool.SetNotifyWindow(dndDlg->GetHandle());
     editWatcher.SetNotifyWindow(dndDlg->GetHandle());
     editMgr.SetNotifyWindow(dndDlg->GetHandle());
+    checkPool.SetNotifyWindow(dndDlg->GetHandle());
+    checker.SetNotifyWindow(dndDlg->GetHandle());
+    backupMonitor.SetNotifyWindow(dndDlg->GetHandle());
     if (!editTool.Start()) {
         LOG(ERROR) << "The local edit helper cannot be started.";
     }
@@ -401,6 +422,9 @@ int main(int argc, char** argv) {
     // The drop window's start restores the unfinished uploads, then the unfinished downloads.
     mainDlg->changeBtns(0, 0);
     dndDlg->InitDlg();
+    // What changed in the backup folders while the process did not run; the folder monitor
+    // starts when that is over (WM_CHECK_DIR_EXIT).
+    checker.QueueStartupCheck(checkPool);
 
     // A termination signal that came during start-up found no window to close yet.
     if (g_quitRequested) {
@@ -410,7 +434,13 @@ int main(int argc, char** argv) {
     VLOG(1) << "ZORP message loop running";
     CPaintManagerUI::MessageLoop();
 
-    // Normal shutdown.
+    // Normal shutdown. The backup monitor and the change checker end first: what they hold
+    // was kept out of the stored exit time, so the next start-up check finds it.
+    backupMonitor.Stop();
+    checkPool.Stop();
+    if (!checker.Shutdown(15000)) {
+        LOG(ERROR) << "The backup change checker did not end within 15 s.";
+    }
     dndDlg.reset();
     mainDlg.reset();
     placeholder.Stop();

@@ -1,5 +1,7 @@
 #include "cloud/MiscToolMgr.h"
 
+#include <utility>
+
 #include "cloud/CloudApi.h"
 #include "core/Logging.h"
 #include "core/WindowMessages.h"
@@ -29,6 +31,13 @@ void MiscToolMgr::Request(int kind) {
 void MiscToolMgr::requestNetworkCheck() { Request(kNetworkCheck); }
 
 void MiscToolMgr::requestFolderListing() { Request(kFolderListing); }
+
+void MiscToolMgr::SetFolderIdsWork(FolderIdsWork work) {
+    platform::CriticalSectionGuard guard(m_cs);
+    m_folderIdsWork = std::move(work);
+}
+
+void MiscToolMgr::requestFolderIds() { Request(kFolderIds); }
 
 void MiscToolMgr::queueDeleteFile(int64_t fid) {
     if (fid <= 0) {
@@ -134,8 +143,10 @@ void MiscToolMgr::RunServer() {
                 case kPasteTarget:
                     ReportPastes();
                     break;
+                case kFolderIds:
+                    FindFolderIds();
+                    break;
                 default:
-                    // Nothing asks for backup folder ids yet.
                     LOGF(WARNING, "MiscToolMgr - request kind %d is not served", kind);
                     break;
             }
@@ -243,6 +254,22 @@ void MiscToolMgr::DeleteFiles() {
         }
     }
     // Paused or stopping: what is left stays queued for the online state.
+}
+
+void MiscToolMgr::FindFolderIds() {
+    FolderIdsWork work;
+    {
+        platform::CriticalSectionGuard guard(m_cs);
+        work = m_folderIdsWork;
+    }
+    if (!work) {
+        LOG(WARNING) << "MiscToolMgr - backup folder ids asked for, and no backup to serve them";
+        return;
+    }
+    m_context.SetNotifyWindow(GetNotifyWindow());
+    if (work(m_context)) {
+        platform::PostMessage(GetNotifyWindow(), WM_C2L_UPLD_REQ);
+    }
 }
 
 void MiscToolMgr::ReportPastes() {

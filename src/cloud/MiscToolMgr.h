@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <vector>
 
@@ -19,8 +20,8 @@
 // (the floating drop window) or into the folder listing store.
 //
 // It serves the deletion of files on the server, the network check, the folder listing of
-// folder downloads and the paste of the clipboard placeholder; nothing asks for backup folder
-// ids yet.
+// folder downloads, the paste of the clipboard placeholder and the cloud folders of the
+// automatic backup's changed paths (the work for that is handed in: the backup lies above).
 //
 //     MiscToolMgr& misc = MiscToolMgr::GetInstance();
 //     misc.SetNotifyWindow(dispatcher);  misc.SetFolderListingStore(&store);  misc.Start();
@@ -68,6 +69,13 @@ public:
     // while offline waits for the online state.
     void requestPasteTarget(const std::filesystem::path& folder);
 
+    // The automatic backup's hand-over of changed paths: finds their cloud folders and queues
+    // their uploads through the context given; true when files were queued, which posts
+    // WM_C2L_UPLD_REQ. Set before Start.
+    using FolderIdsWork = std::function<bool(CRequestContext&)>;
+    void SetFolderIdsWork(FolderIdsWork work);
+    void requestFolderIds();
+
     // The first kind waiting (in the serving order), kNoRequest when none does.
     int GetRequestKind() const;
     // A folder listing is asked for or under way.
@@ -97,6 +105,7 @@ private:
     void ListFolders();
     void DeleteFiles();
     void ReportPastes();
+    void FindFolderIds();
     // Lists the pass's folders; returns the files queued. Folders left unlisted go back.
     size_t ListPass(std::vector<IFolderListingStore::Folder> folders);
     bool Interrupted() const { return IsQuit() || m_paused; }
@@ -113,5 +122,6 @@ private:
     std::atomic<int> m_networkChecks{0};
     std::atomic<int> m_listingPasses{0};
     IFolderListingStore* m_listingStore = nullptr;
+    FolderIdsWork m_folderIdsWork;  // guarded by m_cs
     CRequestContext m_context;
 };

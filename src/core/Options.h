@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -70,7 +71,12 @@ public:
     void SetMainWndPos(int x, int y);
     // The previous run's exit, as loaded; saving "now" at exit does not change it.
     int64_t GetLastExitTime() const { return m_lastExitTime; }
+    // Stores the time of this exit: now, or earlier when the limit says that changes from an
+    // earlier moment were not handed over yet (the next start-up check must cover them).
     void SaveLastExitTime();
+    // Called by SaveLastExitTime with "now"; returns the time to store (at most now). Set by
+    // the automatic backup; none: now is stored.
+    void SetExitTimeLimit(std::function<int64_t(int64_t now)> limit);
     int GetAutoBackupSpeed() const { return m_autoBackupSpeed; }
     void SetAutoBackupSpeed(int speed);
 
@@ -108,6 +114,10 @@ public:
     std::vector<BackupRecord> GetBackupRecords() const;
     std::vector<std::filesystem::path> GetBackupPaths(bool clearAddedAndRemoved = false);
     void SetBackupPaths(const std::vector<std::filesystem::path>& paths);
+    // What the last ApplyBackupSelection added and removed (the folder monitor starts and
+    // stops watching them).
+    std::vector<std::filesystem::path> GetAddedPaths() const;
+    std::vector<std::filesystem::path> GetRemovedPaths() const;
     bool IsBackupPath(const std::filesystem::path& path) const;  // case-insensitive
     void RemoveBackupPath(const std::filesystem::path& path);
     // The backup settings window stored a new selection in the backup paths: store the
@@ -180,6 +190,7 @@ private:
     std::optional<std::pair<int, int>> m_floatWndPos;  // under m_mutex
     std::optional<std::pair<int, int>> m_mainWndPos;   // under m_mutex
     std::atomic<int64_t> m_lastExitTime{0};
+    std::function<int64_t(int64_t)> m_exitTimeLimit;  // under m_mutex
     std::atomic<int> m_autoBackupSpeed{0};
 
     std::vector<std::pair<std::string, std::string>> m_cookies;

@@ -70,8 +70,25 @@ void COptions::SetMainWndPos(int x, int y) {
     SaveSetting("main_wnd_pos", std::to_string(x) + "," + std::to_string(y));
 }
 
+void COptions::SetExitTimeLimit(std::function<int64_t(int64_t)> limit) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_exitTimeLimit = std::move(limit);
+}
+
 void COptions::SaveLastExitTime() {
-    SaveSetting("last_exit_time", std::to_string(static_cast<int64_t>(std::time(nullptr))));
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    std::function<int64_t(int64_t)> limit;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        limit = m_exitTimeLimit;
+    }
+    const int64_t stored = limit ? std::min(now, limit(now)) : now;
+    if (stored != now) {
+        LOGF(INFO, "COptions - last exit time stored as %lld, %lld s before now: changes since "
+             "then were not handed over", static_cast<long long>(stored),
+             static_cast<long long>(now - stored));
+    }
+    SaveSetting("last_exit_time", std::to_string(stored));
 }
 
 void COptions::SetAutoBackupSpeed(int speed) {
@@ -168,6 +185,16 @@ std::vector<fs::path> COptions::GetBackupPaths(bool clearAddedAndRemoved) {
 void COptions::SetBackupPaths(const std::vector<fs::path>& paths) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_backupPaths = paths;
+}
+
+std::vector<fs::path> COptions::GetAddedPaths() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_addedPaths;
+}
+
+std::vector<fs::path> COptions::GetRemovedPaths() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_removedPaths;
 }
 
 bool COptions::IsBackupPath(const fs::path& path) const {

@@ -148,6 +148,23 @@ TEST_F(OptionsTest, WorkFolderThatCannotBeCreatedFailsBothLoads) {
     EXPECT_EQ(Options().GetWorkDir(), home.cacheHome() / "quorvacache");
 }
 
+TEST_F(OptionsTest, TheStoredExitTimeNeverPassesTheLimitAndNeverTheFuture) {
+    ASSERT_TRUE(Options().Load());
+    const int64_t before = std::time(nullptr);
+    // Changes from 100 s ago were not handed over: the next start-up check must see them.
+    Options().SetExitTimeLimit([](int64_t now) { return now - 100; });
+    Options().SaveLastExitTime();
+    ASSERT_TRUE(Options().Load());
+    EXPECT_LE(Options().GetLastExitTime(), before - 95);
+    EXPECT_GE(Options().GetLastExitTime(), before - 100);
+    // A limit later than now stores now.
+    Options().SetExitTimeLimit([](int64_t now) { return now + 1000; });
+    Options().SaveLastExitTime();
+    ASSERT_TRUE(Options().Load());
+    EXPECT_LE(Options().GetLastExitTime(), before + 5);
+    Options().SetExitTimeLimit({});
+}
+
 TEST_F(OptionsTest, SettingsAreStoredAndReadBack) {
     ASSERT_TRUE(Options().Load());
     EXPECT_TRUE(Options().IsFloatWndShow());
