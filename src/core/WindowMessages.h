@@ -50,5 +50,10 @@ inline constexpr uint32_t WM_GET_FILE_PID = platform::WM_USER + 1136;          /
 // hash of a saved copy (CalcShaResult).
 inline constexpr uint32_t WM_LOCALEDIT_FILE_CHANGE = platform::WM_USER + 1137;  // 0x871
 inline constexpr uint32_t WM_LOCALEDIT_HASH_DONE = platform::WM_USER + 1138;    // 0x872
+// The backup settings window confirmed a new folder selection: it is stored in the options
+// (records and backup paths) before this is posted, so the backup engine reads it from there
+// and watches the new folders and stops watching the removed ones. Carries no data.
+inline constexpr uint32_t WM_BACKUP_FOLDERS_CHANGED = platform::WM_USER + 1139;  // 0x873
 
-static_assert(WM_MENU_COMMAND == 0x7F0 && WM_DNLD_ALL_DONE == 0x84B && WM_GET_FILE_PID == 0x870);
+static_assert(WM_MENU_COMMAND == 0x7F0 && WM_DNLD_ALL_DONE == 0x84B && WM_GET_FILE_PID == 0x870 &&
+              WM_BACKUP_FOLDERS_CHANGED == 0x873);
