@@ -37,8 +37,10 @@ constexpr const char* kDeleteImage = "file='btn_del.png' dest='4,4,20,20'";
 constexpr const char* kDirNameColour = "#5f7689";
 constexpr const char* kSeparatorColour = "#e1e1e3";  // the skins' #FFE1E1E3
 
+// In the language the skins were chosen by, so that the window's texts and its skin agree.
 QString Text(uint32_t id) {
-    return QString::fromStdString(CMultiLanguageMgr::GetInstance().LoadString(id));
+    return QString::fromStdString(
+        CMultiLanguageMgr::LoadString(id, COptions::GetInstance().m_uiLanguage.load()));
 }
 
 QString Display(const fs::path& path) {
@@ -96,8 +98,7 @@ void CAutoBackupUiDlg::Init(const QRect& screen, platform::WindowHandle notifyWi
     m_notifyWindow = notifyWindow;
     WindowImplBase::Style style;
     style.minimizeBox = false;
-    Create(CMultiLanguageMgr::GetInstance().LoadString(kTextCaption), DefaultGeometry(screen),
-           style);
+    Create(Text(kTextCaption).toStdString(), DefaultGeometry(screen), style);
 }
 
 void CAutoBackupUiDlg::InitWindow() {

@@ -15,6 +15,7 @@
 
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
+#include "core/Options.h"
 
 namespace fs = std::filesystem;
 
@@ -24,8 +25,10 @@ constexpr uint32_t kTextChoose = 119;  // "Please choose folders to backup"
 constexpr uint32_t kTextOk = 120;      // "OK"
 constexpr uint32_t kTextCancel = 157;  // "Cancel"
 
+// In the language the skins were chosen by, so that the window's texts and its skin agree.
 QString Text(uint32_t id) {
-    return QString::fromStdString(CMultiLanguageMgr::GetInstance().LoadString(id));
+    return QString::fromStdString(
+        CMultiLanguageMgr::LoadString(id, COptions::GetInstance().m_uiLanguage.load()));
 }
 
 QString DisplayName(const fs::path& path) {
