@@ -2,8 +2,9 @@
 # The three windows as a user meets them, on an X server of the test's own, in English,
 # Simplified and Traditional Chinese: the real zorp uploads a file (slowed down by the server so
 # that it is seen running) and downloads another (held mid-way), while the test hovers the drop
-# window (tooltip), opens its menu with the right button, opens the transfer manager from the
-# page and walks its three pages with the keyboard (Ctrl+1, Ctrl+2, Ctrl+3). Each view is kept as
+# window (tooltip), opens its menu with the right button, opens the backup settings from the page
+# (with a folder chosen before the start), opens the transfer manager from the page and walks its
+# three pages with the keyboard (Ctrl+1, Ctrl+2, Ctrl+3). Each view is kept as
 # a PNG under ARTIFACTS/<language>/; a picture of one colour (nothing drawn) fails the test, as
 # does a window that does not appear, a transfer that does not end, or a file that arrives
 # different.
@@ -39,11 +40,13 @@ manager_page() {
 
 run_language() {
   lang_dir=$1
-  local locale=$2 drop_title=$3 manager_title=$4
+  local locale=$2 drop_title=$3 manager_title=$4 backup_title=$5 chooser_title=$6
   local run=$work/run/$lang_dir
   rm -rf "$XDG_DATA_HOME" "$XDG_CACHE_HOME" && mkdir -p "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
   mkdir -p "$run/local" "$run/down" "$artifacts/$lang_dir"
   start_cloud "$run/cloud"
+  # The one folder in the home folder, for the folder chooser to offer.
+  mkdir -p "$HOME/Holiday photos"
 
   # What goes up and what comes down.
   head -c 6291456 /dev/urandom >"$run/local/report.pdf"
@@ -90,6 +93,35 @@ run_language() {
   xdotool key Escape
   sleep 0.3
 
+  # The backup settings from the page. With the keyboard alone: Space on the add button opens
+  # the folder chooser, Right opens the home folder, Down goes to its folder, Space ticks it and
+  # Enter chooses it; the window then lists it. Escape puts the window away (nothing stored).
+  "$bin/zorp-page" --print backup-settings >&4
+  wait_until 20 window_named "$zorp_pid" "$backup_title" >/dev/null \
+    || fail "no backup settings window ($backup_title)"
+  local settings chooser
+  settings=$(window_named "$zorp_pid" "$backup_title")
+  sleep 0.5
+  xdotool windowactivate --sync "$settings" 2>/dev/null || xdotool windowfocus --sync "$settings"
+  xdotool key --clearmodifiers space
+  wait_until 20 window_named "$zorp_pid" "$chooser_title" >/dev/null \
+    || fail "no folder chooser ($chooser_title)"
+  chooser=$(window_named "$zorp_pid" "$chooser_title")
+  sleep 0.5
+  xdotool windowactivate --sync "$chooser" 2>/dev/null || xdotool windowfocus --sync "$chooser"
+  xdotool key --clearmodifiers Right Down space
+  sleep 0.5
+  take folder-chooser "$chooser"
+  xdotool key --clearmodifiers Return
+  wait_until 10 eval '! window_named "$zorp_pid" "$chooser_title" >/dev/null' \
+    || fail "Enter did not close the folder chooser"
+  sleep 0.5
+  take backup-settings "$settings"
+  xdotool windowactivate --sync "$settings" 2>/dev/null || xdotool windowfocus --sync "$settings"
+  xdotool key --clearmodifiers Escape
+  wait_until 10 eval '! window_named "$zorp_pid" "$backup_title" >/dev/null' \
+    || fail "Escape did not put the backup settings away"
+
   # The download, then the manager from the page.
   "$bin/zorp-page" --print download --url "${download}fid=$planted" --size 8388608 \
     --path "$run/down/holiday.mp4" >&4
@@ -129,7 +161,8 @@ run_language() {
   echo "$lang_dir: $(ls "$artifacts/$lang_dir" | tr '\n' ' ')"
 }
 
-run_language en en_US.UTF-8 "Upload" "Transmission Manager"
-run_language zh_CN zh_CN.UTF-8 "上传" "传输管理器"
-run_language zh_TW zh_TW.UTF-8 "上傳" "傳輸管理員"
+run_language en en_US.UTF-8 "Upload" "Transmission Manager" "AutoBackupConfiguration" \
+  "Please choose folders to backup"
+run_language zh_CN zh_CN.UTF-8 "上传" "传输管理器" "自动备份设置" "请选择要备份的文件夹"
+run_language zh_TW zh_TW.UTF-8 "上傳" "傳輸管理員" "自動備份設定" "請選擇要備份的資料夾"
 echo "screenshots in $artifacts"
