@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -22,6 +23,7 @@
 #include "core/MultiLanguage.h"
 #include "core/Options.h"
 #include "core/WindowMessages.h"
+#include "platform/SystemInfo.h"
 #include "support/RecordingWindow.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
@@ -374,6 +376,9 @@ TEST(AutoBackupWindowLanguageTest, TextsOfEachLanguageFitTheirControls) {
         EXPECT_EQ(dlg.FindControl<QPushButton>("addConfirmBtn")->text(), text(120));
         EXPECT_EQ(dlg.FindControl<QPushButton>("addCancelBtn")->text(), text(147));
         dlg.ShowDlg();
+        if (qEnvironmentVariable("QT_SCALE_FACTOR") == "2") {
+            EXPECT_EQ(dlg.devicePixelRatio(), 2.0);
+        }
         dlg.FindControl<QLineEdit>("speedEdit")->setText("x");
         EXPECT_FALSE(dlg.Confirm());
         EXPECT_TRUE(dlg.GetNoteText().startsWith(text(121) + ": "));
@@ -393,4 +398,25 @@ TEST(AutoBackupWindowLanguageTest, TextsOfEachLanguageFitTheirControls) {
         dlg.Cancel();
     }
     COptions::GetInstance().m_uiLanguage = 1033;
+}
+
+// The same at twice the size, as on a high-density screen: a process of its own, since the
+// scale factor is read when the application starts.
+TEST(AutoBackupWindowLanguageTest, TextsFitAtScaleFactorTwo) {
+    if (qEnvironmentVariable("QT_SCALE_FACTOR") == "2") {
+        GTEST_SKIP() << "already the scaled run";
+    }
+    zorp::test::UiLoop();
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_SCALE_FACTOR", "2");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QString::fromStdString((platform::ExecutableDir() / "zorp_ui_tests").string()),
+                {"--gtest_filter=AutoBackupWindowLanguageTest.TextsOfEachLanguageFitTheirControls"});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString output = QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_NE(output.indexOf("[  PASSED  ] 1 test"), -1) << output.toStdString();
 }
