@@ -166,11 +166,19 @@ void CAutoBackupUiDlg::InitWindow() {
 // ---- showing ----
 
 void CAutoBackupUiDlg::ShowDlg() {
-    Refresh();
+    // Asked again while open (the page, the menu): brought to the front as it is, so the
+    // user's unconfirmed changes stay.
+    const bool wasOpen = isVisible();
+    if (!wasOpen) {
+        Refresh();
+    }
     ShowWindow(true, true);
     // In front of whatever the user is working in.
     raise();
     activateWindow();
+    if (wasOpen) {
+        return;
+    }
     if (m_pAddBtn && m_pAddBtn->isEnabled()) {
         m_pAddBtn->setFocus();
     } else if (m_pSpeedEdit) {
@@ -362,7 +370,14 @@ void CAutoBackupUiDlg::RemoveFolder(int index) {
     }
 }
 
-bool CAutoBackupUiDlg::IsChanged() const { return m_folders != SavedFolders(); }
+bool CAutoBackupUiDlg::IsChanged() const {
+    // A folder removed and added again is no change, though it moved to the end.
+    std::vector<fs::path> shown = m_folders;
+    std::vector<fs::path> saved = SavedFolders();
+    std::sort(shown.begin(), shown.end());
+    std::sort(saved.begin(), saved.end());
+    return shown != saved;
+}
 
 std::optional<int> CAutoBackupUiDlg::ParseSpeed(const QString& text) {
     const std::optional<int64_t> value = CommonUtils::StringToInt64(text.trimmed().toStdString());

@@ -169,8 +169,15 @@ TEST_F(AutoBackupWindowTest, AFolderListedInAnotherLetterCaseAddsNothing) {
     EXPECT_EQ(dlg->AddFolders({F("Music"), folders.path() / "MUSIC"}), 1);
     EXPECT_EQ(dlg->GetShownFolders(), (Paths{F("Photos"), F("Music")}));
 
-    // A confirmed visit without a change tells the engine nothing.
+    // A confirmed visit without a change tells the engine nothing: neither a folder added and
+    // removed again, nor one removed and added again.
     dlg->RemoveFolder(1);
+    EXPECT_FALSE(dlg->IsChanged());
+    dlg->AddFolders({F("Music")});
+    dlg->RemoveFolder(0);
+    dlg->AddFolders({F("Photos")});
+    EXPECT_EQ(dlg->GetShownFolders(), (Paths{F("Music"), F("Photos")}));
+    dlg->RemoveFolder(0);
     EXPECT_FALSE(dlg->IsChanged());
     ASSERT_TRUE(dlg->Confirm());
     EXPECT_EQ(ChangedMessages(), 0u);

@@ -90,11 +90,13 @@ TEST_F(DropWindowBackupSettingsTest, ThePagesShowBackupSettingsMessageShowsTheWi
     ASSERT_TRUE(WaitShown(true));
     EXPECT_EQ(Settings().GetShownFolders(), std::vector<fs::path>{folders / "Photos"});
     EXPECT_EQ(Settings().FindControl<QLineEdit>("speedEdit")->text(), "30");
-    // Shown again while open: still one window, still showing the same.
+    // Asked again while open: the user's unconfirmed change stays.
+    Settings().RemoveFolder(0);
     ASSERT_TRUE(platform::PostMessage(dnd->GetHandle(), WM_SHOW_BACKUP_CONFIG));
     zorp::test::UiLoop().RunUntil([] { return false; }, 50);
     EXPECT_TRUE(Settings().isVisible());
-    EXPECT_EQ(Settings().GetShownFolders().size(), 1u);
+    EXPECT_TRUE(Settings().GetShownFolders().empty());
+    EXPECT_TRUE(Settings().IsChanged());
 }
 
 TEST_F(DropWindowBackupSettingsTest, TheMenusBackupItemTogglesTheWindowAndDropsTheVisit) {
