@@ -65,6 +65,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Programs zorp runs rather than links: the FUSE mount helper of the clipboard placeholder,
 # gio and gdbus for opening files and folders, xdg-open where gio cannot.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fuse3, libglib2.0-bin, xdg-utils")
+# The windows in Chinese need a font with those glyphs.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ZORP_PACKAGING_DIR}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -393,6 +393,8 @@ int main(int argc, char** argv) {
     mainDlg->SetDndDlg(dndDlg.get(), dndDlg->GetHandle());
     options.m_hDndWnd = dndDlg->GetHandle();
     dndDlg->GetDispatcher().SetClipboardPlaceholder(&placeholder);
+    mainDlg->GetUploadQueue().SetServerFileRemover(
+        [&miscMgr](int64_t fid) { miscMgr.queueDeleteFile(fid); });
     shaMgr.SetNotifyWindow(dndDlg->GetHandle());
     travelMgr.SetNotifyWindow(dndDlg->GetHandle());
     link.SetNotifyWindow(dndDlg->GetHandle());

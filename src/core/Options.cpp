@@ -343,6 +343,7 @@ void COptions::ReadSettings() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_workDir.clear();
         m_floatWndPos.reset();
+        m_mainWndPos.reset();
     }
     m_floatWndShow = true;
     m_lastExitTime = 0;
@@ -364,7 +365,7 @@ void COptions::ReadSettings() {
                 m_workDir = value;
             } else if (name == "float_wnd_show") {
                 m_floatWndShow = CommonUtils::StringToInt64(value).value_or(0) == 1;
-            } else if (name == "float_wnd_pos") {
+            } else if (name == "float_wnd_pos" || name == "main_wnd_pos") {
                 // "x,y"; anything else is no position.
                 const size_t comma = value.find(',');
                 const auto x = CommonUtils::StringToInt64(value.substr(0, comma));
@@ -373,7 +374,8 @@ void COptions::ReadSettings() {
                                    : CommonUtils::StringToInt64(value.substr(comma + 1));
                 if (x && y && *x > INT32_MIN && *x < INT32_MAX && *y > INT32_MIN && *y < INT32_MAX) {
                     std::lock_guard<std::mutex> lock(m_mutex);
-                    m_floatWndPos = std::make_pair(static_cast<int>(*x), static_cast<int>(*y));
+                    (name == "float_wnd_pos" ? m_floatWndPos : m_mainWndPos) =
+                        std::make_pair(static_cast<int>(*x), static_cast<int>(*y));
                 }
             } else if (name == "last_exit_time") {
                 m_lastExitTime = CommonUtils::StringToInt64(value).value_or(0);

@@ -65,6 +65,9 @@ public:
     // was moved; stored as "x,y".
     std::optional<std::pair<int, int>> GetFloatWndPos() const;
     void SetFloatWndPos(int x, int y);
+    // The same for the transfer manager.
+    std::optional<std::pair<int, int>> GetMainWndPos() const;
+    void SetMainWndPos(int x, int y);
     // The previous run's exit, as loaded; saving "now" at exit does not change it.
     int64_t GetLastExitTime() const { return m_lastExitTime; }
     void SaveLastExitTime();
@@ -175,6 +178,7 @@ private:
     std::atomic<bool> m_needCreateDatabases{true};
     std::atomic<bool> m_floatWndShow{true};
     std::optional<std::pair<int, int>> m_floatWndPos;  // under m_mutex
+    std::optional<std::pair<int, int>> m_mainWndPos;   // under m_mutex
     std::atomic<int64_t> m_lastExitTime{0};
     std::atomic<int> m_autoBackupSpeed{0};
 

@@ -57,6 +57,19 @@ void COptions::SetFloatWndPos(int x, int y) {
     SaveSetting("float_wnd_pos", std::to_string(x) + "," + std::to_string(y));
 }
 
+std::optional<std::pair<int, int>> COptions::GetMainWndPos() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_mainWndPos;
+}
+
+void COptions::SetMainWndPos(int x, int y) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_mainWndPos = std::make_pair(x, y);
+    }
+    SaveSetting("main_wnd_pos", std::to_string(x) + "," + std::to_string(y));
+}
+
 void COptions::SaveLastExitTime() {
     SaveSetting("last_exit_time", std::to_string(static_cast<int64_t>(std::time(nullptr))));
 }

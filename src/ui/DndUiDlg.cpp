@@ -18,7 +18,7 @@
 #include "ui/CAutoBackupUiDlg.h"
 #include "ui/CMenuWnd.h"
 #include "ui/CToolTipUiDlg.h"
-#include "ui/DropWindowPlacement.h"
+#include "ui/WindowPlacement.h"
 #include "ui/MainUiDlg.h"
 #include "ui/PaintManagerUI.h"
 #include "ui/SkinImage.h"
@@ -99,7 +99,7 @@ void CDndUiDlg::InitWindow() {
     m_tooltip->Init(this);
 
     // Where the user left it last time, if that is still on a screen.
-    setGeometry(DropWindowPlacement::Restored(COptions::GetInstance().GetFloatWndPos(), geometry()));
+    setGeometry(WindowPlacement::Restored(COptions::GetInstance().GetFloatWndPos(), geometry()));
 
     m_moveSettle.setSingleShot(true);
     m_moveSettle.setInterval(kMoveSettleMs);
@@ -310,7 +310,7 @@ void CDndUiDlg::OpenMenu(const QPoint& globalPos) {
     }
     const ProcessState& state = ProcessState::GetInstance();
     m_menu->FollowState(state.GetTxState(), state.IsOffline());
-    m_menu->Popup(globalPos, DropWindowPlacement::AvailableAreaFor(QRect(globalPos, QSize(1, 1))));
+    m_menu->Popup(globalPos, WindowPlacement::AvailableAreaFor(QRect(globalPos, QSize(1, 1))));
 }
 
 void CDndUiDlg::OnHover(const QPoint& globalPos) {
@@ -350,7 +350,7 @@ void CDndUiDlg::HideToolTip() {
 void CDndUiDlg::KeepOnScreen() {
     const QRect now = geometry();
     const QRect kept =
-        DropWindowPlacement::KeptInside(now, DropWindowPlacement::AvailableAreaFor(now));
+        WindowPlacement::KeptInside(now, WindowPlacement::AvailableAreaFor(now));
     if (kept.topLeft() != now.topLeft()) {
         VLOGF(1, "CDndUiDlg::KeepOnScreen - %d,%d -> %d,%d", now.x(), now.y(), kept.x(), kept.y());
         move(kept.topLeft());

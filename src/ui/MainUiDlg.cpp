@@ -1,8 +1,10 @@
 #include "ui/MainUiDlg.h"
 
+#include <QKeySequence>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStackedWidget>
 
 #include "core/Logging.h"
@@ -12,6 +14,7 @@
 #include "ui/DndUiDlg.h"
 #include "ui/SkinImage.h"
 #include "ui/TransferProgressText.h"
+#include "ui/WindowPlacement.h"
 #include "upload/CUploaderContext.h"
 #include "upload/UpldTaskInfo.h"
 
@@ -26,8 +29,10 @@ CMainUiDlg::~CMainUiDlg() {
 }
 
 QRect CMainUiDlg::DefaultGeometry(const QRect& available) {
-    return QRect(available.x() + available.width() - 440, available.y() + available.height() - 475,
-                 430, 468);
+    // At the bottom right, and never beyond the area, however small the screen.
+    const QRect wanted(available.x() + available.width() - 440,
+                       available.y() + available.height() - 475, 430, 468);
+    return WindowPlacement::KeptInside(wanted, available);
 }
 
 ControlSpecs CMainUiDlg::NamedControls() {
@@ -72,6 +77,63 @@ void CMainUiDlg::InitWindow() {
     m_dnldPage.SetCountsChanged([this](const IDnldQueueView::Counts&) { UpdateStartBtn(); });
     m_dnldQueue.SetView(&m_dnldPage);
     m_histPage.Attach(m_pHistList, bind);
+    AddPageShortcuts();
+    // Where the user left it last time, if that is still on a screen.
+    // The stored corner is the frame's (pos()), as move() takes it.
+    if (COptions::GetInstance().GetMainWndPos()) {
+        const QRect restored =
+            WindowPlacement::Restored(COptions::GetInstance().GetMainWndPos(), frameGeometry());
+        MovePlaced(restored.topLeft());
+    }
+}
+
+void CMainUiDlg::AddPageShortcuts() {
+    const int pages[] = {kUploadPage, kDownloadPage, kHistoryPage};
+    for (int page : pages) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + page)), this);
+        QObject::connect(shortcut, &QShortcut::activated, this, [this, page] { SelectPage(page); });
+    }
+    auto step = [this](int by) {
+        const int current = GetCurrentPage() < 0 ? 0 : GetCurrentPage();
+        SelectPage((current + by + 3) % 3);
+    };
+    auto* next = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
+    QObject::connect(next, &QShortcut::activated, this, [step] { step(1); });
+    auto* previous = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), this);
+    QObject::connect(previous, &QShortcut::activated, this, [step] { step(-1); });
+}
+
+void CMainUiDlg::MovePlaced(const QPoint& topLeft) {
+    m_placing = true;
+    move(topLeft);
+    m_placing = false;
+}
+
+void CMainUiDlg::showEvent(QShowEvent* event) {
+    WindowImplBase::showEvent(event);
+    // With its frame: move() places the frame's corner.
+    const QRect now = frameGeometry();
+    const QRect kept = WindowPlacement::KeptInside(now, WindowPlacement::AvailableAreaFor(now));
+    if (kept.topLeft() != now.topLeft()) {
+        VLOGF(1, "CMainUiDlg - put back on the screen: %d,%d -> %d,%d", now.x(), now.y(), kept.x(),
+              kept.y());
+        MovePlaced(kept.topLeft());
+    }
+}
+
+void CMainUiDlg::moveEvent(QMoveEvent* event) {
+    WindowImplBase::moveEvent(event);
+    if (isVisible() && !m_placing) {
+        m_userMoved = true;
+    }
+}
+
+void CMainUiDlg::hideEvent(QHideEvent* event) {
+    WindowImplBase::hideEvent(event);
+    if (m_userMoved) {
+        m_userMoved = false;
+        COptions::GetInstance().SetMainWndPos(pos().x(), pos().y());
+    }
 }
 
 void CMainUiDlg::SetDndDlg(CDndUiDlg* dndDlg, platform::WindowHandle hDndWnd) {

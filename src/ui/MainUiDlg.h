@@ -62,14 +62,24 @@ protected:
     void InitWindow() override;
     void Notify(const UiNotify& notify) override;
     int64_t HandleCustomMessage(platform::Message& message, bool& handled) override;
+    // Shown wholly inside the available area of its screen; where the user moved it is kept
+    // for the next start when it is hidden.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
+    // Ctrl+1, Ctrl+2, Ctrl+3 choose a page; Ctrl+Tab and Ctrl+Shift+Tab the next or previous.
+    void AddPageShortcuts();
+    void MovePlaced(const QPoint& topLeft);
     // The start/pause button after a change of either queue's counts.
     void UpdateStartBtn();
 
     CDndUiDlg* m_pDndDlg = nullptr;
     platform::WindowHandle m_hDndWnd = platform::kNoWindow;
     int m_startBtnState = kNothingToStart;
+    bool m_placing = false;     // the window moves itself
+    bool m_userMoved = false;   // moved while shown, not by itself
     UploadQueue m_upldQueue;
     CUpldPage m_upldPage{m_upldQueue};
     DownloadQueue m_dnldQueue;

@@ -178,6 +178,7 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
         if (info->deletionTold) {
             IPageNotifier::Get().pushUpldRemoved(info->fid, info->pid);
         }
+        RemoveServerFile(*info);
     } else if (state == TSE_PAUSED) {
         // A paused upload is unfinished, not failed: it keeps its row (and is saved at quit).
         // Paused by the user or by pause all, it is held until started again.

@@ -81,6 +81,12 @@ public:
     // The transfer state belongs to the dispatcher: the queue reports what happened to its
     // uploads (paused, running again, all ended) and the dispatcher moves the state.
     void SetTxEventHandler(std::function<void(TxEvent)> handler) { m_onTxEvent = std::move(handler); }
+    // An upload removed after its file was created on the server, unfinished: the file there
+    // is deleted through this (the server actions worker's queueDeleteFile), so no orphan stays.
+    // Never for a saved version of an edited file: its fid is the user's own cloud file.
+    void SetServerFileRemover(std::function<void(int64_t fid)> remover) {
+        m_removeServerFile = std::move(remover);
+    }
 
     // ---- messages (the owner forwards them) ----
     // WM_UPLD_PROGRESS, WM_UPLD_END, WM_UPLD_STATUS, WM_UPLD_INFO and WM_UPLD_CANCEL; true
@@ -195,6 +201,7 @@ private:
     void ReportTxEvent(TxEvent event);
     void RefreshCount();
     void RowChanged(const UpldTaskInfo& info);
+    void RemoveServerFile(const UpldTaskInfo& info);
     void PostToDropWindow(uint32_t message);
     CWriteDbMgr& WriteQueue();
     bool AutoStartAllowed() const;
@@ -204,6 +211,7 @@ private:
     CWriteDbMgr* m_writeQueue = nullptr;
     LocalEditHooks m_localEdit;
     std::function<void(TxEvent)> m_onTxEvent;
+    std::function<void(int64_t)> m_removeServerFile;
 
     std::vector<std::unique_ptr<UpldTaskInfo>> m_taskList;
     std::deque<UpldWaitingFile> m_waitingList;

@@ -137,10 +137,20 @@ void UploadQueue::deleteItem(int32_t taskIndex, bool force) {
         RowChanged(*info);
         return;
     }
+    RemoveServerFile(*info);
     FileBackupMgr::GetInstance().decreaseRemainingCount();
     clearDoneTask(taskIndex);
     AutoStartTxUp();
     RefreshCount();
+}
+
+void UploadQueue::RemoveServerFile(const UpldTaskInfo& info) {
+    if (info.lockFlag || info.fid <= 0 || IsDone(info.state) || !m_removeServerFile) {
+        return;
+    }
+    VLOGF(1, "[deleteItem]: the unfinished upload of %s goes from the server too (fid %lld)",
+          info.name, static_cast<long long>(info.fid));
+    m_removeServerFile(info.fid);
 }
 
 void UploadQueue::OnButtonUpPause() {

@@ -54,7 +54,7 @@ start_cloud() {
   cloud_pid=$!
   cloud_port=""
   for _ in $(seq 100); do
-    cloud_port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/cloud.out")
+    cloud_port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/cloud.out" 2>/dev/null)
     [ -n "$cloud_port" ] && break
     sleep 0.1
   done

@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
-# The three windows as a user meets them, on an X server of the test's own, in English,
-# Simplified and Traditional Chinese: the real zorp uploads a file (slowed down by the server so
-# that it is seen running) and downloads another (held mid-way), while the test hovers the drop
-# window (tooltip), opens its menu with the right button, opens the backup settings from the page
-# (with a folder chosen before the start), opens the transfer manager from the page and walks its
-# three pages with the keyboard (Ctrl+1, Ctrl+2, Ctrl+3). Each view is kept as
-# a PNG under ARTIFACTS/<language>/; a picture of one colour (nothing drawn) fails the test, as
-# does a window that does not appear, a transfer that does not end, or a file that arrives
-# different.
+# The windows as a user meets them, on an X server of the test's own, in English, Simplified
+# and Traditional Chinese, and in English again at twice the size (QT_SCALE_FACTOR=2): the real
+# zorp uploads a file (slowed down by the server so that it is seen running) and downloads
+# another (held mid-way), while the test hovers the drop window (tooltip), opens its menu with
+# the right button, opens the backup settings from the page and adds a folder through the
+# folder chooser with the keyboard alone, opens the transfer manager from the page and walks its
+# three pages with the keyboard (Ctrl+1, Ctrl+2, Ctrl+3). Each view is kept as a PNG under
+# ARTIFACTS/<language>/; a picture of one colour (nothing drawn) fails the test, as does a
+# window that does not appear, a transfer that does not end, or a file that arrives different.
 #
 # usage: windows_screenshots_test.sh BUILD_DIR ARTIFACTS_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/desktop_common.sh"
 artifacts=${2:?usage: windows_screenshots_test.sh BUILD_DIR ARTIFACTS_DIR}
+# Big enough for the windows at twice the size (the last run).
+export DESKTOP_SCREEN=${DESKTOP_SCREEN:-2560x1600x24}
 desktop_setup "$1" zorp-desktop-windows
 mkdir -p "$artifacts"
 artifacts=$(cd "$artifacts" && pwd)
@@ -40,7 +42,7 @@ manager_page() {
 
 run_language() {
   lang_dir=$1
-  local locale=$2 drop_title=$3 manager_title=$4 backup_title=$5 chooser_title=$6
+  local locale=$2 drop_title=$3 manager_title=$4 backup_title=$5 chooser_title=$6 scale=${7:-1}
   local run=$work/run/$lang_dir
   rm -rf "$XDG_DATA_HOME" "$XDG_CACHE_HOME" && mkdir -p "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
   mkdir -p "$run/local" "$run/down" "$artifacts/$lang_dir"
@@ -58,7 +60,7 @@ run_language() {
   curl -sf "$admin/fault?action=upload&kind=delay&ms=400&count=1000&ttl=120" >/dev/null
   curl -sf "$admin/fault?action=download&kind=stall&ms=8000&bytes=2097152&count=1&ttl=120" >/dev/null
 
-  (cd "$run" && exec env LANG="$locale" ZORP_LINK_PORT=$link_port "$bin/zorp" \
+  (cd "$run" && exec env LANG="$locale" QT_SCALE_FACTOR="$scale" ZORP_LINK_PORT=$link_port "$bin/zorp" \
      >"$run/zorp.out" 2>"$run/zorp.err") &
   zorp_pid=$!
   # One page session for the whole run: its commands come through a pipe. zorp shows its
@@ -165,4 +167,6 @@ run_language en en_US.UTF-8 "Upload" "Transmission Manager" "AutoBackupConfigura
   "Please choose folders to backup"
 run_language zh_CN zh_CN.UTF-8 "上传" "传输管理器" "自动备份设置" "请选择要备份的文件夹"
 run_language zh_TW zh_TW.UTF-8 "上傳" "傳輸管理員" "自動備份設定" "請選擇要備份的資料夾"
+run_language en_2x en_US.UTF-8 "Upload" "Transmission Manager" "AutoBackupConfiguration" \
+  "Please choose folders to backup" 2
 echo "screenshots in $artifacts"

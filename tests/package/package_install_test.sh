@@ -23,9 +23,13 @@ done
 work=$(mktemp -d -t zorp-package.XXXXXX)
 cloud_pid=""
 zorp_pid=""
+xvfb_pid=""
+page_pid=""
 cleanup() {
+  [ -n "$page_pid" ] && kill "$page_pid" 2>/dev/null && wait "$page_pid" 2>/dev/null
   # Only what this test started, by id.
   [ -n "$zorp_pid" ] && kill -9 "$zorp_pid" 2>/dev/null && wait "$zorp_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   [ -n "$cloud_pid" ] && kill "$cloud_pid" 2>/dev/null && wait "$cloud_pid" 2>/dev/null
   rm -rf "$work"
 }
@@ -159,5 +163,34 @@ log=$(ls "$work"/logs/mg_log_*.log 2>/dev/null | head -n 1)
 grep -q "dnd_ENU.xml from $root/usr/share/zorp/ui/dnd_ENU.xml" "$log" ||
   fail "the drop window's skin did not come from the unpacked share/zorp/ui"
 grep -q 'cannot be used' "$log" && fail "a skin could not be used"
+
+# The desktop entry's command, as a desktop starts it (field codes dropped, the program found on
+# the PATH), shows the drop window and, asked by the page, the transfer manager on a display.
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+  echo "== the desktop entry starts zorp with its windows"
+  mkfifo "$work/displayfd"
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/displayfd" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  read -r -t 20 display_number <"$work/displayfd" || fail "Xvfb did not start"
+  exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/zorp.desktop" | sed 's/ *%[a-zA-Z]//g')
+  rm -f "$work"/logs/mg_log_*.log
+  (cd "$work" && exec env DISPLAY=":$display_number" PATH="$bin:$PATH" ZORP_LINK_PORT=$link_port \
+     LANG=en_US.UTF-8 sh -c "exec $exec_line" >"$work/zorp.out" 2>"$work/zorp.err") &
+  zorp_pid=$!
+  # The page stays connected while the windows are looked at (zorp quits when it leaves).
+  "$bin/zorp-page" --port "$link_port" --connect-timeout 30 -c QSESSIONID=pkg -c cookieUserAccount=pkg \
+    --watch --timeout 40 show-manager >"$work/page.out" 2>"$work/page.err" &
+  page_pid=$!
+  named() { DISPLAY=":$display_number" xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
+  wait_for 20 named "Upload" || fail "the desktop entry's zorp shows no drop window"
+  wait_for 20 named "Transmission Manager" || fail "the desktop entry's zorp shows no transfer manager"
+  log=$(ls "$work"/logs/mg_log_*.log 2>/dev/null | head -n 1)
+  grep -q "mainui_ENU.xml from $root/usr/share/zorp/ui/mainui_ENU.xml" "$log" ||
+    fail "the transfer manager's skin did not come from the unpacked share/zorp/ui"
+  kill "$page_pid" 2>/dev/null
+  wait "$page_pid" 2>/dev/null || true
+  wait_for 30 zorp_ended || fail "zorp did not quit after the page left"
+  zorp_pid=""
+fi
 echo "the package installs, passes lintian and works unpacked"
 exit 0

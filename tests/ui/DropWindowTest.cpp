@@ -21,7 +21,7 @@
 #include "support/TempDir.h"
 #include "ui/CToolTipUiDlg.h"
 #include "ui/DndUiDlg.h"
-#include "ui/DropWindowPlacement.h"
+#include "ui/WindowPlacement.h"
 #include "ui/MainUiDlg.h"
 #include "ui/PaintManagerUI.h"
 #include "ui/TransferFigures.h"
@@ -288,22 +288,22 @@ TEST_F(DropWindowTest, DoubleClickOpensTheManagerOnTheActiveDirectionsTab) {
 TEST_F(DropWindowTest, PlacementKeepsTheWindowInsideTheAvailableArea) {
     const QRect area(0, 30, 1920, 1050);
     const QRect window(100, 100, 131, 36);
-    EXPECT_EQ(DropWindowPlacement::KeptInside(window, area), window);
-    EXPECT_EQ(DropWindowPlacement::KeptInside(window.translated(2000, 0), area).topLeft(),
+    EXPECT_EQ(WindowPlacement::KeptInside(window, area), window);
+    EXPECT_EQ(WindowPlacement::KeptInside(window.translated(2000, 0), area).topLeft(),
               QPoint(1789, 100));
-    EXPECT_EQ(DropWindowPlacement::KeptInside(window.translated(-500, -500), area).topLeft(),
+    EXPECT_EQ(WindowPlacement::KeptInside(window.translated(-500, -500), area).topLeft(),
               QPoint(0, 30));
-    EXPECT_EQ(DropWindowPlacement::KeptInside(window.translated(0, 1000), area).topLeft(),
+    EXPECT_EQ(WindowPlacement::KeptInside(window.translated(0, 1000), area).topLeft(),
               QPoint(100, 1044));
     // Half off the right edge counts as off.
-    EXPECT_EQ(DropWindowPlacement::KeptInside(QRect(1850, 500, 131, 36), area).topLeft(),
+    EXPECT_EQ(WindowPlacement::KeptInside(QRect(1850, 500, 131, 36), area).topLeft(),
               QPoint(1789, 500));
     // A stored place from a bigger desktop comes back inside this one.
     const QRect restored =
-        DropWindowPlacement::Restored(std::make_pair(5000, 3000), CDndUiDlg::DefaultGeometry(Available()));
+        WindowPlacement::Restored(std::make_pair(5000, 3000), CDndUiDlg::DefaultGeometry(Available()));
     EXPECT_TRUE(Available().contains(restored));
     EXPECT_EQ(restored.size(), QSize(131, 36));
-    EXPECT_EQ(DropWindowPlacement::Restored(std::nullopt, window), window);
+    EXPECT_EQ(WindowPlacement::Restored(std::nullopt, window), window);
 }
 
 TEST_F(DropWindowTest, ADraggedWindowIsKeptOnScreenAndItsPlaceRemembered) {

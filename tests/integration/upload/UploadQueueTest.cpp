@@ -212,6 +212,8 @@ TEST_F(UploadQueueTest, RetryOfOneFailedRowUploadsThatFileAgain) {
 }
 
 TEST_F(UploadQueueTest, DeletingARunningTaskPausesItFirstAndItLeavesAtItsEnd) {
+    std::vector<int64_t> removedOnServer;
+    Queue().SetServerFileRemover([&](int64_t fid) { removedOnServer.push_back(fid); });
     SlowUploads(150);
     Offer(MakeRecords(4, 8 * kChunk, "del"));
     Queue().upldNewFiles();
@@ -244,6 +246,10 @@ TEST_F(UploadQueueTest, DeletingARunningTaskPausesItFirstAndItLeavesAtItsEnd) {
     EXPECT_EQ(Queue().takeFinishedNames().size(), 1u) << "the last one remaining";
     EXPECT_NE(ServerFile(fid)["status"].asInt(), 1) << "the deleted upload was not finished";
     EXPECT_EQ(Query(DBWrapper::kLogDb, "SELECT name FROM log where userid=1").size(), 2u);
+    // Only the one whose file the server had created goes from the server, once; the finished
+    // ones and the one never started do not.
+    EXPECT_EQ(removedOnServer, std::vector<int64_t>{fid});
+    Queue().SetServerFileRemover({});
 }
 
 // The page connected to the link, whose cancellations (type 9) reach the transfer window.

@@ -8,9 +8,9 @@
 
 class QScreen;
 
-// Where the drop window may be: anywhere the user drags it, as long as it ends up wholly
+// Where a window of the program may be: anywhere the user puts it, as long as it ends up wholly
 // inside the available area of a screen (no panel over it, no part of it off the desktop).
-class DropWindowPlacement {
+class WindowPlacement {
 public:
     // `window` moved the least distance that puts it inside `available`; a window larger than
     // the area keeps its top-left corner in it.

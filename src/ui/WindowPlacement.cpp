@@ -1,11 +1,11 @@
-#include "ui/DropWindowPlacement.h"
+#include "ui/WindowPlacement.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
 #include <algorithm>
 
-QRect DropWindowPlacement::KeptInside(const QRect& window, const QRect& available) {
+QRect WindowPlacement::KeptInside(const QRect& window, const QRect& available) {
     if (available.isEmpty()) {
         return window;
     }
@@ -17,7 +17,7 @@ QRect DropWindowPlacement::KeptInside(const QRect& window, const QRect& availabl
     return kept;
 }
 
-QRect DropWindowPlacement::AvailableAreaFor(const QRect& window) {
+QRect WindowPlacement::AvailableAreaFor(const QRect& window) {
     QScreen* best = nullptr;
     int bestArea = 0;
     for (QScreen* screen : QGuiApplication::screens()) {
@@ -34,7 +34,7 @@ QRect DropWindowPlacement::AvailableAreaFor(const QRect& window) {
     return best ? best->availableGeometry() : QRect();
 }
 
-QRect DropWindowPlacement::Restored(const std::optional<std::pair<int, int>>& stored,
+QRect WindowPlacement::Restored(const std::optional<std::pair<int, int>>& stored,
                                     const QRect& fallback) {
     if (!stored) {
         return fallback;
