@@ -98,6 +98,9 @@ run_language() {
   # The backup settings from the page. With the keyboard alone: Space on the add button opens
   # the folder chooser, Right opens the home folder, Down goes to its folder, Space ticks it and
   # Enter chooses it; the window then lists it. Escape puts the window away (nothing stored).
+  # The pointer away from the drop window first, so that its tooltip goes (timer 1008).
+  xdotool mousemove 10 10
+  sleep 2.5
   "$bin/zorp-page" --print backup-settings >&4
   wait_until 20 window_named "$zorp_pid" "$backup_title" >/dev/null \
     || fail "no backup settings window ($backup_title)"
