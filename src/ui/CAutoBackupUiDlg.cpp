@@ -207,6 +207,15 @@ void CAutoBackupUiDlg::Refresh() {
         m_pSpeedEdit->setText(QString::number(COptions::GetInstance().GetAutoBackupSpeed()));
     }
     UpdateAddButton();
+    if (!HasUser() && m_pNote) {
+        ShowNote(m_pNote->property("signInFirst").toString());
+    }
+}
+
+bool CAutoBackupUiDlg::HasUser() {
+    // The folders are stored under the signed-in user's id; stored under none they would never
+    // be read back, and the choice would be lost at the next start.
+    return COptions::GetInstance().GetUserId() != 0;
 }
 
 // ---- rows ----
@@ -301,14 +310,14 @@ void CAutoBackupUiDlg::ClearRows() {
 
 void CAutoBackupUiDlg::UpdateAddButton() {
     if (m_pAddBtn) {
-        m_pAddBtn->setEnabled(static_cast<int>(m_folders.size()) < kMaxFolders);
+        m_pAddBtn->setEnabled(HasUser() && static_cast<int>(m_folders.size()) < kMaxFolders);
     }
 }
 
 // ---- the user's changes ----
 
 void CAutoBackupUiDlg::OnAddFolder() {
-    if (static_cast<int>(m_folders.size()) >= kMaxFolders || !m_chooser) {
+    if (!HasUser() || static_cast<int>(m_folders.size()) >= kMaxFolders || !m_chooser) {
         return;
     }
     HideNote();
@@ -319,6 +328,9 @@ void CAutoBackupUiDlg::OnAddFolder() {
 }
 
 int CAutoBackupUiDlg::AddFolders(const std::vector<fs::path>& chosen) {
+    if (!HasUser()) {
+        return 0;
+    }
     int added = 0;
     bool overflow = false;
     for (const fs::path& raw : chosen) {
@@ -403,7 +415,7 @@ bool CAutoBackupUiDlg::Confirm() {
         }
         return false;
     }
-    const bool changed = IsChanged();
+    const bool changed = HasUser() && IsChanged();
     const std::vector<fs::path> folders = m_folders;
     ClearRows();
     HideNote();

@@ -94,6 +94,8 @@ private:
     void ShowNote(const QString& text);
     void HideNote();
     std::vector<std::filesystem::path> SavedFolders() const;
+    // Folders can be chosen only while the page has told who is signed in.
+    static bool HasUser();
 
     platform::WindowHandle m_notifyWindow = platform::kNoWindow;
     FolderChooser m_chooser;

@@ -281,6 +281,27 @@ TEST_F(AutoBackupWindowTest, OkStoresTheFoldersAndTheSpeedInTheOptionsDatabase) 
     EXPECT_EQ(StoredFolders().size(), 3u);
 }
 
+// Folders are kept per account: with nobody signed in they would be stored under no one and
+// never read back.
+TEST_F(AutoBackupWindowTest, WithNobodySignedInNoFolderCanBeChosenButTheSpeedIsKept) {
+    COptions::GetInstance().SetUserId(0);
+    dlg->ShowDlg();
+    EXPECT_FALSE(Button("addFoldBtn")->isEnabled());
+    EXPECT_NE(dlg->GetNoteText().indexOf("Sign in"), -1) << dlg->GetNoteText().toStdString();
+    EXPECT_EQ(dlg->AddFolders({F("Photos")}), 0);
+    Speed()->setText("16");
+    ASSERT_TRUE(dlg->Confirm());
+    EXPECT_EQ(ChangedMessages(), 0u);
+    EXPECT_TRUE(StoredFolders().empty());
+    EXPECT_EQ(StoredSpeed(), (Rows{{"16"}}));
+
+    // Once the page has said who it is, the window offers the folders again.
+    COptions::GetInstance().SetUserId(kUser);
+    dlg->ShowDlg();
+    EXPECT_TRUE(Button("addFoldBtn")->isEnabled());
+    EXPECT_TRUE(dlg->GetNoteText().isEmpty());
+}
+
 TEST_F(AutoBackupWindowTest, TheAddButtonOpensTheRealChooserAndTakesTheTickedFolders) {
     const QByteArray savedHome = qgetenv("HOME");
     qputenv("HOME", QByteArray::fromStdString(folders.path().string()));
