@@ -45,6 +45,7 @@
 #include "platform/TerminationSignals.h"
 #include "platform/WaitableObject.h"
 #include "platform/WindowRegistry.h"
+#include "ui/CAutoBackupUiDlg.h"
 #include "ui/DndUiDlg.h"
 #include "ui/MainUiDlg.h"
 #include "ui/PaintManagerUI.h"
@@ -396,6 +397,14 @@ int main(int argc, char** argv) {
     } else {
         dndDlg->HideFloatWindow();
     }
+
+    // The backup settings, hidden, centred on the whole screen; the drop window owns them.
+    auto backupDlg = std::make_unique<CAutoBackupUiDlg>();
+    const QRect screenArea = QGuiApplication::primaryScreen()
+                                 ? QGuiApplication::primaryScreen()->geometry()
+                                 : available;
+    backupDlg->Init(screenArea, dndDlg->GetHandle());
+    dndDlg->SetAutoBackupDlg(std::move(backupDlg));
 
     // Each window knows the other; the drop window is where workers report.
     dndDlg->SetMainDlg(mainDlg.get());

@@ -50,11 +50,13 @@ inline constexpr uint32_t WM_GET_FILE_PID = platform::WM_USER + 1136;          /
 // hash of a saved copy (CalcShaResult).
 inline constexpr uint32_t WM_LOCALEDIT_FILE_CHANGE = platform::WM_USER + 1137;  // 0x871
 inline constexpr uint32_t WM_LOCALEDIT_HASH_DONE = platform::WM_USER + 1138;    // 0x872
-
 // What a WM_BACKUP_WORK asks for; the message carries the value as an int record.
 enum BackupWorkType : int {
     kBackupCheckListReady = 0,  // a start-up check job put its folder's list in the queue
-    kBackupFoldersChanged = 1,  // the backup settings applied a new folder selection
+    // The backup settings window confirmed a new folder selection: it is stored in the options
+    // (records and backup paths) before this is posted, so the backup engine reads it from
+    // there, watches the new folders and stops watching the removed ones.
+    kBackupFoldersChanged = 1,
 };
 
 static_assert(WM_MENU_COMMAND == 0x7F0 && WM_DNLD_ALL_DONE == 0x84B && WM_GET_FILE_PID == 0x870);

@@ -15,6 +15,7 @@
 #include "download/DownloadQueue.h"
 #include "link/ClientInterfaceMgr.h"
 #include "platform/WindowRegistry.h"
+#include "ui/CAutoBackupUiDlg.h"
 #include "ui/CMenuWnd.h"
 #include "ui/CToolTipUiDlg.h"
 #include "ui/WindowPlacement.h"
@@ -240,8 +241,8 @@ void CDndUiDlg::CloseAuxiliaryWindows() {
     if (m_menu) {
         m_menu->hide();
     }
-    if (m_backupSettingsShown) {
-        ToggleBackupSettings();
+    if (m_autoBackup && m_autoBackup->isVisible()) {
+        m_autoBackup->Cancel();
     }
 }
 
@@ -254,9 +255,16 @@ void CDndUiDlg::ShowTransferManager(int page) {
     }
 }
 
+void CDndUiDlg::SetAutoBackupDlg(std::unique_ptr<CAutoBackupUiDlg> dlg) {
+    m_autoBackup = std::move(dlg);
+}
+
 void CDndUiDlg::ShowBackupSettings() {
-    m_backupSettingsShown = true;
-    VLOG(1) << "CDndUiDlg::OnLocalConfig - no backup settings window yet";
+    if (!m_autoBackup) {
+        VLOG(1) << "CDndUiDlg::OnLocalConfig - no backup settings window";
+        return;
+    }
+    m_autoBackup->ShowDlg();
 }
 
 void CDndUiDlg::OfferClipboardFile(const std::string& path) {
@@ -264,12 +272,12 @@ void CDndUiDlg::OfferClipboardFile(const std::string& path) {
 }
 
 void CDndUiDlg::ToggleBackupSettings() {
-    if (!m_backupSettingsShown) {
+    if (!m_autoBackup || !m_autoBackup->isVisible()) {
         ShowBackupSettings();
         return;
     }
-    m_backupSettingsShown = false;
-    VLOG(1) << "CDndUiDlg::ToggleBackupSettings - backup settings marked hidden";
+    // Put away like its own close: nothing chosen in this visit is kept.
+    m_autoBackup->Cancel();
 }
 
 void CDndUiDlg::HideAllWindows() {

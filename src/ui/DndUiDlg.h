@@ -13,6 +13,7 @@
 #include "ui/TransferFigures.h"
 #include "ui/WindowImplBase.h"
 
+class CAutoBackupUiDlg;
 class CMainUiDlg;
 class CMenuWnd;
 class CToolTipUiDlg;
@@ -48,6 +49,10 @@ public:
     ControlSpecs GetNamedControls() const override { return NamedControls(); }
 
     void SetMainDlg(CMainUiDlg* mainDlg) { m_pMainDlg = mainDlg; }
+    // The backup settings window, made hidden by the program; the drop window owns it from
+    // then on and destroys it with itself.
+    void SetAutoBackupDlg(std::unique_ptr<CAutoBackupUiDlg> dlg);
+    CAutoBackupUiDlg* GetAutoBackupDlg() const { return m_autoBackup.get(); }
     // The look the window starts with, and the dispatcher's start: the stored uploads resume.
     void InitDlg();
     RequestDispatcher& GetDispatcher() { return m_dispatcher; }
@@ -140,9 +145,9 @@ private:
     bool m_userMoved = false;  // a drag began; the place it ends in is remembered
     bool m_hoverLook = false;
     bool m_dragOver = false;   // files are being dragged over the window
-    bool m_backupSettingsShown = false;
     QTimer m_moveSettle;       // a drag has ended when the moves stop for a moment
     std::unique_ptr<CMenuWnd> m_menu;
     std::unique_ptr<CToolTipUiDlg> m_tooltip;
+    std::unique_ptr<CAutoBackupUiDlg> m_autoBackup;
     TransferFigures m_figures;
 };

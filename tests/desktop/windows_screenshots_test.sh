@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# The three windows as a user meets them, on an X server of the test's own, in English,
-# Simplified and Traditional Chinese, and in English again at twice the size (QT_SCALE_FACTOR=2): the real zorp uploads a file (slowed down by the server so
-# that it is seen running) and downloads another (held mid-way), while the test hovers the drop
-# window (tooltip), opens its menu with the right button, opens the transfer manager from the
-# page and walks its three pages with the keyboard (Ctrl+1, Ctrl+2, Ctrl+3). Each view is kept as
-# a PNG under ARTIFACTS/<language>/; a picture of one colour (nothing drawn) fails the test, as
-# does a window that does not appear, a transfer that does not end, or a file that arrives
-# different.
+# The windows as a user meets them, on an X server of the test's own, in English, Simplified
+# and Traditional Chinese, and in English again at twice the size (QT_SCALE_FACTOR=2): the real
+# zorp uploads a file (slowed down by the server so that it is seen running) and downloads
+# another (held mid-way), while the test hovers the drop window (tooltip), opens its menu with
+# the right button, opens the backup settings from the page and adds a folder through the
+# folder chooser with the keyboard alone, opens the transfer manager from the page and walks its
+# three pages with the keyboard (Ctrl+1, Ctrl+2, Ctrl+3). Each view is kept as a PNG under
+# ARTIFACTS/<language>/; a picture of one colour (nothing drawn) fails the test, as does a
+# window that does not appear, a transfer that does not end, or a file that arrives different.
 #
 # usage: windows_screenshots_test.sh BUILD_DIR ARTIFACTS_DIR
 set -euo pipefail
@@ -41,11 +42,13 @@ manager_page() {
 
 run_language() {
   lang_dir=$1
-  local locale=$2 drop_title=$3 manager_title=$4 scale=${5:-1}
+  local locale=$2 drop_title=$3 manager_title=$4 backup_title=$5 chooser_title=$6 scale=${7:-1}
   local run=$work/run/$lang_dir
   rm -rf "$XDG_DATA_HOME" "$XDG_CACHE_HOME" && mkdir -p "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
   mkdir -p "$run/local" "$run/down" "$artifacts/$lang_dir"
   start_cloud "$run/cloud"
+  # The one folder in the home folder, for the folder chooser to offer.
+  mkdir -p "$HOME/Holiday photos"
 
   # What goes up and what comes down.
   head -c 6291456 /dev/urandom >"$run/local/report.pdf"
@@ -92,6 +95,38 @@ run_language() {
   xdotool key Escape
   sleep 0.3
 
+  # The backup settings from the page. With the keyboard alone: Space on the add button opens
+  # the folder chooser, Right opens the home folder, Down goes to its folder, Space ticks it and
+  # Enter chooses it; the window then lists it. Escape puts the window away (nothing stored).
+  # The pointer away from the drop window first, so that its tooltip goes (timer 1008).
+  xdotool mousemove 10 10
+  sleep 2.5
+  "$bin/zorp-page" --print backup-settings >&4
+  wait_until 20 window_named "$zorp_pid" "$backup_title" >/dev/null \
+    || fail "no backup settings window ($backup_title)"
+  local settings chooser
+  settings=$(window_named "$zorp_pid" "$backup_title")
+  sleep 0.5
+  xdotool windowactivate --sync "$settings" 2>/dev/null || xdotool windowfocus --sync "$settings"
+  xdotool key --clearmodifiers space
+  wait_until 20 window_named "$zorp_pid" "$chooser_title" >/dev/null \
+    || fail "no folder chooser ($chooser_title)"
+  chooser=$(window_named "$zorp_pid" "$chooser_title")
+  sleep 0.5
+  xdotool windowactivate --sync "$chooser" 2>/dev/null || xdotool windowfocus --sync "$chooser"
+  xdotool key --clearmodifiers Right Down space
+  sleep 0.5
+  take folder-chooser "$chooser"
+  xdotool key --clearmodifiers Return
+  wait_until 10 eval '! window_named "$zorp_pid" "$chooser_title" >/dev/null' \
+    || fail "Enter did not close the folder chooser"
+  sleep 0.5
+  take backup-settings "$settings"
+  xdotool windowactivate --sync "$settings" 2>/dev/null || xdotool windowfocus --sync "$settings"
+  xdotool key --clearmodifiers Escape
+  wait_until 10 eval '! window_named "$zorp_pid" "$backup_title" >/dev/null' \
+    || fail "Escape did not put the backup settings away"
+
   # The download, then the manager from the page.
   "$bin/zorp-page" --print download --url "${download}fid=$planted" --size 8388608 \
     --path "$run/down/holiday.mp4" >&4
@@ -131,8 +166,10 @@ run_language() {
   echo "$lang_dir: $(ls "$artifacts/$lang_dir" | tr '\n' ' ')"
 }
 
-run_language en en_US.UTF-8 "Upload" "Transmission Manager"
-run_language zh_CN zh_CN.UTF-8 "上传" "传输管理器"
-run_language zh_TW zh_TW.UTF-8 "上傳" "傳輸管理員"
-run_language en_2x en_US.UTF-8 "Upload" "Transmission Manager" 2
+run_language en en_US.UTF-8 "Upload" "Transmission Manager" "AutoBackupConfiguration" \
+  "Please choose folders to backup"
+run_language zh_CN zh_CN.UTF-8 "上传" "传输管理器" "自动备份设置" "请选择要备份的文件夹"
+run_language zh_TW zh_TW.UTF-8 "上傳" "傳輸管理員" "自動備份設定" "請選擇要備份的資料夾"
+run_language en_2x en_US.UTF-8 "Upload" "Transmission Manager" "AutoBackupConfiguration" \
+  "Please choose folders to backup" 2
 echo "screenshots in $artifacts"

@@ -15,6 +15,7 @@
 #include "UiTestApp.h"
 #include "core/CommonUtils.h"
 #include "core/MultiLanguage.h"
+#include "ui/CAutoBackupUiDlg.h"
 #include "ui/CMenuWnd.h"
 #include "ui/CToolTipUiDlg.h"
 #include "ui/DialogBuilder.h"
@@ -25,14 +26,6 @@
 namespace {
 
 using Kind = ControlSpec::Kind;
-
-// The controls the backup settings window of later work looks up; its skin must hold them
-// already.
-ControlSpecs AutoBackupControls() {
-    return {{"autobackup_list", Kind::kList}, {"addConfirmBtn", Kind::kButton},
-            {"addCancelBtn", Kind::kButton},  {"closeBtn", Kind::kButton},
-            {"addFoldBtn", Kind::kButton},    {"speedEdit", Kind::kEdit}};
-}
 
 bool HasKind(QWidget* widget, Kind kind) {
     switch (kind) {
@@ -60,7 +53,7 @@ TEST(SkinTest, EveryLanguageSkinHoldsEveryNamedControlOfTheRightKind) {
     zorp::test::UiLoop();
     const SkinCase cases[] = {
         {"dnd", CDndUiDlg::NamedControls()},   {"mainui", CMainUiDlg::NamedControls()},
-        {"menu", CMenuWnd::NamedControls()},   {"autobackup", AutoBackupControls()},
+        {"menu", CMenuWnd::NamedControls()},   {"autobackup", CAutoBackupUiDlg::NamedControls()},
         {"tooltip", CToolTipUiDlg::NamedControls()},
     };
     for (const auto& skin : cases) {
