@@ -285,6 +285,10 @@ bool IsValidUtf8(std::string_view text) {
     return true;
 }
 
+std::string ToValidUtf8(const std::string& text) {
+    return IsValidUtf8(text) ? text : Utf16ToUtf8(Utf8ToUtf16(text));
+}
+
 std::u16string Utf8ToUtf16(const std::string& text) {
     std::u16string out;
     out.reserve(text.size());

@@ -78,6 +78,10 @@ bool IsValidUtf8(std::string_view text);
 // on Linux "a.txt" and "A.txt" are two files.
 bool IsPlainName(std::string_view name);
 
+// The text with every invalid UTF-8 sequence replaced by U+FFFD: a file name (bytes on
+// Linux) made fit for a message that must be UTF-8.
+std::string ToValidUtf8(const std::string& text);
+
 // UTF-8 <-> UTF-16. Invalid UTF-8 sequences become U+FFFD.
 std::u16string Utf8ToUtf16(const std::string& text);
 std::string Utf16ToUtf8(const std::u16string& text);

@@ -25,6 +25,7 @@ constexpr Row kTable[] = {
     {FixedDelay::kPageSendTimeout,       "page send timeout",         60000},
     {FixedDelay::kHelloWait,             "link hello wait",           10000},
     {FixedDelay::kChunkStall,            "transfer stall limit",      15000},
+    {FixedDelay::kServerBusyWait,        "server busy wait",           1000},
     {FixedDelay::kLockRenewal,           "edit lock renewal",         58000},
     {FixedDelay::kEditQuiet,             "edit folder quiet",          1000},
     {FixedDelay::kRenamePairing,         "rename halves pairing",        50},

@@ -20,6 +20,7 @@ enum class FixedDelay {
     kPageSendTimeout,       // a page that takes no data for this long is taken as gone
     kHelloWait,             // a connection that has not said hello this long is let go
     kChunkStall,            // a transfer that moves no byte for this long is given up
+    kServerBusyWait,        // a file the server calls busy is asked for again after this
     kLockRenewal,           // the server lock of a locally edited file is renewed
     kEditQuiet,             // a watched edit folder must be quiet this long before a hand-over
     kRenamePairing,         // a folder watcher awaits the new name of a rename this long

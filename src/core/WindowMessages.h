@@ -50,6 +50,10 @@ inline constexpr uint32_t WM_GET_FILE_PID = platform::WM_USER + 1136;          /
 // hash of a saved copy (CalcShaResult).
 inline constexpr uint32_t WM_LOCALEDIT_FILE_CHANGE = platform::WM_USER + 1137;  // 0x871
 inline constexpr uint32_t WM_LOCALEDIT_HASH_DONE = platform::WM_USER + 1138;    // 0x872
+// A folder walk's entries that are not sent and are reported as failed uploads (names that
+// are not UTF-8, unreadable folders, links out of the dropped tree...), as
+// std::vector<std::filesystem::path>; posted before the walk's batch that follows them.
+inline constexpr uint32_t WM_TRAVEL_SKIPPED = platform::WM_USER + 1139;          // 0x873
 // What a WM_BACKUP_WORK asks for; the message carries the value as an int record.
 enum BackupWorkType : int {
     kBackupCheckListReady = 0,  // a start-up check job put its folder's list in the queue

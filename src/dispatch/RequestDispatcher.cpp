@@ -41,6 +41,9 @@ bool RequestDispatcher::HandleMessage(platform::Message& message) {
             m_uploads.OnCreateDirFail(name ? *name : std::string());
             return true;
         }
+        case WM_TRAVEL_SKIPPED:
+            m_uploads.OnWalkSkipped(message.W<std::vector<std::filesystem::path>>());
+            return true;
         case WM_CALC_SHA_FINISH:
             m_uploads.OnCalcShaFinish(message.W<CalcShaResult>());
             return true;

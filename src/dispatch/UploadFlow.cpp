@@ -355,7 +355,7 @@ void UploadFlow::EndEmptyBatch() {
     } else if (state < WorkState::kWsBatchWhileBusy && txState == TxState::kNone) {
         ClientInterfaceMgr::GetInstance().sendSimpleMsg(Out::kNothingToUpload);
     } else if (state < WorkState::kWsBatchWhileBusy && txState == TxState::kUploads) {
-        if (!(queue && queue->HasFailedItems())) {
+        if (!(queue && queue->HasRetryableFailures())) {
             ClientInterfaceMgr::GetInstance().sendSimpleMsg(Out::kNothingToUpload);
         } else if (ScheduleRetry()) {
             return;

@@ -33,6 +33,9 @@ public:
     void OnSpecificDragFileInfo();
     void OnTravelDirDone(bool walkEnded);
     void OnCreateDirFail(const std::string& folderName);
+    // WM_TRAVEL_SKIPPED: entries of a dropped folder that are not sent and that the page
+    // hears of as failed with the batch's end.
+    void OnWalkSkipped(const std::vector<std::filesystem::path>* paths);
     void startCalcSha();
     void invokeToCalcSha(const std::filesystem::path& path);
     void OnCalcShaFinish(const CalcShaResult* result);
@@ -92,6 +95,8 @@ private:
     bool QueueBusy() const;
     // A file that could not be sent: reported to the page with the failed uploads.
     void NoteUnsent(const std::filesystem::path& path);
+    // A batch that ends unreported (downloads still run) drops its names.
+    void ForgetBatchReport();
 
 
     int m_nowCalcCount = 0;

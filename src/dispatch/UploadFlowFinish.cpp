@@ -1,5 +1,6 @@
 #include "dispatch/UploadFlow.h"
 
+#include "core/CommonUtils.h"
 #include "core/Logging.h"
 #include "core/MultiLanguage.h"
 #include "link/ClientInterfaceMgr.h"
@@ -50,6 +51,11 @@ void UploadFlow::OnUpldFinish() {
         StartUploads();
         return;
     }
+    if (list.getSubFileCount() > 0 || m_nowCalcCount > 0) {
+        // An upload whose file changed under it is being hashed again.
+        startCalcSha();
+        return;
+    }
     if (!m_uploadBatch) {
         // Nothing of ours was running: the queue only says it is empty.
         RestoreCarriedDragDirs();
@@ -68,7 +74,7 @@ void UploadFlow::OnUpldCancel() {
 bool UploadFlow::HasRetryableFailures() const {
     // The second failed list holds refusals that a retry does not mend.
     const UploadQueue* queue = m_context.Queue();
-    return queue && !queue->GetFailedList().empty();
+    return queue && queue->HasRetryableFailures();
 }
 
 void UploadFlow::FinishUploads() {
@@ -88,6 +94,9 @@ void UploadFlow::FinishUploads() {
     m_uploadBatch = false;
     ClientInterfaceMgr& link = ClientInterfaceMgr::GetInstance();
     if (m_context.DownloadsActive()) {
+        // Nothing is reported while downloads go on; what this batch finished or failed is
+        // not carried into the report of the next one.
+        ForgetBatchReport();
         m_context.MoveTxStatus(TxEvent::kDownloadsActive);
         if (m_context.GetTxState() == TxState::kPaused) {
             m_context.View().ShowStatusText(CMultiLanguageMgr::GetInstance().LoadString(kTextPause));
@@ -98,7 +107,7 @@ void UploadFlow::FinishUploads() {
         m_context.MoveTxStatus(TxEvent::kAllFinished);
         m_context.View().ZeroSpeeds();
         m_context.ShowIdleLook();
-        const bool failures = (queue && queue->HasFailedItems()) || !m_unsentNames.empty();
+        const bool failures = (queue && queue->HasUnreportedFailures()) || !m_unsentNames.empty();
         if (failures) {
             m_failedItems = true;
             ReportFailures();
@@ -136,7 +145,7 @@ bool UploadFlow::ScheduleRetry() {
 void UploadFlow::ReportFailures() {
     UploadQueue* queue = m_context.Queue();
     std::vector<std::string> names =
-        queue ? queue->GetFailedNames(kMaxReportedFailures) : std::vector<std::string>();
+        queue ? queue->takeUnreportedFailedNames(kMaxReportedFailures) : std::vector<std::string>();
     for (const auto& name : m_unsentNames) {
         if (names.size() >= kMaxReportedFailures) {
             break;
@@ -150,6 +159,20 @@ void UploadFlow::ReportFailures() {
     LOGF(WARNING, "CDndUiDlg - uploads failed, the page is told %d names",
          static_cast<int>(names.size()));
     ClientInterfaceMgr::GetInstance().pushFailedNames(names, true);
+}
+
+void UploadFlow::ForgetBatchReport() {
+    UploadQueue* queue = m_context.Queue();
+    const std::vector<std::string> failed =
+        queue ? queue->takeUnreportedFailedNames(kMaxReportedFailures) : std::vector<std::string>();
+    if (!failed.empty() || !m_unsentNames.empty()) {
+        LOGF(WARNING, "CDndUiDlg - uploads failed while downloads run, not reported: %d names",
+             static_cast<int>(failed.size() + m_unsentNames.size()));
+    }
+    m_unsentNames.clear();
+    if (queue) {
+        queue->takeFinishedNames();
+    }
 }
 
 void UploadFlow::OnRetryTimer() {
@@ -288,9 +311,23 @@ void UploadFlow::StopTransfersForClose() {
 }
 
 void UploadFlow::NoteUnsent(const fs::path& path) {
+    // Only the first few are ever named to the page.
+    if (m_unsentNames.size() >= kMaxReportedFailures) {
+        return;
+    }
     fs::path plain = path.lexically_normal();
     if (!plain.has_filename()) {
         plain = plain.parent_path();
     }
-    m_unsentNames.push_back(plain.filename().string());
+    // The page takes names as UTF-8 text; a file name need not be.
+    m_unsentNames.push_back(CommonUtils::ToValidUtf8(plain.filename().string()));
+}
+
+void UploadFlow::OnWalkSkipped(const std::vector<fs::path>* paths) {
+    if (!paths) {
+        return;
+    }
+    for (const auto& path : *paths) {
+        NoteUnsent(path);
+    }
 }

@@ -86,6 +86,9 @@ private:
     // Decides the attempt's result; true when another attempt was prepared.
     bool ProcessTransferDone(CURLcode result);
     // kind 1 leaves the retry count alone (time-outs), kind 2 counts the retry.
+    // Waits `ms` unless the task is asked to pause or stop meanwhile (false, with that
+    // result set).
+    bool WaitWhileTransferring(uint32_t ms);
     bool RestartConnection(int maxRetry, int kind);
     int PostUpload(Result result);
     void PostEnd();

@@ -3,10 +3,14 @@
 #include "upload/CEasyUploader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
+#include <thread>
 
 #include "cloud/CloudApi.h"
 #include "cloud/HttpStatusLine.h"
+#include "cloud/ServerStatus.h"
+#include "core/FixedDelays.h"
 #include "core/IPageNotifier.h"
 #include "core/Logging.h"
 #include "core/Options.h"
@@ -240,6 +244,23 @@ bool CEasyUploader::ProcessTransferDone(CURLcode result) {
                      m_conn.retryCount);
                 return false;
             }
+            if (m_conn.httpCode == 200 && (m_chunkStatus == ServerStatus::kBusy ||
+                                           m_chunkStatus == ServerStatus::kWrongBreakPoint)) {
+                // Busy: a broken connection of ours (or another client) still holds the file
+                // on the server; ask again once it has let go. Wrong break point: the server
+                // stands elsewhere (it started the file over for new content, say); the next
+                // attempt asks it where and goes on from there.
+                const bool busy = m_chunkStatus == ServerStatus::kBusy;
+                if ((!busy ||
+                     WaitWhileTransferring(FixedDelays::Ms(FixedDelay::kServerBusyWait))) &&
+                    RestartConnection(-1, 2)) {
+                    return true;
+                }
+                if (!HasResult()) {
+                    Fail(std::string());
+                }
+                return false;
+            }
             if (m_conn.httpCode == 200 || m_conn.httpCode == 100) {
                 Fail(std::string());  // the server refused the chunk or its reply was unusable
                 return false;
@@ -280,6 +301,23 @@ bool CEasyUploader::ProcessTransferDone(CURLcode result) {
             Fail(curl_easy_strerror(result));
             return false;
     }
+}
+
+bool CEasyUploader::WaitWhileTransferring(uint32_t ms) {
+    const uint64_t until = platform::TickCountMs() + ms;
+    while (platform::TickCountMs() < until) {
+        const int32_t state = m_task->GetState();
+        if (state == TSE_PAUSING) {
+            m_result = Result{TSE_PAUSED, {}};
+            return false;
+        }
+        if (state == TSE_DESTROYING) {
+            m_result = Result{TSE_DESTROYED, {}};
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 bool CEasyUploader::RestartConnection(int maxRetry, int kind) {

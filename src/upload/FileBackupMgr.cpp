@@ -426,6 +426,12 @@ bool FileBackupMgr::addChangedFileHash(const CalcShaResult& result) {
     return true;
 }
 
+void FileBackupMgr::addChangedFile(UpldWaitingFile record) {
+    platform::CriticalSectionGuard guard(m_cs);
+    m_subFiles.push_back(record.path);
+    m_changedFiles.emplace(record.path, std::move(record));
+}
+
 size_t FileBackupMgr::getChangedFileCount() const {
     platform::CriticalSectionGuard guard(m_cs);
     return m_changedFiles.size();

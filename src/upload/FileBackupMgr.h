@@ -163,6 +163,9 @@ public:
     // list with the new hash and size (same cloud file and folder). False when the path is not
     // one of those; a file that could not be hashed is dropped and logged.
     bool addChangedFileHash(const CalcShaResult& result);
+    // An upload whose file changed after it was hashed: the file is hashed again and its
+    // record waits for the new hash (addChangedFileHash) as a restored one does.
+    void addChangedFile(UpldWaitingFile record);
     size_t getChangedFileCount() const;
 
     // ---- counts of the batch ----

@@ -33,6 +33,18 @@ bool EqualsIgnoringCase(const std::string& text, const char* lower) {
     return i == text.size() && lower[i] == '\0';
 }
 
+// A name the server would take apart: it splits folder paths at "\\" as well as "/".
+bool SplitsOnTheServer(const std::string& name) {
+    return name.find('\\') != std::string::npos;
+}
+
+bool IsInside(const fs::path& path, const fs::path& folder) {
+    const std::string& outer = folder.native();
+    const std::string& inner = path.native();
+    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
+           (outer.back() == '/' || inner[outer.size()] == '/');
+}
+
 fs::path PlainFolder(const fs::path& folder) {
     fs::path plain = folder.lexically_normal();
     if (!plain.has_filename() && plain.has_relative_path()) {
@@ -60,6 +72,14 @@ void TravelDirHandler::Run() {
     VLOG(1) << "TravelDirHandler::Run: " << m_root.string() << ", pid " << m_base.pid;
 
     const std::string name = m_root.filename().string();
+    if (SplitsOnTheServer(name)) {
+        // Not a folder that could not be made (which is tried again) but one never to be sent.
+        LOG(ERROR) << "TravelDirHandler::Run - not sent, the server would split the folder name "
+                      "at its backslash: " << m_root.string();
+        m_unsent.push_back(m_root);
+        sendResultToCalcSha(true);
+        return;
+    }
     if (!platform::StatFile(m_root).isDirectory) {
         LOG(ERROR) << "TravelDirHandler::Run - not a folder (any more): " << m_root.string();
         platform::PostMessage(
@@ -82,6 +102,8 @@ void TravelDirHandler::Run() {
         list.setFolderId(rootKey, rootId);
     }
     list.setDroppedRootId(m_root, rootId);
+    std::error_code error;
+    m_realRoot = fs::canonical(m_root, error);
 
     m_nodes.push_back(DirNode{m_root, true, {}});
     if (!readTree()) {
@@ -124,9 +146,10 @@ void TravelDirHandler::readFolder(size_t index) {
     platform::DirectoryReader reader;
     // The dropped folder may itself be a link the user chose; below it links are not followed.
     if (!reader.Open(folder, index == 0)) {
-        LOG(WARNING) << "TravelDirHandler::Run - skipped, can't read " << folder.string() << ": "
+        LOG(WARNING) << "TravelDirHandler::Run - not sent, can't read " << folder.string() << ": "
                      << reader.ErrorText();
         m_nodes[index].readable = false;
+        m_unsent.push_back(folder);
         return;
     }
     const size_t folderLength = folder.native().size();
@@ -134,14 +157,23 @@ void TravelDirHandler::readFolder(size_t index) {
     platform::DirectoryReader::Entry entry;
     while (reader.Next(entry)) {
         if (folderLength + 1 + entry.name.size() > platform::kMaxPathLength) {
-            LOG(WARNING) << "TravelDirHandler::Run - skipped, path longer than "
+            LOG(WARNING) << "TravelDirHandler::Run - not sent, path longer than "
                          << platform::kMaxPathLength << " bytes: " << entry.name << " in "
                          << folder.string().substr(0, 256) << "...";
+            m_unsent.push_back(folder / entry.name);
             continue;
         }
         if (!CommonUtils::IsValidUtf8(entry.name)) {
-            LOG(WARNING) << "TravelDirHandler::Run - skipped, name is not UTF-8: "
-                         << (folder / entry.name).string();
+            LOG(WARNING) << "TravelDirHandler::Run - not sent, name is not UTF-8: "
+                         << CommonUtils::ToValidUtf8((folder / entry.name).string());
+            m_unsent.push_back(folder / entry.name);
+            continue;
+        }
+        if (entry.type == EntryType::kSymlinkToFile && !LeadsIntoTheTree(folder / entry.name)) {
+            // A link to a file elsewhere (a key in the home folder, say) would send that file.
+            LOG(WARNING) << "TravelDirHandler::Run - not sent, a symbolic link to a file outside "
+                            "the dropped folder: " << (folder / entry.name).string();
+            m_unsent.push_back(folder / entry.name);
             continue;
         }
         switch (entry.type) {
@@ -156,6 +188,12 @@ void TravelDirHandler::readFolder(size_t index) {
                 ++m_fileCount;
                 break;
             case EntryType::kDirectory:
+                if (SplitsOnTheServer(entry.name)) {
+                    LOG(WARNING) << "TravelDirHandler::Run - not sent, the server would split the "
+                                    "folder name at its backslash: " << (folder / entry.name).string();
+                    m_unsent.push_back(folder / entry.name);
+                    break;
+                }
                 m_nodes.push_back(DirNode{folder / entry.name, true, {}});
                 items.push_back(Item{std::move(entry.name), static_cast<int>(m_nodes.size() - 1)});
                 break;
@@ -176,6 +214,7 @@ void TravelDirHandler::readFolder(size_t index) {
     if (reader.ErrorNumber() != 0) {
         LOG(WARNING) << "TravelDirHandler::Run - listing of " << folder.string()
                      << " ended early: " << reader.ErrorText();
+        m_unsent.push_back(folder);
     }
     std::sort(items.begin(), items.end(),
               [](const Item& a, const Item& b) { return a.name < b.name; });
@@ -226,6 +265,12 @@ bool TravelDirHandler::walk(size_t index, bool& hasContent) {
     return true;
 }
 
+bool TravelDirHandler::LeadsIntoTheTree(const fs::path& link) const {
+    std::error_code error;
+    const fs::path target = fs::canonical(link, error);
+    return !error && !m_realRoot.empty() && IsInside(target, m_realRoot);
+}
+
 std::string TravelDirHandler::relativeOf(const fs::path& folder) const {
     if (auto found = FileBackupMgr::UsefulPathAmong(m_roots, folder)) {
         return found->usefulPath;
@@ -251,6 +296,13 @@ int64_t TravelDirHandler::createPath(const std::string& relative) {
 
 void TravelDirHandler::sendResultToCalcSha(bool last) {
     VLOGF(1, "TravelDirHandler::sendResultToCalcSha:input: %d", static_cast<int>(m_batch.size()));
+    if (!m_unsent.empty()) {
+        // Ahead of the batch message, so that the batch's end knows of them.
+        platform::PostMessage(
+            GetParam()->window,
+            platform::Message(WM_TRAVEL_SKIPPED, platform::MakePayload<std::vector<fs::path>>(
+                                                     std::exchange(m_unsent, {}))));
+    }
     FileBackupMgr::GetInstance().addFilesToSubFileList(m_batch);
     m_batch.clear();
     platform::PostMessage(GetParam()->window,

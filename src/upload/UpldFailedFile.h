@@ -23,4 +23,8 @@ struct UpldFailedFile {
     bool isFolder = false;
     // The list entry that failed (its finished row offers the retry); -1 for a folder.
     int32_t taskIndex = -1;
+    // Named to the page with the end of its batch already. A later batch neither names it nor
+    // retries it by itself (each batch reports its own failures); the user's retry of its row
+    // still can.
+    bool reported = false;
 };

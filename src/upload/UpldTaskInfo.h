@@ -30,6 +30,7 @@ struct UpldTaskInfo {
     int32_t share = 0;
     bool lockFlag = false;      // an edited file (the local edit manager's)
     bool counted = false;       // UpldWaitingFile::counted
+    bool rehashed = false;      // UpldWaitingFile::rehashed
     bool deletionTold = false;  // the page was told the upload was removed
 
     // The queue's own bookkeeping.

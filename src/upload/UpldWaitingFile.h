@@ -22,6 +22,9 @@ struct UpldWaitingFile {
     // Counted in the backup file list's count of files remaining (a batch's compared files and
     // retried failures are; restored and edited files are not).
     bool counted = false;
+    // Hashed again already because its content no longer matched its hash (it changed while
+    // it went up): a second such change fails it at once.
+    bool rehashed = false;
 
     bool operator==(const UpldWaitingFile&) const = default;
 };

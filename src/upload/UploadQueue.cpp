@@ -161,6 +161,7 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
     bool leaves = true;
     bool finished = false;   // the view may keep the row as a finished one
     bool retryable = false;  // its failure waits in the failed list
+    bool stillRemaining = false;  // leaves the list but not the files remaining
     if (IsDone(state)) {
         finished = true;
         WriteQueue().AddLog(info->name, info->folder, info->fileSize,
@@ -171,7 +172,7 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
             }
         } else if (FileBackupMgr::GetInstance().getRemainingCount() == 1) {
             // The last file of what was asked for: the page's report names it.
-            m_finishedNames.push_back(info->name);
+            NoteFinished(*info);
         }
     } else if (info->deleting) {
         // Deleted while it ran: it was paused only to end it; it is neither failed nor held.
@@ -184,10 +185,14 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
         // Paused by the user or by pause all, it is held until started again.
         leaves = false;
         info->held = info->held || m_stopped;
+    } else if (RehashChangedFile(*info, code, status->text)) {
+        // Back to hashing; still one of the files remaining.
+        stillRemaining = true;
     } else {
         LOGF(WARNING, "[ZorUpldDlg::OnEndUL]: The task [%02d] failed, add to failed list",
              end->taskIndex);
-        retryable = RecordFailure(*info, code, end->taskIndex);
+        const bool changedAgain = info->rehashed && IsContentMismatch(code, status->text);
+        retryable = RecordFailure(*info, code, end->taskIndex, !changedAgain);
         finished = true;
         if (info->deletionTold) {
             IPageNotifier::Get().pushUpldRemoved(info->fid, info->pid);
@@ -196,7 +201,9 @@ void UploadQueue::OnEndUl(const UpldEndInfo* end, const UpldStatusInfo* status) 
     CountRunning();
 
     if (leaves) {
-        FileBackupMgr::GetInstance().decreaseRemainingCount();
+        if (!stillRemaining) {
+            FileBackupMgr::GetInstance().decreaseRemainingCount();
+        }
         if (finished && m_view) {
             m_view->OnUpldRowFinished(*info, retryable);
         }
@@ -411,34 +418,6 @@ UpldTaskInfo* UploadQueue::Find(int32_t taskIndex) {
     return const_cast<UpldTaskInfo*>(std::as_const(*this).FindTask(taskIndex));
 }
 
-std::vector<std::string> UploadQueue::GetFailedNames(size_t max) const {
-    std::vector<std::string> names;
-    for (const auto* list : {&m_failedList, &m_failedList2}) {
-        for (const auto& failed : *list) {
-            if (names.size() >= max) {
-                return names;
-            }
-            names.push_back(failed.path.filename().string());
-        }
-    }
-    return names;
-}
-
-std::vector<std::string> UploadQueue::GetQueuedNames() const {
-    std::vector<std::string> names;
-    for (const auto& entry : m_taskList) {
-        names.push_back(entry->name);
-    }
-    for (const auto& record : m_waitingList) {
-        names.push_back(record.path.filename().string());
-    }
-    return names;
-}
-
-std::vector<std::string> UploadQueue::takeFinishedNames() {
-    return std::exchange(m_finishedNames, {});
-}
-
 int UploadQueue::GetUploadCount() const {
     return static_cast<int>(m_taskList.size() + m_waitingList.size());
 }
@@ -473,36 +452,11 @@ void UploadQueue::AddEntry(const UpldWaitingFile& record) {
     info->share = record.share;
     info->lockFlag = record.lockFlag;
     info->counted = record.counted;
+    info->rehashed = record.rehashed;
     m_taskList.push_back(std::move(info));
     if (m_view) {
         m_view->OnUpldRowAdded(*m_taskList.back());
     }
-}
-
-bool UploadQueue::RecordFailure(const UpldTaskInfo& info, int64_t code, int32_t taskIndex) {
-    if (code == kCodeNoCapacity && m_view) {
-        m_view->OnCapacityWarning();
-    }
-    if (info.lockFlag) {
-        if (m_localEdit.uploadEnded) {
-            m_localEdit.uploadEnded(info, false);
-        }
-        return false;
-    }
-    UpldFailedFile failed;
-    failed.code = code;
-    failed.pid = info.pid;
-    failed.fid = info.fid;
-    failed.path = info.LocalPath();
-    failed.hash = info.hash;
-    failed.size = info.fileSize;
-    failed.lockFlag = info.lockFlag;
-    failed.share = info.share;
-    failed.batchTarget = info.batchTarget;
-    failed.taskIndex = taskIndex;
-    const bool first = !IsSecondListCode(code);
-    (first ? m_failedList : m_failedList2).push_back(std::move(failed));
-    return first;
 }
 
 void UploadQueue::CountRunning() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cloud/ServerStatus.h"
 #include "upload/UpldWaitingFile.h"
 #include "core/CWriteDbMgr.h"
 #include "core/ProcessState.h"
@@ -46,9 +47,16 @@ public:
     static constexpr int kMaxRunning = 3;
     // Failure code of an end without a server code.
     static constexpr int64_t kNoServerCode = 19;
-    static constexpr int64_t kCodeNoCapacity = 102008;
+    static constexpr int64_t kCodeNoCapacity = ServerStatus::kNoCapacity;
+    // The server found that the content it received does not have the hash it was given.
+    static constexpr int64_t kCodeHashMismatch = ServerStatus::kHashMismatch;
+    // An end (server code, status text) saying that what was sent is not the content that
+    // was hashed: the file changed after its hash, or while it went up.
+    static bool IsContentMismatch(int64_t code, const std::string& text);
     // Server codes whose failures a retry does not mend: the second failed list.
-    static bool IsSecondListCode(int64_t code) { return code >= 102003 && code <= 102005; }
+    static bool IsSecondListCode(int64_t code) {
+        return code >= ServerStatus::kNotFound && code <= ServerStatus::kWrongBreakPoint;
+    }
 
     // Values of the start/pause-all status.
     enum PauseAllStatus { kAllRunning = 0, kAllPaused = 1 };
@@ -128,7 +136,8 @@ public:
     // The transfer manager's cancel: every listed upload is deleted (the page told) and the
     // waiting files are dropped.
     void cancelAll();
-    // Moves the (first) failed list back to waiting and fills the list.
+    // Moves the (first) failed list's failures not yet reported back to waiting and fills the
+    // list.
     void restartFailedItems();
     // The retry of one finished row: the failure of the entry that was `taskIndex` leaves the
     // (first) failed list and its file is listed again, and started unless the user paused all.
@@ -166,13 +175,21 @@ public:
     const std::vector<UpldFailedFile>& GetFailedList() const { return m_failedList; }
     const std::vector<UpldFailedFile>& GetFailedList2() const { return m_failedList2; }
     bool HasFailedItems() const { return !m_failedList.empty() || !m_failedList2.empty(); }
+    // Failures not yet named to the page: those of the batch now ending.
+    bool HasUnreportedFailures() const;
+    // Some failure of the batch now ending waits in the first failed list, which the
+    // automatic retries take from.
+    bool HasRetryableFailures() const;
     // Names (file names, folder names for folders) of the failed records, at most `max`.
     std::vector<std::string> GetFailedNames(size_t max) const;
+    // The names of the failures not yet reported (at most `max`); every failure counts as
+    // reported afterwards, also those past `max`.
+    std::vector<std::string> takeUnreportedFailedNames(size_t max);
     // Names of every listed and waiting upload (for the page's transfer names).
     std::vector<std::string> GetQueuedNames() const;
     // Names of the uploads finished since the last call (the dispatcher reports them): an
     // upload that ends well is named when it is the last of the backup file list's count of
-    // files remaining.
+    // files remaining. A file is named once however often it went up meanwhile.
     std::vector<std::string> takeFinishedNames();
     int GetRunningCount() const { return m_upCount; }
     // Some listed task's transfer is still on the pool (running, pausing or being destroyed);
@@ -195,7 +212,14 @@ private:
     bool MergeIntoQueued(const UpldWaitingFile& record);
     // Lists the failure (an edited file's goes back to the local edit manager instead); true
     // when it went into the first failed list, the one a retry takes from.
-    bool RecordFailure(const UpldTaskInfo& info, int64_t code, int32_t taskIndex);
+    bool RecordFailure(const UpldTaskInfo& info, int64_t code, int32_t taskIndex,
+                       bool retryable = true);
+    // The upload ended because its file no longer has the content it was hashed with. The
+    // first time the file goes back to be hashed again, into the same cloud file (true);
+    // the second time it fails without automatic retries, which would send the same
+    // mismatch again.
+    bool RehashChangedFile(const UpldTaskInfo& info, int64_t code, const std::string& text);
+    void NoteFinished(const UpldTaskInfo& info);
     void CountRunning();
     void SetStopped(TxEvent event);
     void ReportTxEvent(TxEvent event);
@@ -217,7 +241,7 @@ private:
     std::deque<UpldWaitingFile> m_waitingList;
     std::vector<UpldFailedFile> m_failedList;
     std::vector<UpldFailedFile> m_failedList2;
-    std::vector<std::string> m_finishedNames;
+    std::vector<std::filesystem::path> m_finishedPaths;  // named in takeFinishedNames
     int m_upCount = 0;
     int m_pauseAllStatus = kAllRunning;
     bool m_stopped = false;

@@ -221,7 +221,13 @@ void UploadQueue::restartFailedItems() {
     VLOG(1) << "[CMainUiDlg::restartFailedItems]";
     FileBackupMgr& backup = FileBackupMgr::GetInstance();
     int moved = 0;
-    for (const auto& failed : m_failedList) {
+    // Failures named to the page with an earlier batch stay listed for the user's retry.
+    std::vector<UpldFailedFile> kept;
+    for (auto& failed : m_failedList) {
+        if (failed.reported) {
+            kept.push_back(std::move(failed));
+            continue;
+        }
         if (failed.isFolder) {
             backup.addWorkRequest({failed.pid, failed.share}, {failed.path});
             continue;
@@ -229,7 +235,7 @@ void UploadQueue::restartFailedItems() {
         m_waitingList.push_back(WaitingFrom(failed));
         ++moved;
     }
-    m_failedList.clear();
+    m_failedList = std::move(kept);
     // Their remaining count was given back when they failed.
     if (moved > 0) {
         backup.addFileCount(moved);
@@ -309,7 +315,7 @@ void UploadQueue::ClearUpldInfo() {
     m_waitingList.clear();
     m_failedList.clear();
     m_failedList2.clear();
-    m_finishedNames.clear();
+    m_finishedPaths.clear();
     m_upCount = 0;
     m_stopped = false;
     m_pauseAllStatus = kAllRunning;

@@ -102,6 +102,8 @@ TEST_F(TravelDirTest, OnlyFoldersWithoutSubfoldersAreCreatedAndIconFilesAreLeftO
     EXPECT_EQ(Children(FolderId("Drop/only")).size(), 1u);
 }
 
+// Links to folders, broken links and special files are skipped by rule; a link to a file
+// outside the dropped folder is not sent and is reported, one to a file inside it is sent.
 TEST_F(TravelDirTest, LinksToFoldersAndSpecialFilesAreSkippedAndTheWalkEnds) {
     const fs::path drop = local / "Drop";
     WriteFile(drop / "sub" / "real.txt", "r");
@@ -109,12 +111,17 @@ TEST_F(TravelDirTest, LinksToFoldersAndSpecialFilesAreSkippedAndTheWalkEnds) {
     fs::create_directory_symlink(drop, drop / "sub" / "loop");  // an ancestor: endless if followed
     fs::create_directory_symlink(local.path(), drop / "up");
     fs::create_symlink(local / "outside.txt", drop / "file-link");
+    fs::create_symlink("../sub/real.txt", drop / "sub" / "inner-link");
     fs::create_symlink(local / "nothing", drop / "dangling");
     ASSERT_EQ(::mkfifo((drop / "pipe").c_str(), 0600), 0);
 
     logging::ScopedLogCapture capture;
     ASSERT_TRUE(Walk(drop));
-    EXPECT_EQ(HandedOn(), (std::set<fs::path>{drop / "sub" / "real.txt", drop / "file-link"}));
+    EXPECT_EQ(HandedOn(),
+              (std::set<fs::path>{drop / "sub" / "real.txt", drop / "sub" / "inner-link"}));
+    EXPECT_EQ(uploadWindow.Unsent(), std::set<fs::path>{drop / "file-link"});
+    EXPECT_TRUE(capture.Contains("a symbolic link to a file outside the dropped folder: " +
+                                 (drop / "file-link").string()));
     EXPECT_EQ(capture.Count("skipped, symbolic link to a folder"), 2u);
     EXPECT_TRUE(capture.Contains("skipped, not a regular file: " + (drop / "pipe").string()));
     EXPECT_TRUE(capture.Contains("skipped, gone or a broken link: " + (drop / "dangling").string()));
@@ -172,8 +179,10 @@ TEST_F(TravelDirTest, OddNamesAreHandedOnOrLoggedAndSkippedAndTheBatchGoesOn) {
     ASSERT_TRUE(Walk(drop));
     EXPECT_EQ(HandedOn(), (std::set<fs::path>{quoted, newline, inOddFolder, deepFile}));
     EXPECT_EQ(list.getRemainingCount(), 4);
-    EXPECT_TRUE(capture.Contains("skipped, name is not UTF-8"));
-    EXPECT_TRUE(capture.Contains("skipped, path longer than 4095 bytes: " + tooLong));
+    EXPECT_TRUE(capture.Contains("not sent, name is not UTF-8"));
+    EXPECT_TRUE(capture.Contains("not sent, path longer than 4095 bytes: " + tooLong));
+    EXPECT_EQ(uploadWindow.Unsent(),
+              (std::set<fs::path>{drop / "latin1-caf\xE9.txt", drop / deep / tooLong}));
     // The server refuses the tab in a folder name: that folder is not made, its file goes on.
     EXPECT_EQ(FolderId("Drop/tab\tfolder"), FileBackupMgr::kUnknownFolder);
     EXPECT_GT(FolderId("Drop/" + deep.generic_string()), 0);
@@ -206,7 +215,7 @@ TEST_F(TravelDirTest, AnUnreadableSubfolderIsLoggedAndSkipped) {
         if (handed != std::set<fs::path>{drop / "open" / "a.txt", drop / "c.txt"}) {
             return 1;
         }
-        if (!capture.Contains("skipped, can't read " + (drop / "closed").string())) {
+        if (!capture.Contains("not sent, can't read " + (drop / "closed").string())) {
             return 2;
         }
         return list.getRemainingCount() == 2 ? 0 : 3;

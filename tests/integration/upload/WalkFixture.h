@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,30 +19,42 @@
 #include "support/ScopedXdgHome.h"
 #include "support/TempDir.h"
 #include "support/TestDatabases.h"
+#include "core/WindowMessages.h"
 #include "upload/ComputeShaHandler.h"
 #include "upload/FileBackupMgr.h"
 
 namespace zorp::test {
 
 // The window of the walk and the comparison: keeps every message it receives with its plain
-// value and its text record (the failed folder's name).
+// value and its text record (the failed folder's name) or path list (what a walk did not send).
 class WalkWindow : public platform::MessageTarget {
 public:
     struct Seen {
         uint32_t id;
         int64_t lValue;
         std::string text;
+        std::vector<std::filesystem::path> paths;
     };
     int64_t HandleMessage(platform::Message& message) override {
         const std::string* text = message.W<std::string>();
+        const auto* paths = message.W<std::vector<std::filesystem::path>>();
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_seen.push_back(Seen{message.id, message.lValue, text ? *text : std::string()});
+        m_seen.push_back(Seen{message.id, message.lValue, text ? *text : std::string(),
+                              paths ? *paths : std::vector<std::filesystem::path>()});
         return 0;
     }
     size_t Count(uint32_t id) {
         std::lock_guard<std::mutex> lock(m_mutex);
         return static_cast<size_t>(std::count_if(m_seen.begin(), m_seen.end(),
                                                  [&](const Seen& s) { return s.id == id; }));
+    }
+    // Every path the walks reported as not sent.
+    std::set<std::filesystem::path> Unsent() {
+        std::set<std::filesystem::path> unsent;
+        for (const Seen& seen : Of(WM_TRAVEL_SKIPPED)) {
+            unsent.insert(seen.paths.begin(), seen.paths.end());
+        }
+        return unsent;
     }
     std::vector<Seen> Of(uint32_t id) {
         std::lock_guard<std::mutex> lock(m_mutex);
