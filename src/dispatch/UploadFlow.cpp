@@ -212,11 +212,19 @@ void UploadFlow::OnCalcShaFinish(const CalcShaResult* result) {
     // A restored upload whose file changed goes back to the queue with its new hash, into the
     // same cloud file; it is not compared.
     if (list.addChangedFileHash(*result)) {
+        const platform::FileStat st = platform::StatFile(result->path);
+        if (result->hash.empty() && !(st.isRegular && st.size == 0)) {
+            LOG(WARNING) << "Upload: the changed file could not be read: " << result->path.string();
+            NoteUnsent(result->path);
+        }
         if (list.getUploadListSize() > 0 && !m_context.IsOffline()) {
             StartUploads();
         }
         startCalcSha();
         MaybeEndBatch();
+        if (!m_batchBusy && m_uploadBatch) {
+            OnUpldFinish();  // it may have been the last upload, and gone now
+        }
         return;
     }
     if (result->hash.empty()) {

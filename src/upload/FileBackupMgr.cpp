@@ -416,6 +416,9 @@ bool FileBackupMgr::addChangedFileHash(const CalcShaResult& result) {
     if (result.hash.empty() && !(st.isRegular && st.size == 0)) {
         LOG(WARNING) << "FileBackupMgr::addChangedFileHash - dropped, the file could not be read: "
                      << result.path.string();
+        if (record.counted && m_remainingCount > 0) {
+            --m_remainingCount;
+        }
         return true;
     }
     // New content: the upload starts from the beginning of the same cloud file.
