@@ -64,7 +64,7 @@ bool CWriteDbHandler::WriteOnce() {
     if (m_db.executeSQL(GetParam().sql) && m_db.executeSQL("COMMIT TRANSACTION;")) {
         return true;
     }
-    m_db.executeSQL("ROLLBACK TRANSACTION;");
+    m_db.rollback();
     return false;
 }
 
