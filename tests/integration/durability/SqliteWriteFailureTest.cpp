@@ -18,6 +18,8 @@
 #include "support/FailingSqliteVfs.h"
 #include "support/ScopedXdgHome.h"
 #include "support/TestDatabases.h"
+#include "support/TempDir.h"
+#include "upload/FileBackupMgr.h"
 
 namespace fs = std::filesystem;
 using zorp::test::FailingSqliteVfs;
@@ -327,4 +329,53 @@ TEST_F(SqliteWriteFailureTest, WriteQueueJobsAreWholeAndInOrderAndOnlyDroppedOne
     RecordProperty("failure_points", tried);
     std::printf("write queue: %d failure points tried\n", tried);
     (void)options;
+}
+
+// The start-up restore reads the stored unfinished uploads and dropped folders and deletes
+// them (from then on the running process keeps them). Whatever delete fails, every row read is
+// held in memory, and the stored rows are either all still there or all gone.
+TEST_F(SqliteWriteFailureTest, StartUpRestoreHoldsEveryRowItReadWhateverDeleteFails) {
+    FileBackupMgr& backup = FileBackupMgr::GetInstance();
+    size_t uploadsHeld = 0;
+    size_t foldersHeld = 0;
+    auto prepare = [&](const ScopedXdgHome& home) {
+        ASSERT_TRUE(zorp::test::LoadOptionsForUser(3));
+        const fs::path files = home.root() / "files";
+        zorp::test::WriteFile(files / "a.bin", "alpha");
+        zorp::test::WriteFile(files / "b'c.bin", "beta");
+        DBWrapper db(Db(home, DBWrapper::kTxlogDb));
+        ASSERT_TRUE(db.open());
+        const std::string folder = DBWrapper::EscapeText(files.string());
+        ASSERT_TRUE(db.executeSQL(
+            "INSERT INTO undo_files VALUES(NULL,5,1,'h1',11,2,'" + folder + "','a.bin',0,0,0,8,3);"
+            "INSERT INTO undo_files VALUES(NULL,4,1,'h2',12,2,'" + folder + "','b''c.bin',0,0,0,8,3);"
+            "INSERT INTO last_tx_status VALUES(NULL,3,4);"
+            "INSERT INTO drag_dir VALUES(NULL,'" + folder + "',2,0,3);"));
+    };
+    auto scenario = [&] {
+        backup.reset();
+        backup.restoreUndoFiles();
+        uploadsHeld = backup.getUploadList().size() + backup.getChangedFiles().size();
+        backup.reset();
+        backup.restoreDragDirs();
+        foldersHeld = 0;
+        for (const auto& [key, paths] : backup.getPendingRequests()) {
+            foldersHeld += paths.size();
+        }
+        backup.reset();
+    };
+    auto check = [&](const ScopedXdgHome& home, const std::string& what, bool) {
+        const fs::path txlog = Db(home, DBWrapper::kTxlogDb);
+        ExpectSound(txlog, what);
+        EXPECT_EQ(uploadsHeld, 2u) << what;
+        EXPECT_EQ(foldersHeld, 1u) << what;
+        const Rows left = Query(txlog, "SELECT count(*) FROM undo_files;");
+        EXPECT_TRUE(left == Rows{{"0"}} || left == Rows{{"2"}}) << what;
+        const Rows dirs = Query(txlog, "SELECT count(*) FROM drag_dir;");
+        EXPECT_TRUE(dirs == Rows{{"0"}} || dirs == Rows{{"1"}}) << what;
+    };
+    const int tried = TryEveryFailurePoint(prepare, scenario, check);
+    EXPECT_GT(tried, 5);
+    RecordProperty("failure_points", tried);
+    std::printf("start-up restore: %d failure points tried\n", tried);
 }
