@@ -42,6 +42,12 @@ void CWriteDbHandler::Run() {
         if (!m_db.isOpen() && !m_db.open()) {
             VLOGF(1, "CWriteDbHandler::Run: open db failed");
             VLOG(1) << "CWriteDbHandler::Run: " << GetParam().dbPath << ": " << m_db.errorText();
+            // The same pause as after a failed write: what keeps the file from opening (a disk
+            // without room for its shared-memory file, a lock) needs time to go away, and
+            // spending every attempt at once would drop the batch at the first hitch.
+            if (!PauseBeforeRetry()) {
+                break;
+            }
             continue;
         }
         if (WriteOnce()) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -125,4 +127,21 @@ TEST_F(GivenUpWriteTest, AGivenUpBatchIsLoggedWithTheDiskErrorNotTheRollbacks) {
     EXPECT_TRUE(startLog.Contains("COptions::CreateDatabases"));
     EXPECT_TRUE(startLog.Contains("disk I/O error"));
     EXPECT_FALSE(startLog.Contains("no transaction is active"));
+}
+
+TEST_F(GivenUpWriteTest, ADatabaseThatCannotOpenForAMomentGetsTheRetryPausesToo) {
+    // Something that is not a database file where the history database belongs: every open
+    // fails until it is cleared away, a moment later.
+    const fs::path logDb = home.userDataDir() / DBWrapper::kLogDb;
+    const fs::path aside = logDb.string() + ".aside";
+    fs::rename(logDb, aside);
+    fs::create_directories(logDb);
+    queue.SetRetryPauseMs(100);
+    queue.AddLog("late.txt", "/data", 3, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    fs::remove_all(logDb);
+    fs::rename(aside, logDb);
+    ASSERT_TRUE(queue.Flush(20000));
+    EXPECT_EQ(queue.GetDroppedJobCount(), 0u) << "the batch was given up before the pauses ran out";
+    EXPECT_EQ(Query(logDb, "SELECT name FROM log;"), (Rows{{"late.txt"}}));
 }
