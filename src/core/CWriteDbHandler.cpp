@@ -42,6 +42,12 @@ void CWriteDbHandler::Run() {
         if (!m_db.isOpen() && !m_db.open()) {
             VLOGF(1, "CWriteDbHandler::Run: open db failed");
             VLOG(1) << "CWriteDbHandler::Run: " << GetParam().dbPath << ": " << m_db.errorText();
+            // The same pause as after a failed write: what keeps the file from opening (a disk
+            // without room for its shared-memory file, a lock) needs time to go away, and
+            // spending every attempt at once would drop the batch at the first hitch.
+            if (!PauseBeforeRetry()) {
+                break;
+            }
             continue;
         }
         if (WriteOnce()) {
@@ -64,7 +70,7 @@ bool CWriteDbHandler::WriteOnce() {
     if (m_db.executeSQL(GetParam().sql) && m_db.executeSQL("COMMIT TRANSACTION;")) {
         return true;
     }
-    m_db.executeSQL("ROLLBACK TRANSACTION;");
+    m_db.rollback();
     return false;
 }
 

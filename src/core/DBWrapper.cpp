@@ -145,6 +145,12 @@ bool DBWrapper::executeSQL(const std::string& sql) {
     return true;
 }
 
+void DBWrapper::rollback() {
+    if (m_db) {
+        sqlite3_exec(m_db, "ROLLBACK TRANSACTION;", nullptr, nullptr, nullptr);
+    }
+}
+
 bool DBWrapper::query(const std::string& sql) {
     clearResult();
     if (!m_db) {

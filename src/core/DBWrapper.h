@@ -37,6 +37,10 @@ public:
 
     // Runs one or more statements that return no rows.
     bool executeSQL(const std::string& sql);
+    // Undoes the open transaction after a failed statement. errorText() keeps telling why that
+    // statement failed: SQLite may have rolled back already ("no transaction is active"), and
+    // that text would hide the disk error that is worth logging.
+    void rollback();
 
     // Runs a statement and keeps its rows: each row holds the texts of its non-NULL values in
     // column order, and a row whose values are all NULL is not kept.

@@ -86,7 +86,7 @@ bool ExecuteInTransaction(DBWrapper& db, const std::string& sql) {
     if (db.executeSQL("BEGIN TRANSACTION;" + sql + "COMMIT TRANSACTION;")) {
         return true;
     }
-    db.executeSQL("ROLLBACK TRANSACTION;");
+    db.rollback();
     return false;
 }
 

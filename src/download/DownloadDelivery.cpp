@@ -5,8 +5,25 @@
 #include "core/CommonUtils.h"
 #include "core/Logging.h"
 #include "download/DownloadCache.h"
+#include "platform/FileSystem.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Whether the copy stopped short because the temporary's file system has no room for the rest.
+bool NoRoomLeft(const fs::path& cacheFile, const fs::path& temporary) {
+    std::error_code error;
+    const uintmax_t whole = fs::file_size(cacheFile, error);
+    if (error) {
+        return false;
+    }
+    const uintmax_t copied = fs::file_size(temporary, error);
+    const auto free = platform::FreeDiskSpace(temporary.parent_path());
+    return !error && free && copied < whole && *free < whole - copied;
+}
+
+}  // namespace
 
 fs::path DownloadDelivery::TemporaryPath(const fs::path& destination) {
     return destination.parent_path() /
@@ -45,6 +62,11 @@ DownloadDelivery::Outcome DownloadDelivery::Deliver(const fs::path& cacheFile,
     }
     if (error) {
         outcome.error = error.message();
+        if (error == std::errc::io_error && NoRoomLeft(cacheFile, temporary)) {
+            // The library's copy reports a short copy as an I/O error; on a full disk the user
+            // must read that the disk is full, or they look for a broken one.
+            outcome.error = std::make_error_code(std::errc::no_space_on_device).message();
+        }
         std::error_code ignored;
         fs::remove(temporary, ignored);
         return outcome;

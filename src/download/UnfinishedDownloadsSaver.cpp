@@ -90,6 +90,13 @@ std::string UnfinishedDownloadsSaver::KeyOf(const std::vector<CWriteDbMgr::DlUnd
 bool UnfinishedDownloadsSaver::Save(const DownloadQueue* queue, bool force) {
     std::vector<CWriteDbMgr::DlUndoRecord> rows = Collect(queue);
     std::string key = KeyOf(rows);
+    // A job the write queue gave up since the last save may have been that save: the stored
+    // rows are then older than the last key says, and only a new write brings them up to date.
+    const uint64_t dropped = WriteQueue().GetDroppedJobCount();
+    if (m_saved && dropped != m_droppedAtSave) {
+        LOG(WARNING) << "UnfinishedDownloadsSaver::Save - a write was given up since the last save, saving again";
+        m_saved = false;
+    }
     if (!force && m_saved && key == m_lastKey) {
         return false;
     }
@@ -98,6 +105,7 @@ bool UnfinishedDownloadsSaver::Save(const DownloadQueue* queue, bool force) {
     WriteQueue().ReplaceUnfinishedDownloads(rows);
     m_lastKey = std::move(key);
     m_saved = true;
+    m_droppedAtSave = dropped;
     ++m_writes;
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,9 @@ public:
     std::vector<CWriteDbMgr::DlUndoRecord> Collect(const DownloadQueue* queue) const;
     // Writes the snapshot when it differs from the last one written, or always with `force`.
     // Positions are left out of the comparison: the next run reads the cache file's size
-    // anyway, and progress alone would rewrite the rows every second. True when a snapshot was
-    // handed to the write queue.
+    // anyway, and progress alone would rewrite the rows every second. A snapshot whose job the
+    // write queue gave up is written again at the next save. True when a snapshot was handed to
+    // the write queue.
     bool Save(const DownloadQueue* queue, bool force);
 
     static std::string RowUrl(const std::string& url, const std::string& hash);
@@ -43,5 +45,6 @@ private:
     CWriteDbMgr* m_writeQueue = nullptr;
     std::string m_lastKey;
     bool m_saved = false;
+    uint64_t m_droppedAtSave = 0;  // the write queue's count of given-up jobs at the last save
     int m_writes = 0;
 };

@@ -169,6 +169,13 @@ std::string UnfinishedUploadsSaver::KeyOf(const Snapshot& snapshot) {
 bool UnfinishedUploadsSaver::Save(const UploadQueue* queue, bool force) {
     Snapshot snapshot = Collect(queue);
     std::string key = KeyOf(snapshot);
+    // A job the write queue gave up since the last save may have been that save: the stored
+    // rows are then older than the last key says, and only a new write brings them up to date.
+    const uint64_t dropped = WriteQueue().GetDroppedJobCount();
+    if (m_saved && dropped != m_droppedAtSave) {
+        LOG(WARNING) << "UnfinishedUploadsSaver::Save - a write was given up since the last save, saving again";
+        m_saved = false;
+    }
     if (!force && m_saved && key == m_lastKey) {
         return false;
     }
@@ -177,6 +184,7 @@ bool UnfinishedUploadsSaver::Save(const UploadQueue* queue, bool force) {
     WriteQueue().ReplaceUnfinishedUploads(snapshot.undo, snapshot.dragDirs, snapshot.lastTxStatus);
     m_lastKey = std::move(key);
     m_saved = true;
+    m_droppedAtSave = dropped;
     ++m_writes;
     return true;
 }

@@ -36,7 +36,8 @@ public:
     Snapshot Collect(const UploadQueue* queue);
     // Writes the snapshot when it differs from the last one written, or always with `force`.
     // Break points are left out of the comparison: a restored upload asks the server for its
-    // break point anyway, and progress alone would rewrite the rows every second. True when a
+    // break point anyway, and progress alone would rewrite the rows every second. A snapshot
+    // whose job the write queue gave up is written again at the next save. True when a
     // snapshot was handed to the write queue.
     bool Save(const UploadQueue* queue, bool force);
 
@@ -61,5 +62,6 @@ private:
     std::vector<CWriteDbMgr::DragDirRecord> m_carried;
     std::string m_lastKey;
     bool m_saved = false;
+    uint64_t m_droppedAtSave = 0;  // the write queue's count of given-up jobs at the last save
     int m_writes = 0;
 };
