@@ -120,6 +120,10 @@ TEST_P(DownloadFaultMatrixTest, LandsByteIdenticalOrFailsClearly) {
     auto task = StartTask(param);
     auto end = WaitEnd(param.taskId, 1, 40000);
     ASSERT_TRUE(end) << "no end within 40 s";
+    EXPECT_EQ(server.State()["faults"].size(), 0u) << "the fault was aimed where no request went";
+    RecordProperty("first_run", end->status.state == TSE_COMPLETED
+                                    ? std::string("completed")
+                                    : "failed: " + end->status.text);
     if (end->status.state == TSE_COMPLETED) {
         ExpectDelivered(param, file.content);
         return;

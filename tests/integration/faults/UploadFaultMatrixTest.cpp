@@ -102,6 +102,8 @@ TEST_P(UploadFaultMatrixTest, EndsByteIdenticalOrFailsClearly) {
     auto task = StartTask(param);
     auto end = WaitEnd(param.taskIndex, 40000);
     ASSERT_TRUE(end) << "no end within 40 s";
+    EXPECT_EQ(server.State()["faults"].size(), 0u) << "the fault was aimed where no request went";
+    RecordProperty("first_run", Succeeded(*end) ? "completed" : "failed: " + end->status.text);
     if (Succeeded(*end)) {
         ASSERT_FALSE(end->end.isErrorCode);
         ExpectServerHolds(end->end.fid, data);
