@@ -13,7 +13,16 @@
 namespace zorp::test {
 namespace {
 
-enum class UploadFault { kHttp500, kHttp404, kDrop, kStall, kMalformed, kHtml, kWrongBreakPoint };
+enum class UploadFault {
+    kHttp500,
+    kHttp404,
+    kDrop,
+    kStall,
+    kMalformed,
+    kHtml,
+    kWrongBreakPoint,
+    kWrongBreakPointOnRetry
+};
 
 struct UploadFaultCase {
     UploadFault fault;
@@ -30,6 +39,7 @@ const UploadFaultCase kUploadFaults[] = {
     {UploadFault::kMalformed, "Malformed", true},
     {UploadFault::kHtml, "Html", true},
     {UploadFault::kWrongBreakPoint, "WrongBreakPoint", false},
+    {UploadFault::kWrongBreakPointOnRetry, "WrongBreakPointOnRetry", false},
 };
 
 void PrintTo(const UploadFaultCase& fault, std::ostream* os) { *os << fault.name; }
@@ -70,6 +80,15 @@ protected:
                 // one byte) while it holds none.
                 armed = server.SetFault("uploadInit", "breakpoint",
                                         {{"breakPoint", std::to_string(cut)}});
+                break;
+            case UploadFault::kWrongBreakPointOnRetry:
+                // The chunk with the cut gets a page for a reply, and the file information the
+                // retry asks for says the server holds one byte past the cut. (A dropped
+                // connection would not do: libcurl sends the request again by itself on a
+                // fresh connection when a reused one falls before the reply.)
+                armed = server.SetFault("upload", "html", {{"skip", skip}}) &&
+                        server.SetFault("getFile", "breakpoint",
+                                        {{"breakPoint", std::to_string(cut + 1)}});
                 break;
         }
         ASSERT_TRUE(armed);
