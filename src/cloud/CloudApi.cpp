@@ -21,9 +21,13 @@ CreatePathResult CloudApi::CreatePath(CRequestContext& context, const std::strin
     } else if (mode == CreatePathMode::kPlainAgent) {
         kind = RequestKind::kCreatePathPlainAgent;
     }
+    return ReadCreatePath(context.performRequest(
+        kind, RequestParams().AddText("path", path).Add("pid", pid).AddShare(share)));
+}
+
+CreatePathResult CloudApi::ReadCreatePath(ServerReply reply) {
     CreatePathResult result;
-    result.reply = context.performRequest(
-        kind, RequestParams().AddText("path", path).Add("pid", pid).AddShare(share));
+    result.reply = std::move(reply);
     result.file = result.reply.File();
     result.ok = result.reply.Succeeded() && result.file.isObject() && result.file.isMember("id");
     if (result.ok) {
@@ -38,8 +42,12 @@ SubFilesResult CloudApi::GetSubFiles(CRequestContext& context, int64_t folderId,
         params.Add("pid", folderId);
     }
     params.AddShare(share);
+    return ReadSubFiles(context.performRequest(RequestKind::kGetSubFiles, params));
+}
+
+SubFilesResult CloudApi::ReadSubFiles(ServerReply reply) {
     SubFilesResult result;
-    result.reply = context.performRequest(RequestKind::kGetSubFiles, params);
+    result.reply = std::move(reply);
     result.ok = result.reply.Succeeded();
     if (!result.ok) {
         return result;

@@ -101,9 +101,14 @@ public:
     static ServerReply ProbeDownload(CRequestContext& context, const std::string& url,
                                      const Hooks& hooks);
 
-private:
+    // The readers of the replies above, apart from the requests (the fuzz targets feed them
+    // any text).
     static UploadFileResult ReadUploadFile(ServerReply reply);
     static ActionResult ReadAction(ServerReply reply);
+    static SubFilesResult ReadSubFiles(ServerReply reply);
+    static CreatePathResult ReadCreatePath(ServerReply reply);
+
+private:
     static ActionResult SendLock(CRequestContext& context, RequestKind kind, int64_t fid,
                                  const std::string& lockKey);
 };

@@ -319,6 +319,14 @@ CEasyDownloader::Outcome CEasyDownloader::ProcessTransferDone(CURLcode result, b
                                                               : m_conn.statusLine};
         case CURLE_WRITE_ERROR:
             VLOGF(1, "Task[%02d]: Connection stopped by write data function", index);
+            if (m_conn.notFilePart) {
+                // Nothing of it was kept; the next connection asks again from the same byte.
+                if (RestartConnection(-1, true)) {
+                    again = true;
+                    return Outcome{};
+                }
+                return Outcome{TSE_FAILED, Text(kTextTransmissionError)};
+            }
             if (m_conn.httpCode == 416) {
                 // The server holds less than the cache: the cache belongs to another version.
                 m_cache->Truncate();

@@ -73,6 +73,9 @@ private:
         int64_t received = 0;  // body bytes of this connection
         bool rangeReached = false;
         bool writeFailed = false;
+        int64_t contentLength = -1;  // of the final reply; -1: not announced
+        std::string mediaType;       // of the final reply, in lower case
+        bool notFilePart = false;    // the reply was refused as no part of the file
     };
     struct Outcome {
         int32_t state = TSE_READY;
@@ -83,6 +86,9 @@ private:
     Outcome Prepare();
     Outcome CheckDiskSpace();
     Outcome Transfer();
+    // Whether a 200 reply can be the file from the cache's end: not an HTML page or a JSON
+    // envelope in its place, and not announced shorter than the bytes still to come.
+    bool IsFilePart() const;
     // Decides the connection's end; sets `again` when the next connection is to follow.
     Outcome ProcessTransferDone(CURLcode result, bool& again);
     bool RestartConnection(int limit, bool counting);

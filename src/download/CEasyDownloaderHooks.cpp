@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "cloud/HttpHeaderLine.h"
 #include "cloud/HttpStatusLine.h"
 #include "core/IPageNotifier.h"
 #include "core/Logging.h"
@@ -29,15 +30,42 @@ void CEasyDownloader::OnHeaderLine(std::string_view line) {
         VLOGF(1, "Task[%02d]: %s", m_param.taskId, HttpStatusLine::Shown(line));
     }
     if (const int code = HttpStatusLine::Code(line)) {
+        // A new reply (after a redirect): only the final reply's headers count.
         m_conn.httpCode = code;
         m_conn.statusLine = HttpStatusLine::Trimmed(line);
+        m_conn.contentLength = -1;
+        m_conn.mediaType.clear();
+    } else if (auto length = HttpHeaderLine::Value(line, "Content-Length")) {
+        m_conn.contentLength = HttpHeaderLine::Number(*length).value_or(-1);
+    } else if (auto type = HttpHeaderLine::Value(line, "Content-Type")) {
+        m_conn.mediaType = HttpHeaderLine::MediaType(*type);
     }
+}
+
+bool CEasyDownloader::IsFilePart() const {
+    // The server sends a file as bytes; its envelopes are JSON, a proxy's pages HTML. Either
+    // with status 200 stands where the file's bytes should, and written into the cache it would
+    // be delivered as the file when no hash can tell.
+    if (m_conn.mediaType == "text/html" || m_conn.mediaType == "application/json") {
+        return false;
+    }
+    // Asked from the cache's end, a reply shorter than the rest is another part of the file
+    // (or another file). A longer one is cut off at the size.
+    return m_param.size <= 0 || m_conn.contentLength < 0 ||
+           m_conn.contentLength >= m_param.size - m_cache->Size();
 }
 
 bool CEasyDownloader::OnBody(const char* data, size_t size) {
     if (m_conn.httpCode != 200) {
         // An error reply's body never reaches the cache file.
         LOGF(ERROR, "Task[%02d]: HTTP failed. Status=%s", m_param.taskId, m_conn.statusLine);
+        return false;
+    }
+    if (m_conn.received == 0 && !IsFilePart()) {
+        LOGF(ERROR, "Task[%02d]: the reply (%s, %d bytes) is not the file from byte %d",
+             m_param.taskId, m_conn.mediaType.empty() ? std::string("no type") : m_conn.mediaType,
+             m_conn.contentLength, m_cache->Size());
+        m_conn.notFilePart = true;
         return false;
     }
     m_conn.received += static_cast<int64_t>(size);

@@ -1,50 +1,13 @@
 #include "download/CHeaderDownloader.h"
 
-#include <cctype>
-#include <charconv>
 #include <optional>
 
 #include "cloud/CloudApi.h"
 #include "cloud/CRequestContext.h"
+#include "cloud/HttpHeaderLine.h"
 #include "cloud/HttpStatusLine.h"
 #include "core/Logging.h"
 #include "download/CDownloaderMgr.h"
-
-namespace {
-
-// The value of "Name: value" when the line holds that header (names compare without regard to
-// case, as HTTP has them), else nothing.
-std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
-    if (line.size() <= name.size() || line[name.size()] != ':') {
-        return std::nullopt;
-    }
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(line[i])) !=
-            std::tolower(static_cast<unsigned char>(name[i]))) {
-            return std::nullopt;
-        }
-    }
-    std::string_view value = line.substr(name.size() + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
-        value.remove_prefix(1);
-    }
-    while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' ')) {
-        value.remove_suffix(1);
-    }
-    return value;
-}
-
-// A whole 64-bit decimal number, or nothing.
-std::optional<int64_t> Number(std::string_view text) {
-    int64_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-}  // namespace
 
 CHeaderDownloader::CHeaderDownloader(std::shared_ptr<CDownloaderMgr> task,
                                      CDownloadParam* resultTarget)
@@ -84,20 +47,20 @@ void CHeaderDownloader::OnHeaderLine(std::string_view line) {
         m_httpCode = code;
         m_statusText = HttpStatusLine::Trimmed(line);
     }
-    if (auto value = HeaderValue(line, "Content-Length")) {
-        if (auto number = Number(*value)) {
+    if (auto value = HttpHeaderLine::Value(line, "Content-Length")) {
+        if (auto number = HttpHeaderLine::Number(*value)) {
             m_contentLength = *number;
         }
-    } else if (auto ranges = HeaderValue(line, "Accept-Ranges")) {
+    } else if (auto ranges = HttpHeaderLine::Value(line, "Accept-Ranges")) {
         m_rangesAccepted = *ranges == "bytes";
-    } else if (auto type = HeaderValue(line, "Content-Type")) {
-        m_contentType = std::string(type->substr(0, type->find_first_of(" ;")));
-    } else if (auto range = HeaderValue(line, "Content-Range")) {
+    } else if (auto type = HttpHeaderLine::Value(line, "Content-Type")) {
+        m_contentType = HttpHeaderLine::MediaType(*type);
+    } else if (auto range = HttpHeaderLine::Value(line, "Content-Range")) {
         // "bytes first-last/total"
         if (range->rfind("bytes ", 0) == 0) {
             const size_t slash = range->find('/');
             if (slash != std::string_view::npos) {
-                if (auto total = Number(range->substr(slash + 1))) {
+                if (auto total = HttpHeaderLine::Number(range->substr(slash + 1))) {
                     m_rangeTotal = *total;
                 }
             }

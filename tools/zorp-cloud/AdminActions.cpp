@@ -25,6 +25,7 @@ void AdminActions::Fault(const httplib::Request& request, httplib::Response& res
     rule.action = in.Text("action");
     rule.kind = *kind;
     int64_t count = 1;
+    int64_t skip = 0;
     int64_t ttl = 60;
     int64_t value = 0;
     int64_t afterBytes = 0;
@@ -43,7 +44,8 @@ void AdminActions::Fault(const httplib::Request& request, httplib::Response& res
         case FaultInjector::Kind::kHtml: valueName = "code"; break;
         case FaultInjector::Kind::kLateReply: valueName = "ms"; break;
     }
-    if (!in.Number("count", count, 1) || !in.Number("ttl", ttl, 60) ||
+    if (!in.Number("count", count, 1) || !in.Number("skip", skip, 0) ||
+        !in.Number("ttl", ttl, 60) ||
         !in.Number(valueName, value, 0) ||
         !in.Number(*kind == FaultInjector::Kind::kStall ? "bytes" : "unused", afterBytes, 0)) {
         return Reply::Error(response, kStatusBadParameter, in.BadParameterText());
@@ -55,10 +57,11 @@ void AdminActions::Fault(const httplib::Request& request, httplib::Response& res
         value *= 1000;
     }
     if (ttl < 1 || ttl > FaultInjector::kMaxTtlSeconds || count < 1 ||
-        count > FaultInjector::kMaxCount) {
-        return Reply::Error(response, kStatusBadParameter, "count or ttl out of bounds");
+        count > FaultInjector::kMaxCount || skip < 0 || skip > FaultInjector::kMaxCount) {
+        return Reply::Error(response, kStatusBadParameter, "count, skip or ttl out of bounds");
     }
     rule.remaining = static_cast<int>(count);
+    rule.skip = static_cast<int>(skip);
     rule.value = value;
     rule.afterBytes = afterBytes;
     rule.completeOnly = in.Text("complete") == "1";

@@ -5,9 +5,10 @@
 #include "CloudContext.h"
 
 // The test controls under "/admin/", answered only to peers on the loopback interface:
-//   /admin/fault?action=A&kind=K[&count=N][&ttl=S][&status=..|&code=..|&ms=..|&seconds=..[&bytes=..]|
+//   /admin/fault?action=A&kind=K[&count=N][&skip=M][&ttl=S][&status=..|&code=..|&ms=..|&seconds=..[&bytes=..]|
 //                &bytes=..|&breakPoint=..|&offset=..|&field=..][&complete=1]
 //                                             switch a fault on (FaultInjector lists the kinds;
+//                                             skip=M: the first M requests it would hit pass;
 //                                             complete=1: a late reply only when complete)
 //   /admin/clear                              switch every fault off, forget logged requests
 //   /admin/requests[?action=A]                the last requests: raw header lines, form body

@@ -102,6 +102,12 @@ void DownloadAction::Get(const httplib::Request& request, httplib::Response& res
         }
         stall.reset();
     }
+    if (m_context.faults.Take("download", FaultInjector::Kind::kMalformed)) {
+        // A server that answers with a cut envelope where the file's bytes belong.
+        response.status = 200;
+        response.set_content("{\"status\":0,\"data\":{\"fi", "application/json;charset=UTF-8");
+        return;
+    }
     ActionRequest in(request);
     int64_t fid = 0;
     int64_t breakPoint = 0;
@@ -117,6 +123,10 @@ void DownloadAction::Get(const httplib::Request& request, httplib::Response& res
         Fail(response, 416, kStatusBadParameter, "break point outside the file");
         response.set_header("Content-Range", "bytes */" + std::to_string(size));
         return;
+    }
+    // A server that loses its place: the content from another offset, under the same reply.
+    if (auto wrong = m_context.faults.Take("download", FaultInjector::Kind::kWrongBreakPoint)) {
+        breakPoint = std::clamp<int64_t>(wrong->value, 0, size);
     }
     const int64_t available = size - breakPoint;  // what this request can see
     int64_t first = 0;

@@ -55,6 +55,9 @@ bool FaultInjector::Add(Rule rule, std::string* error) {
     if (rule.remaining < 1 || rule.remaining > kMaxCount) {
         return fail("count must be 1 to 1000");
     }
+    if (rule.skip < 0 || rule.skip > kMaxCount) {
+        return fail("skip must be 0 to 1000");
+    }
     switch (rule.kind) {
         case Kind::kHttp:
             if (rule.value == 0) {
@@ -115,6 +118,10 @@ std::optional<FaultInjector::Rule> FaultInjector::Take(const std::string& action
     for (auto& rule : m_rules) {
         if (rule.kind == kind && (rule.action == action || rule.action == "*") &&
             (!applies || applies(rule))) {
+            if (rule.skip > 0) {
+                --rule.skip;
+                return std::nullopt;
+            }
             --rule.remaining;
             return rule;
         }
@@ -147,6 +154,7 @@ Json::Value FaultInjector::Describe() {
         item["action"] = rule.action;
         item["kind"] = KindName(rule.kind);
         item["remaining"] = rule.remaining;
+        item["skip"] = rule.skip;
         item["value"] = Json::Int64(rule.value);
         list.append(item);
     }

@@ -25,8 +25,10 @@ public:
                           // download's body), then go on
         kDrop,            // close the connection after this many body bytes (the request body
                           // of a chunk upload; the reply body of anything else)
-        kMalformed,       // reply with JSON that does not parse
-        kWrongBreakPoint, // report this break point instead of the real one
+        kMalformed,       // reply with JSON that does not parse (a download: such JSON with
+                          // HTTP 200 in place of the file's bytes)
+        kWrongBreakPoint, // report this break point instead of the real one (a download: send
+                          // the content from this offset, whatever break point was asked)
         kCorrupt,         // a download's body has the byte at this offset of the body inverted
         kOmit,            // leave the member `field` ("size", "hash", ...) out of the file
                           // record the reply reports
@@ -42,6 +44,7 @@ public:
         std::string action;
         Kind kind = Kind::kStatus;
         int remaining = 1;
+        int skip = 0;  // requests of the action that pass untouched before the rule strikes
         int64_t value = 0;
         int64_t afterBytes = 0;
         bool completeOnly = false;
@@ -61,7 +64,8 @@ public:
     void Clear();
 
     // Uses up one request of the first live rule of this kind for the action (that `applies`
-    // to the request, when given).
+    // to the request, when given). A rule that still has requests to skip lets this one pass
+    // and counts it, so a test can aim a fault at the n-th chunk of an upload.
     std::optional<Rule> Take(const std::string& action, Kind kind,
                              const std::function<bool(const Rule&)>& applies = {});
 
