@@ -89,6 +89,8 @@ private:
     // Waits `ms` unless the task is asked to pause or stop meanwhile (false, with that
     // result set).
     bool WaitWhileTransferring(uint32_t ms);
+    // The status text of a chunk the server refused.
+    std::string RefusalText() const;
     bool RestartConnection(int maxRetry, int kind);
     int PostUpload(Result result);
     void PostEnd();
@@ -136,5 +138,6 @@ private:
     bool m_completionChecked = false;  // this run asked the file information about an early
                                        // completion
     bool m_unreadableReply = false;    // the last chunk reply was no JSON object
+    std::string m_chunkRefusal;        // the server's description of the last refused chunk
     Result m_result;
 };

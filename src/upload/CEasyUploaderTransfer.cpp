@@ -183,6 +183,7 @@ void CEasyUploader::processUpldRsp(const UploadFileResult& result, bool lastChun
     }
     if (!result.ok) {
         m_chunkStatus = result.reply.Status();
+        m_chunkRefusal = result.reply.Description();
         LOGF(ERROR, "EasyUploader::processUpldRsp status %d, fid %d, break point %d: %s",
              m_chunkStatus, m_param.fid, m_param.breakPoint, result.reply.Description());
         return;
@@ -257,12 +258,12 @@ bool CEasyUploader::ProcessTransferDone(CURLcode result) {
                     return true;
                 }
                 if (!HasResult()) {
-                    Fail(std::string());
+                    Fail(RefusalText());
                 }
                 return false;
             }
             if (m_conn.httpCode == 200 || m_conn.httpCode == 100) {
-                Fail(std::string());  // the server refused the chunk or its reply was unusable
+                Fail(RefusalText());  // the server refused the chunk or its reply was unusable
                 return false;
             }
             if (RestartConnection(-1, 2)) {
@@ -301,6 +302,12 @@ bool CEasyUploader::ProcessTransferDone(CURLcode result) {
             Fail(curl_easy_strerror(result));
             return false;
     }
+}
+
+std::string CEasyUploader::RefusalText() const {
+    // The row and the history show why; the server's own words when it gave any.
+    return m_chunkStatus != 0 && !m_chunkRefusal.empty() ? m_chunkRefusal
+                                                         : Text(kTextUploadFailed);
 }
 
 bool CEasyUploader::WaitWhileTransferring(uint32_t ms) {
