@@ -70,6 +70,13 @@ protected:
         zorp->SetEnv("XDG_CONFIG_HOME", (home / "config").string());
         zorp->SetEnv("XDG_RUNTIME_DIR", (home / "runtime").string());
         zorp->SetEnv("HOME", home.string());
+        for (const auto& [name, value] : m_extraEnv) {
+            if (value.empty()) {
+                zorp->UnsetEnv(name);
+            } else {
+                zorp->SetEnv(name, value);
+            }
+        }
         EXPECT_TRUE(zorp->Start(m_output));
         return zorp;
     }
@@ -248,6 +255,8 @@ protected:
     }
 
     std::vector<Fault> m_faults;
+    // More of the environment of every copy LaunchZorp starts (an empty value unsets).
+    std::map<std::string, std::string> m_extraEnv;
 };
 
 }  // namespace zorp::test

@@ -69,14 +69,6 @@ protected:
             schedule.AddAllowance(UploadQueue::kMaxRunning * kChunkBytes);
             const auto taken = TakeChunks();
             chunks.insert(chunks.end(), taken.begin(), taken.end());
-            if (std::getenv("KILL_DEBUG")) {
-                std::cerr << "DEBUG kill " << kill << " round " << round.number << " drag="
-                          << StoredRows(DBWrapper::kTxlogDb, "SELECT path FROM drag_dir;").size()
-                          << " undo="
-                          << StoredRows(DBWrapper::kTxlogDb, "SELECT path FROM undo_files;").size()
-                          << " whole=" << AllComplete(round.target, round.files) << "\n"
-                          << zorp->Stderr() << std::endl;
-            }
             if (afterKill) {
                 afterKill(round);
             }
