@@ -36,6 +36,7 @@ awk '/^kill-figures / {
 echo "time: ${elapsed} s"
 if [ "$status" -ne 0 ]; then
   grep -E 'Failure|FAILED' "$log" | head -40
+  cp "$log" "$log.kept" && echo "the whole output: $log.kept"
   echo "FAILED; repeat with: ZORP_KILL_SEED=$seed ZORP_KILL_COUNT=$kills $tests --gtest_filter='KillNine*'"
   exit 1
 fi

@@ -87,11 +87,17 @@ protected:
         auto zorp = LaunchZorp();
         *killedInStartUp = schedule.Chance(15);
         if (*killedInStartUp) {
-            std::this_thread::sleep_for(schedule.Moment(0, 150));
+            AwaitMoment(schedule.Moment(0, 150));
         } else {
             EXPECT_TRUE(zorp->ConnectPage()) << zorp->Stderr();
         }
         return zorp;
+    }
+
+    // The time until a kill: the one wait of these tests that is not for an outcome, since the
+    // moment itself is what the schedule draws.
+    static void AwaitMoment(std::chrono::milliseconds moment) {
+        std::this_thread::sleep_for(moment);
     }
 
     // The copy is killed at once; then the server lets go of its connections (a chunk cut off
@@ -100,8 +106,8 @@ protected:
         zorp->Signal(SIGKILL);
         auto exit = zorp->Wait(std::chrono::seconds(10));
         ASSERT_TRUE(exit);
-        EXPECT_TRUE(exit->signalled) << "zorp ended by itself before the kill (code "
-                                     << exit->code << "): " << zorp->Stderr();
+        EXPECT_TRUE(exit->signalled) << "zorp ended by itself before the kill (code " << exit->code
+                                     << "): " << zorp->Stderr();
         ASSERT_TRUE(WaitFor([&] { return ServerConnections() == 0; }, std::chrono::seconds(10)))
             << "the server lets go of the killed copy's connections";
         CheckDatabases(schedule);
@@ -175,7 +181,8 @@ protected:
             std::smatch fid, breakPoint, hash, size;
             if (!std::regex_search(target, fid, kFid) ||
                 !std::regex_search(target, breakPoint, kBreakPoint) ||
-                !std::regex_search(target, hash, kHash) || !std::regex_search(target, size, kSize)) {
+                !std::regex_search(target, hash, kHash) ||
+                !std::regex_search(target, size, kSize)) {
                 ADD_FAILURE() << "a chunk without its place: " << target;
                 continue;
             }

@@ -6,7 +6,11 @@
 // beyond one per kill.
 #include "KillNineE2EFixture.h"
 #include "cloud/CloudApi.h"
+#include "link/LinkRequestEncoder.h"
+#include "localedit/LocalEditMgr.h"
 #include "platform/ChildProcess.h"
+
+#include <sstream>
 
 namespace zorp::test {
 namespace {
@@ -68,17 +72,19 @@ protected:
     // zorp-page asks for the edit, as the page does.
     void StartEditPage(ZorpProcess& zorp) {
         page = std::make_unique<platform::ChildProcess>();
-        ASSERT_TRUE(page->Start({std::string(ZORP_BIN_DIR) + "/zorp-page", "--port",
-                                 std::to_string(zorp.LinkPort()), "--connect-timeout", "30",
-                                 "--watch", "--timeout", "0", "edit", "--fid", std::to_string(fid),
-                                 "--pid", "0", "--name", kName, "--size", std::to_string(kSize),
-                                 "--hash", hash, "--token", "{\"t\":9}"}));
+        const std::vector<std::string> argv = {
+            std::string(ZORP_BIN_DIR) + "/zorp-page", "--port", std::to_string(zorp.LinkPort()),
+            "--connect-timeout", "30", "--watch", "--timeout", "0", "edit",
+            "--fid", std::to_string(fid), "--pid", "0", "--name", kName,
+            "--size", std::to_string(kSize), "--hash", hash, "--token", "{\"t\":9}"};
+        ASSERT_TRUE(page->Start(argv));
     }
 
     fs::path WaitOpened() {
         auto line = [&] {
             std::error_code ec;
-            return fs::exists(control / "opened", ec) ? ReadFile(control / "opened") : std::string();
+            return fs::exists(control / "opened", ec) ? ReadFile(control / "opened")
+                                                      : std::string();
         };
         WaitFor([&] { return !line().empty() && line().back() == '\n'; }, std::chrono::seconds(60));
         std::string text = line();
@@ -88,15 +94,66 @@ protected:
         return fs::path(text);
     }
 
-    // A save as an editor makes it: the file rewritten in place, or a new file renamed over it.
-    static void Save(const fs::path& edited, const std::string& content, bool rename) {
-        if (rename) {
-            const fs::path staged = edited.parent_path() / ("." + edited.filename().string() + ".swp");
-            WriteFile(staged, content);
-            fs::rename(staged, edited);
-        } else {
-            WriteFile(edited, content);
+    // A save as an editor makes it: the file rewritten in place, or a new file renamed over
+    // it. False when the file's folder is no longer there.
+    static bool Save(const fs::path& edited, const std::string& content, bool rename) {
+        std::error_code ec;
+        if (!fs::exists(edited, ec)) {
+            return false;
         }
+        if (rename) {
+            const fs::path staged =
+                edited.parent_path() / ("." + edited.filename().string() + ".swp");
+            WriteFile(staged, content);
+            fs::rename(staged, edited, ec);
+            return !ec;
+        }
+        WriteFile(edited, content);
+        return fs::exists(edited, ec);
+    }
+
+    std::vector<std::string> OpenedLines() {
+        std::vector<std::string> lines;
+        std::error_code ec;
+        if (!fs::exists(control / "opened", ec)) {
+            return lines;
+        }
+        std::istringstream text(ReadFile(control / "opened"));
+        for (std::string line; std::getline(text, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    // A restart that finds an edit whose last version had reached the server ends that edit:
+    // its folder is moved out of the edit folder, the editor's copy with it. The user opens
+    // the file again from the page; the copy to edit is the last version saved.
+    void Reopen(ZorpProcess& zorp, fs::path& edited, const std::string& saved) {
+        EXPECT_TRUE(WaitFor([&] { return Sha256Hex(ServerContent()) == Sha256Hex(saved); },
+                            std::chrono::seconds(30)))
+            << "an edit ended by a restart had reached the server";
+        CloudFileEntry file;
+        for (const CloudFileEntry& entry : Children(0)) {
+            if (entry.id == fid) {
+                file = entry;
+            }
+        }
+        const size_t before = OpenedLines().size();
+        LocalEditMgr::EditRequest request;
+        request.token = "{\"t\":9}";
+        request.size = file.size;
+        request.fid = fid;
+        request.name = kName;
+        request.hash = file.hash;
+        ASSERT_TRUE(zorp.Page().SendRequest(LinkProtocol::EncodeLocalEdits({request})));
+        ASSERT_TRUE(WaitFor([&] { return OpenedLines().size() > before; },
+                            std::chrono::seconds(30)))
+            << zorp.Stderr();
+        edited = fs::path(OpenedLines().back());
+        ++reopened;
+        EXPECT_TRUE(WaitFor([&] { return Sha256OfFile(edited) == Sha256Hex(saved); },
+                            std::chrono::seconds(30)))
+            << "the copy opened again is the last version";
     }
 
     std::string ServerContent() {
@@ -117,13 +174,14 @@ protected:
     std::unique_ptr<platform::ChildProcess> page;
     int64_t fid = 0;
     std::string hash;
+    int reopened = 0;
 };
 
 TEST_F(KillNineLocalEditE2ETest, TheLastSavedVersionArrivesWholeThroughKillsAtRandomMoments) {
     KillSchedule schedule("local-edit", 8);
     auto zorp = LaunchZorp();
     StartEditPage(*zorp);
-    const fs::path edited = WaitOpened();
+    fs::path edited = WaitOpened();
     ASSERT_EQ(edited.filename(), kName) << zorp->Stderr();
     ASSERT_TRUE(WaitFor([&] { return Sha256OfFile(edited) == Sha256Hex(ServerContent()); },
                         std::chrono::seconds(30)))
@@ -133,11 +191,17 @@ TEST_F(KillNineLocalEditE2ETest, TheLastSavedVersionArrivesWholeThroughKillsAtRa
 
     std::string saved;
     int versions = 0;
+    // The file as saved last (a save refused because its folder went keeps the one before).
     auto saveNext = [&] {
+        const std::string next =
+            TestBytes(kSize + static_cast<size_t>(schedule.Between(0, 300000)),
+                      static_cast<uint32_t>(100 + versions + 1));
+        if (!Save(edited, next, schedule.Chance(50))) {
+            return false;
+        }
         ++versions;
-        saved = TestBytes(kSize + static_cast<size_t>(schedule.Between(0, 300000)),
-                          static_cast<uint32_t>(100 + versions));
-        Save(edited, saved, schedule.Chance(50));
+        saved = next;
+        return true;
     };
     std::vector<Chunk> chunks;
     bool killedInStartUp = false;
@@ -146,10 +210,16 @@ TEST_F(KillNineLocalEditE2ETest, TheLastSavedVersionArrivesWholeThroughKillsAtRa
                      std::to_string(schedule.Seed()));
         // A new version while zorp runs, most of the time; otherwise the kill lands in the
         // restart's own upload of the last one.
-        if (kill == 0 || schedule.Chance(60)) {
-            saveNext();
+        if (kill == 0 || (!killedInStartUp && schedule.Chance(60))) {
+            if (!saveNext()) {
+                Reopen(*zorp, edited, saved);
+                if (HasFatalFailure()) {
+                    return;
+                }
+                ASSERT_TRUE(saveNext()) << zorp->Stderr();
+            }
         }
-        std::this_thread::sleep_for(schedule.Moment(0, 900));
+        AwaitMoment(schedule.Moment(0, 900));
         Kill(zorp, schedule);
         if (HasFatalFailure()) {
             return;
@@ -159,11 +229,14 @@ TEST_F(KillNineLocalEditE2ETest, TheLastSavedVersionArrivesWholeThroughKillsAtRa
             page.reset();
         }
         schedule.AddAllowance(kChunkBytes);
+        const int64_t resentBefore = ResentChunkBytes(chunks);
         const auto taken = TakeChunks();
         chunks.insert(chunks.end(), taken.begin(), taken.end());
+        EXPECT_LE(ResentChunkBytes(chunks) - resentBefore, kChunkBytes)
+            << "sent again in the run this kill ended";
         // Now and then a save while zorp is dead: the next start finds the change itself.
         if (schedule.Chance(20)) {
-            saveNext();
+            saveNext();  // (an edit already over keeps its last version)
         }
         zorp = Restart(schedule, &killedInStartUp);
     }
@@ -184,7 +257,8 @@ TEST_F(KillNineLocalEditE2ETest, TheLastSavedVersionArrivesWholeThroughKillsAtRa
     chunks.insert(chunks.end(), taken.begin(), taken.end());
     schedule.AddResent(ResentChunkBytes(chunks));
     EXPECT_EQ(schedule.ResentBeyondAllowance(), 0) << "chunks sent twice beyond the kills'";
-    std::cout << schedule.Path() << ": " << versions << " versions saved" << std::endl;
+    std::cout << schedule.Path() << ": " << versions << " versions saved, " << reopened
+              << " edits opened again after a restart had ended them" << std::endl;
     EndZorp(zorp);
     CheckDatabases(schedule);
     Report(schedule);

@@ -34,12 +34,14 @@ protected:
         RequestUpload(zorp, {round.folder}, round.target);
         EXPECT_TRUE(WaitFor(
             [&] {
-                // This drop's own rows: the last one's may still be there.
-                const std::string like =
-                    " LIKE '" + DBWrapper::EscapeText(round.folder.string()) + "%';";
-                return !StoredRows(DBWrapper::kTxlogDb, "SELECT id FROM drag_dir WHERE path" + like)
+                // This drop's own rows (the folder or below it): the last one's may still
+                // be there.
+                const std::string folder = DBWrapper::EscapeText(round.folder.string());
+                const std::string where =
+                    " WHERE path='" + folder + "' OR path LIKE '" + folder + "/%';";
+                return !StoredRows(DBWrapper::kTxlogDb, "SELECT id FROM drag_dir" + where)
                             .empty() ||
-                       !StoredRows(DBWrapper::kTxlogDb, "SELECT id FROM undo_files WHERE path" + like)
+                       !StoredRows(DBWrapper::kTxlogDb, "SELECT id FROM undo_files" + where)
                             .empty();
             },
             std::chrono::seconds(30)))
@@ -60,15 +62,19 @@ protected:
         for (int kill = 0; kill < schedule.Kills(); ++kill) {
             SCOPED_TRACE("kill " + std::to_string(kill) + " of " + schedule.Path() + ", " +
                          KillSchedule::kSeedEnv + "=" + std::to_string(schedule.Seed()));
-            std::this_thread::sleep_for(schedule.Moment(lowMs, highMs));
+            AwaitMoment(schedule.Moment(lowMs, highMs));
             Kill(zorp, schedule);
             if (HasFatalFailure()) {
                 return;
             }
             // One chunk per running upload may have been cut off in flight.
             schedule.AddAllowance(UploadQueue::kMaxRunning * kChunkBytes);
+            const int64_t resentBefore = ResentChunkBytes(chunks);
             const auto taken = TakeChunks();
             chunks.insert(chunks.end(), taken.begin(), taken.end());
+            EXPECT_LE(ResentChunkBytes(chunks) - resentBefore,
+                      UploadQueue::kMaxRunning * kChunkBytes)
+                << "sent again in the run this kill ended";
             if (afterKill) {
                 afterKill(round);
             }
