@@ -72,11 +72,27 @@ protected:
     // zorp-page asks for the edit, as the page does.
     void StartEditPage(ZorpProcess& zorp) {
         page = std::make_unique<platform::ChildProcess>();
-        const std::vector<std::string> argv = {
-            std::string(ZORP_BIN_DIR) + "/zorp-page", "--port", std::to_string(zorp.LinkPort()),
-            "--connect-timeout", "30", "--watch", "--timeout", "0", "edit",
-            "--fid", std::to_string(fid), "--pid", "0", "--name", kName,
-            "--size", std::to_string(kSize), "--hash", hash, "--token", "{\"t\":9}"};
+        const std::vector<std::string> argv = {std::string(ZORP_BIN_DIR) + "/zorp-page",
+                                               "--port",
+                                               std::to_string(zorp.LinkPort()),
+                                               "--connect-timeout",
+                                               "30",
+                                               "--watch",
+                                               "--timeout",
+                                               "0",
+                                               "edit",
+                                               "--fid",
+                                               std::to_string(fid),
+                                               "--pid",
+                                               "0",
+                                               "--name",
+                                               kName,
+                                               "--size",
+                                               std::to_string(kSize),
+                                               "--hash",
+                                               hash,
+                                               "--token",
+                                               "{\"t\":9}"};
         ASSERT_TRUE(page->Start(argv));
     }
 
@@ -146,8 +162,8 @@ protected:
         request.name = kName;
         request.hash = file.hash;
         ASSERT_TRUE(zorp.Page().SendRequest(LinkProtocol::EncodeLocalEdits({request})));
-        ASSERT_TRUE(WaitFor([&] { return OpenedLines().size() > before; },
-                            std::chrono::seconds(30)))
+        ASSERT_TRUE(
+            WaitFor([&] { return OpenedLines().size() > before; }, std::chrono::seconds(30)))
             << zorp.Stderr();
         edited = fs::path(OpenedLines().back());
         ++reopened;
@@ -193,9 +209,8 @@ TEST_F(KillNineLocalEditE2ETest, TheLastSavedVersionArrivesWholeThroughKillsAtRa
     int versions = 0;
     // The file as saved last (a save refused because its folder went keeps the one before).
     auto saveNext = [&] {
-        const std::string next =
-            TestBytes(kSize + static_cast<size_t>(schedule.Between(0, 300000)),
-                      static_cast<uint32_t>(100 + versions + 1));
+        const std::string next = TestBytes(kSize + static_cast<size_t>(schedule.Between(0, 300000)),
+                                           static_cast<uint32_t>(100 + versions + 1));
         if (!Save(edited, next, schedule.Chance(50))) {
             return false;
         }
@@ -250,7 +265,10 @@ TEST_F(KillNineLocalEditE2ETest, TheLastSavedVersionArrivesWholeThroughKillsAtRa
     EXPECT_TRUE(WaitFor([&] { return Sha256Hex(ServerContent()) == wanted; },
                         std::chrono::seconds(90), std::chrono::milliseconds(100)))
         << "the last saved version goes up by itself: " << zorp->Stderr();
-    EXPECT_EQ(Sha256OfFile(edited), wanted) << "the edited copy is as saved";
+    // (Unless the last restart found the edit over and moved its folder away.)
+    if (fs::exists(edited)) {
+        EXPECT_EQ(Sha256OfFile(edited), wanted) << "the edited copy is as saved";
+    }
     EXPECT_TRUE(WaitFor([&] { return LockableByOthers(); }, std::chrono::seconds(30)))
         << "the lock is let go";
     const auto taken = TakeChunks();
