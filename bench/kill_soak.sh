@@ -23,7 +23,7 @@ ZORP_KILL_COUNT=$kills ZORP_KILL_SEED=$seed "$tests" --gtest_filter='KillNine*' 
 status=$?
 elapsed=$(($(date +%s) - start))
 
-grep '^kill-figures ' "$log" || true
+grep '^kill-figures' "$log" || true
 awk '/^kill-figures / {
        for (i = 2; i <= NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
        kills += v["kills"]; survived += v["survived"]; resent += v["resent_bytes"]

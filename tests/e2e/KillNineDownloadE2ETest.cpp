@@ -146,8 +146,8 @@ protected:
             // its row was written, has the next start download the delivered file again (it
             // arrives whole, once, but every byte comes twice). Counted apart and reported;
             // bytes asked for again from a cache file are held to the allowance.
-            if (from == 0 && m_delivered.count(id) > 0) {
-                m_deliveredAgain += reach->second;
+            if (m_delivered.count(id) > 0) {
+                m_deliveredAgain += reach->second - from;
                 std::cout << "delivered, then downloaded again after a kill: " << request.line
                           << std::endl;
                 continue;
