@@ -16,8 +16,8 @@
 void LifecycleFlow::InitDispatcher() {
     m_context.View().SetWindowMode(IDispatcherView::kIdleMode);
     resumeUploads();
-    // The restore deleted the rows it read: they are written back at once, and from now on
-    // whenever they change.
+    // The rows the restore read are replaced by this run's snapshot at once (until it is
+    // written they stay as they were), and from now on whenever they change.
     SaveUnfinishedUploads(true);
     m_downloads.resumeDownloads();
     m_localEdit.ResumePending();

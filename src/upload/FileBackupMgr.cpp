@@ -572,11 +572,9 @@ FileBackupMgr::RestoreSummary FileBackupMgr::restoreUndoFiles(const fs::path& tx
         !db.rows().empty() && !db.rows().back().empty()) {
         COptions::GetInstance().m_lastTxStatus = static_cast<int>(ToInt64(db.rows().back().back()));
     }
-    if (!db.executeSQL("DELETE FROM undo_files where userid=" + user +
-                       ";DELETE FROM last_tx_status where userid=" + user + ";")) {
-        LOG(ERROR) << "FileBackupMgr::restoreUndoFiles - can't delete the rows read: "
-                   << db.errorText();
-    }
+    // The rows stay until the first snapshot of this run replaces them (one transaction of the
+    // write queue): deleted here, a kill before that snapshot is written would lose every
+    // unfinished upload of the previous run.
     db.close();
     LOGF(INFO, "FileBackupMgr::restoreUndoFiles - %d rows: %d queued, %d hashed again, %d dropped",
          static_cast<int>(rows.size()), summary.queued, summary.rehash, summary.dropped);
@@ -617,10 +615,7 @@ bool FileBackupMgr::restoreDragDirs(const fs::path& txlogDb) {
             }
         }
     }
-    if (!db.executeSQL("DELETE FROM drag_dir where userid=" + user)) {
-        LOG(ERROR) << "FileBackupMgr::restoreDragDirs - can't delete the rows read: "
-                   << db.errorText();
-    }
+    // Left for the next snapshot to replace, as the rows of restoreUndoFiles are.
     db.close();
     return true;
 }

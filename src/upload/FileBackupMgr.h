@@ -185,11 +185,13 @@ public:
     // is an existing folder.
     void saveDragDirs(CWriteDbMgr& queue) const;
     // Reads back the previous run's unfinished uploads (and the last upload queue state into
-    // the options) and deletes the rows. `txlogDb` defaults to the options' transfer database.
+    // the options). The rows stay where they are until the caller's next snapshot
+    // (UnfinishedUploadsSaver) replaces them, so that a kill in between loses none of them.
+    // `txlogDb` defaults to the options' transfer database.
     RestoreSummary restoreUndoFiles(const std::filesystem::path& txlogDb = {});
     // Reads back the stored dropped folders as pending requests, only while the upload list is
     // empty and no restored upload is being hashed again (restored uploads go first). True
-    // when rows were read.
+    // when rows were read; they stay stored until the next snapshot replaces them.
     bool restoreDragDirs(const std::filesystem::path& txlogDb = {});
 
     // Empties every list and map; counts, backup root and batch target become 0.

@@ -138,9 +138,48 @@ TEST_F(FileBackupPersistenceTest, EveryStoredUploadIsQueuedHashedAgainOrLoggedAs
     EXPECT_EQ(rehashed[0].breakPoint, 0) << "new content starts over";
     EXPECT_EQ(rehashed[1].pid + rehashed[2].pid, 21) << "one record per target folder";
 
-    EXPECT_EQ(Query("SELECT COUNT(*) FROM undo_files WHERE userid=7;"), (Rows{{"0"}}));
+    // Read, not deleted: the run's first snapshot replaces them.
+    EXPECT_EQ(Query("SELECT COUNT(*) FROM undo_files WHERE userid=7;"), (Rows{{"6"}}));
     EXPECT_EQ(Query("SELECT COUNT(*) FROM undo_files WHERE userid=8;"), (Rows{{"1"}}));
-    EXPECT_EQ(Query("SELECT COUNT(*) FROM last_tx_status;"), (Rows{{"0"}}));
+    EXPECT_EQ(Query("SELECT COUNT(*) FROM last_tx_status;"), (Rows{{"2"}}));
+}
+
+// A kill -9 right after the start-up restore, before the write queue had written the run's
+// first snapshot, found the unfinished uploads and dropped folders deleted and lost them: the
+// restore deleted the rows it read at once. Now the next start reads the same rows again, and
+// the snapshot is what replaces them.
+TEST_F(FileBackupPersistenceTest, KilledBetweenTheRestoreAndTheFirstSnapshotLosesNoUpload) {
+    const fs::path file = files / "big.bin";
+    WriteFile(file, "half sent");
+    fs::create_directories(files / "Dropped");
+    AddUndoRow(file, 51, 3, 9, 0);
+    Execute("INSERT INTO drag_dir VALUES(NULL,'" + DBWrapper::EscapeText((files / "Dropped").string()) +
+            "',5,0,7);INSERT INTO last_tx_status VALUES(NULL, 7, 4);");
+    ASSERT_EQ(list.restoreUndoFiles().queued, 1);
+    list.takeUploadList();
+    ASSERT_TRUE(list.restoreDragDirs());
+
+    // The process dies here; the next one starts from what is stored.
+    list.reset();
+    COptions::GetInstance().m_lastTxStatus = 0;
+    ASSERT_EQ(list.restoreUndoFiles().queued, 1);
+    EXPECT_EQ(COptions::GetInstance().m_lastTxStatus.load(), 4);
+    const auto again = list.takeUploadList();
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].fid, 51);
+    ASSERT_TRUE(list.restoreDragDirs());
+    EXPECT_EQ((list.getPendingRequests()[FileBackupMgr::RequestKey{5, 0}]),
+              (std::vector<fs::path>{files / "Dropped"}));
+
+    // The snapshot of the new run is what replaces them, in one transaction.
+    CWriteDbMgr queue;
+    ASSERT_TRUE(queue.Start());
+    queue.ReplaceUnfinishedUploads({}, {}, 5);
+    ASSERT_TRUE(queue.Flush(20000));
+    queue.Stop();
+    EXPECT_EQ(Query("SELECT COUNT(*) FROM undo_files WHERE userid=7;"), (Rows{{"0"}}));
+    EXPECT_EQ(Query("SELECT COUNT(*) FROM drag_dir WHERE userid=7;"), (Rows{{"0"}}));
+    EXPECT_EQ(Query("SELECT txstatus FROM last_tx_status WHERE userid=7;"), (Rows{{"5"}}));
 }
 
 TEST_F(FileBackupPersistenceTest, AChangedFileThatVanishesBeforeItsHashIsDroppedAndLogged) {
@@ -193,7 +232,7 @@ TEST_F(FileBackupPersistenceTest, SavedDroppedFoldersComeBackAsOneRequestPerTarg
     EXPECT_EQ((pending[FileBackupMgr::RequestKey{5, 0}]), (std::vector<fs::path>{files / "B", files / "A"}))
         << "the same path stored twice is listed once";
     EXPECT_EQ((pending[FileBackupMgr::RequestKey{6, 1}]), (std::vector<fs::path>{files / "D"}));
-    EXPECT_EQ(Query("SELECT COUNT(*) FROM drag_dir;"), (Rows{{"0"}}));
+    EXPECT_EQ(Query("SELECT COUNT(*) FROM drag_dir;"), (Rows{{"4"}})) << "kept for the snapshot";
 }
 
 TEST_F(FileBackupPersistenceTest, DroppedFoldersWaitWhileRestoredUploadsAreQueued) {
