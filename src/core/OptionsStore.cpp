@@ -150,20 +150,23 @@ bool COptions::LookupUser() {
 bool COptions::InsertUser() {
     DBWrapper db(GetDatabasePath(DBWrapper::kConfigDb));
     if (!db.openOrLog("COptions::InsertUser")) {
+        m_userId = 0;
         return false;
     }
-    int userId = 1;
-    if (db.query("SELECT MAX(id) AS maxId FROM user;") && db.rows().size() == 1 &&
+    const bool ok = db.executeSQL("INSERT INTO user VALUES(NULL,'" +
+                                  DBWrapper::EscapeText(GetUserAccount()) + "');");
+    if (ok && db.query("SELECT last_insert_rowid();") && db.rows().size() == 1 &&
         !db.rows()[0].empty()) {
-        userId = static_cast<int>(CommonUtils::StringToInt64(db.rows()[0][0]).value_or(0)) + 1;
-    }
-    m_userId = userId;
-    bool ok = db.executeSQL("INSERT INTO user VALUES(NULL,'" + DBWrapper::EscapeText(GetUserAccount()) + "');");
-    if (!ok) {
-        LOG(ERROR) << "COptions::InsertUser: " << db.errorText();
+        m_userId = static_cast<int>(CommonUtils::StringToInt64(db.rows()[0][0]).value_or(0));
+    } else {
+        // No row names this account: what this run stores goes under no user's id rather
+        // than under the id the next account to sign in would be given.
+        LOG(ERROR) << "COptions::InsertUser: " << db.errorText()
+                   << "; this run's transfers are stored under no account";
+        m_userId = 0;
     }
     db.close();
-    return ok;
+    return m_userId > 0;
 }
 
 // ---- automatic backup folders ----
