@@ -403,31 +403,6 @@ bool UploadQueue::startOneTxUp(UpldTaskInfo* info) {
     return false;
 }
 
-// ---- reading ----
-
-const UpldTaskInfo* UploadQueue::FindTask(int32_t taskIndex) const {
-    for (const auto& entry : m_taskList) {
-        if (entry->taskIndex == taskIndex) {
-            return entry.get();
-        }
-    }
-    return nullptr;
-}
-
-UpldTaskInfo* UploadQueue::Find(int32_t taskIndex) {
-    return const_cast<UpldTaskInfo*>(std::as_const(*this).FindTask(taskIndex));
-}
-
-int UploadQueue::GetUploadCount() const {
-    return static_cast<int>(m_taskList.size() + m_waitingList.size());
-}
-
-bool UploadQueue::HasActiveTransfers() const {
-    return std::any_of(m_taskList.begin(), m_taskList.end(), [](const auto& entry) {
-        return entry->task && IsOnPool(entry->task->GetState());
-    });
-}
-
 // ---- helpers ----
 
 void UploadQueue::FillTaskList() {

@@ -4,15 +4,43 @@
 #include <utility>
 
 #include "core/Logging.h"
+#include "upload/CUploaderMgr.h"
 #include "upload/FileBackupMgr.h"
 #include "upload/UploadStatusTexts.h"
 
-// What the queue tells about ended uploads: the failed lists, the names the dispatcher
+// What the queue tells: its entries, and about ended uploads: the failed lists, the names the dispatcher
 // reports to the page at the end of a batch, and the files sent again after they changed.
 
 bool UploadQueue::IsContentMismatch(int64_t code, const std::string& text) {
     return code == kCodeHashMismatch || text == UploadStatusTexts::kTextFileChanged;
 }
+
+// ---- reading ----
+
+const UpldTaskInfo* UploadQueue::FindTask(int32_t taskIndex) const {
+    for (const auto& entry : m_taskList) {
+        if (entry->taskIndex == taskIndex) {
+            return entry.get();
+        }
+    }
+    return nullptr;
+}
+
+UpldTaskInfo* UploadQueue::Find(int32_t taskIndex) {
+    return const_cast<UpldTaskInfo*>(std::as_const(*this).FindTask(taskIndex));
+}
+
+int UploadQueue::GetUploadCount() const {
+    return static_cast<int>(m_taskList.size() + m_waitingList.size());
+}
+
+bool UploadQueue::HasActiveTransfers() const {
+    return std::any_of(m_taskList.begin(), m_taskList.end(), [](const auto& entry) {
+        return entry->task && IsOnPool(entry->task->GetState());
+    });
+}
+
+// ---- failures and names ----
 
 bool UploadQueue::HasUnreportedFailures() const {
     const auto unreported = [](const UpldFailedFile& failed) { return !failed.reported; };
