@@ -176,20 +176,7 @@ protected:
 
     // What zorp's stored tables say, read from a copy (see UnfinishedUploadRows).
     Rows StoredRows(const char* db, const std::string& sql) {
-        const fs::path live = home / "data" / "Quorva" / "User Data" / db;
-        const fs::path copy = m_dir / "db-copy" / "copy";
-        std::error_code ec;
-        fs::remove_all(copy.parent_path(), ec);
-        fs::create_directories(copy.parent_path(), ec);
-        if (!fs::copy_file(live, copy, ec)) {
-            return {};
-        }
-        fs::copy_file(fs::path(live.string() + "-wal"), fs::path(copy.string() + "-wal"), ec);
-        DBWrapper wrapper(copy);
-        if (!wrapper.open() || !wrapper.query(sql)) {
-            return {};
-        }
-        return wrapper.rows();
+        return StoredRowsOf(home, m_dir.path(), db, sql);
     }
 
     // The chunks the server logged since the last call; the log is then emptied (and the

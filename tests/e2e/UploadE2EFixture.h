@@ -184,21 +184,10 @@ protected:
     bool UnfinishedUploadStored(const std::string& name) { return UnfinishedUploadRows(name) > 0; }
     // How many stored unfinished uploads (rows) name the file; read the same way.
     int UnfinishedUploadRows(const std::string& name) {
-        const fs::path live = home / "data" / "Quorva" / "User Data" / DBWrapper::kTxlogDb;
-        const fs::path copy = m_dir / "txlog-copy" / "txlog";
-        std::error_code ec;
-        fs::remove_all(copy.parent_path(), ec);
-        fs::create_directories(copy.parent_path(), ec);
-        if (!fs::copy_file(live, copy, ec)) {
-            return 0;
-        }
-        fs::copy_file(fs::path(live.string() + "-wal"), fs::path(copy.string() + "-wal"), ec);
-        DBWrapper db(copy);
-        if (!db.open() || !db.query("SELECT id FROM undo_files WHERE name='" +
-                                    DBWrapper::EscapeText(name) + "';")) {
-            return 0;
-        }
-        return static_cast<int>(db.rows().size());
+        return static_cast<int>(StoredRowsOf(home, m_dir.path(), DBWrapper::kTxlogDb,
+                                             "SELECT id FROM undo_files WHERE name='" +
+                                                 DBWrapper::EscapeText(name) + "';")
+                                    .size());
     }
 
     // Connections the server still holds open (its side established, or closed by the peer

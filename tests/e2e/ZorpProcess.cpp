@@ -15,6 +15,7 @@
 #include <fstream>
 #include <vector>
 
+#include "core/DBWrapper.h"
 #include "link/LinkProtocol.h"
 #include "link/LinkRequestEncoder.h"
 #include "platform/LoopbackListener.h"
@@ -197,6 +198,26 @@ bool IsLocked(const std::filesystem::path& lockFile) {
         }
     }
     return false;
+}
+
+std::vector<std::vector<std::string>> StoredRowsOf(const std::filesystem::path& home,
+                                                   const std::filesystem::path& scratch,
+                                                   const char* db, const std::string& sql) {
+    namespace fs = std::filesystem;
+    const fs::path live = home / "data" / "Quorva" / "User Data" / db;
+    const fs::path copy = scratch / "db-copy" / "copy";
+    std::error_code ec;
+    fs::remove_all(copy.parent_path(), ec);
+    fs::create_directories(copy.parent_path(), ec);
+    if (!fs::copy_file(live, copy, ec)) {
+        return {};
+    }
+    fs::copy_file(fs::path(live.string() + "-wal"), fs::path(copy.string() + "-wal"), ec);
+    DBWrapper wrapper(copy);
+    if (!wrapper.open() || !wrapper.query(sql)) {
+        return {};
+    }
+    return wrapper.rows();
 }
 
 }  // namespace zorp::test

@@ -11,6 +11,7 @@
 #include <regex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/FixedDelays.h"
 #include "support/LinkTestPage.h"
@@ -95,6 +96,15 @@ uint16_t FreeLoopbackPort();
 
 // True while some process holds the lock file (tries a non-blocking lock of its own).
 bool IsLocked(const std::filesystem::path& lockFile);
+
+// The rows a query gives on one of the databases of a zorp whose home is `home`, read from a
+// copy of the database and its write-ahead log made in `scratch`: the test takes no part in
+// the locking of a running zorp's files, so it can neither hold up nor disturb zorp's writes.
+// A copy taken in the middle of a write shows the state before it or does not open (no rows);
+// the next look sees more.
+std::vector<std::vector<std::string>> StoredRowsOf(const std::filesystem::path& home,
+                                                   const std::filesystem::path& scratch,
+                                                   const char* db, const std::string& sql);
 
 // How many times the pattern occurs in the text (a log, say).
 inline std::ptrdiff_t CountMatches(const std::string& text, const std::regex& pattern) {
