@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/CommonUtils.h"
 #include "cloud/JsonFields.h"
 #include "core/FixedDelays.h"
 #include "core/Logging.h"
@@ -292,11 +293,7 @@ bool CRequestContext::judgeReply(const Json::Value& reply) {
 }
 
 bool CRequestContext::ParseReply(const std::string& text, Json::Value& root) {
-    Json::CharReaderBuilder builder;
-    builder["collectComments"] = false;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    return reader->parse(text.data(), text.data() + text.size(), &root, &errors);
+    return CommonUtils::ParseJson(text, root);
 }
 
 size_t CRequestContext::OnBody(char* data, size_t size, size_t count, void* self) {

@@ -2,9 +2,11 @@
 
 #include <curl/curl.h>
 #include <fmt/printf.h>
+#include <json/reader.h>
 
 #include <cerrno>
 #include <charconv>
+#include <memory>
 #include <ctime>
 #include <fstream>
 #include <system_error>
@@ -283,6 +285,28 @@ bool IsValidUtf8(std::string_view text) {
         i += len;
     }
     return true;
+}
+
+bool ParseJson(std::string_view text, Json::Value& root, std::string* errors) {
+    std::string said;
+    bool parsed = false;
+    try {
+        Json::CharReaderBuilder builder;
+        builder["collectComments"] = false;
+        builder["stackLimit"] = kMaxJsonDepth;
+        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        parsed = reader->parse(text.data(), text.data() + text.size(), &root, &said);
+    } catch (const std::exception& e) {  // nested past the stack limit
+        said = e.what();
+        parsed = false;
+    }
+    if (!parsed) {
+        root = Json::Value();
+    }
+    if (errors) {
+        *errors = std::move(said);
+    }
+    return parsed;
 }
 
 std::string ToValidUtf8(const std::string& text) {

@@ -7,6 +7,10 @@
 #include <string_view>
 #include <vector>
 
+namespace Json {
+class Value;
+}  // namespace Json
+
 // File-system, shell, text and error helpers shared by many subsystems. Each is a free
 // function without state; failures are reported by the result (and logged where told).
 namespace CommonUtils {
@@ -85,6 +89,13 @@ std::string ToValidUtf8(const std::string& text);
 // UTF-8 <-> UTF-16. Invalid UTF-8 sequences become U+FFFD.
 std::u16string Utf8ToUtf16(const std::string& text);
 std::string Utf16ToUtf8(const std::u16string& text);
+
+// Parses JSON text (comments are not collected). False, with the reader's words in `errors`
+// when given, for text that does not parse, and for text nested deeper than kMaxJsonDepth,
+// on which the reader would otherwise throw (a reply of a broken or hostile server must never
+// end a worker thread).
+inline constexpr int kMaxJsonDepth = 256;
+bool ParseJson(std::string_view text, Json::Value& root, std::string* errors = nullptr);
 
 // Reads a whole file; nullopt when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);

@@ -23,11 +23,7 @@ LogProperties LogProperties::Read(const std::vector<fs::path>& candidates) {
 LogProperties LogProperties::Parse(const std::string& text) {
     LogProperties result;
     Json::Value root;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors) ||
-        !root.isObject()) {
+    if (!CommonUtils::ParseJson(text, root) || !root.isObject()) {
         return result;
     }
     result.found = true;

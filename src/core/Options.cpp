@@ -243,10 +243,7 @@ void COptions::GenerateUrls() {
         }
         auto text = CommonUtils::ReadWholeFile(candidate);
         Json::Value root;
-        Json::CharReaderBuilder builder;
-        std::string errors;
-        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-        if (text && reader->parse(text->data(), text->data() + text->size(), &root, &errors) &&
+        if (text && CommonUtils::ParseJson(*text, root) &&
             root.isObject() && root["host"].isString() &&
             root["host"].asString().find('.') != std::string::npos) {
             host = root["host"].asString();

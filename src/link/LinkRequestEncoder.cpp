@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "core/CommonUtils.h"
+
 namespace LinkProtocol {
 
 namespace {
@@ -28,13 +30,8 @@ Json::Value ListOf(const std::vector<Item>& items, Fill fill) {
 }
 
 Json::Value TokenValue(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value token;
-    std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &token, &errors)) {
-        return Json::Value();
-    }
+    CommonUtils::ParseJson(text, token);
     return token;
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <json/value.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -152,3 +153,24 @@ TEST(CommonUtilsTest, LogExcerptKeepsTheBeginningAndTheLengthAndNeverCutsACharac
     const std::string text = std::string(4095, 'a') + "\xC3\xA9" + "tail";
     EXPECT_EQ(CommonUtils::LogExcerpt(text).substr(0, 4096), std::string(4095, 'a') + " ");
 }
+
+namespace zorp::test {
+
+// A reply nested past the reader's stack limit made the reader throw, and a throw on a worker
+// thread ends the process: such text is now only text that does not parse.
+TEST(CommonUtilsTest, JsonNestedPastTheLimitIsRefusedWithoutAThrow) {
+    Json::Value root;
+    std::string errors;
+    const std::string deep = "{\"data\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    EXPECT_FALSE(CommonUtils::ParseJson(deep, root, &errors));
+    EXPECT_FALSE(errors.empty());
+    EXPECT_TRUE(root.isNull());
+    const std::string limit =
+        std::string(CommonUtils::kMaxJsonDepth - 1, '[') + std::string(CommonUtils::kMaxJsonDepth - 1, ']');
+    EXPECT_TRUE(CommonUtils::ParseJson(limit, root));
+    EXPECT_TRUE(CommonUtils::ParseJson("{\"status\":0}", root));
+    EXPECT_EQ(root["status"].asInt(), 0);
+    EXPECT_FALSE(CommonUtils::ParseJson("{\"status\":", root));
+}
+
+}  // namespace zorp::test
