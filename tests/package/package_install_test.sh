@@ -125,14 +125,31 @@ wait_for 10 cloud_listens || fail "zorp-cloud did not start"
 printf '{"host": "web.localhost:%s"}\n' "$(cloud_port)" >"$XDG_CONFIG_HOME/zorp/appConfig"
 printf '{"enable": 1, "path": "%s"}\n' "$work/logs" >"$XDG_CONFIG_HOME/zorp/log.properties"
 
-# A free link port of zorp's own.
-link_port=$((20000 + RANDOM % 30000))
-while (exec 3<>"/dev/tcp/127.0.0.1/$link_port") 2>/dev/null; do
-  link_port=$((link_port + 1))
-done
-(cd "$work" && exec env ZORP_LINK_PORT=$link_port ZORP_TEST_TIME_SCALE=0.05 LANG=en_US.UTF-8 "$bin/zorp" \
-  >"$work/zorp.out" 2>"$work/zorp.err") &
-zorp_pid=$!
+# Starts zorp (the command in the arguments) on a link port of its own, in $work, and sets
+# link_port and zorp_pid. A port that looked free can be taken by a test running beside this
+# one before zorp binds it; zorp then gives up at once, and another port is tried.
+start_zorp() {
+  local attempt i
+  for attempt in 1 2 3 4 5; do
+    link_port=$((20000 + RANDOM % 30000))
+    while (exec 3<>"/dev/tcp/127.0.0.1/$link_port") 2>/dev/null; do
+      link_port=$((link_port + 1))
+    done
+    (cd "$work" && exec env ZORP_LINK_PORT=$link_port "$@" >"$work/zorp.out" 2>"$work/zorp.err") &
+    zorp_pid=$!
+    for i in $(seq 20); do
+      kill -0 "$zorp_pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    if kill -0 "$zorp_pid" 2>/dev/null || ! grep -q 'cannot listen for the web page' "$work/zorp.err"; then
+      return 0
+    fi
+    wait "$zorp_pid" 2>/dev/null
+    echo "link port $link_port was taken meanwhile; another one" >&2
+  done
+  fail "zorp found no link port it could listen on"
+}
+start_zorp env ZORP_TEST_TIME_SCALE=0.05 LANG=en_US.UTF-8 "$bin/zorp"
 
 mkdir -p "$work/local/Trip/notes"
 head -c 700000 /dev/urandom >"$work/local/Trip/photo.jpg"
@@ -174,9 +191,7 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
   read -r -t 20 display_number <"$work/displayfd" || fail "Xvfb did not start"
   exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/zorp.desktop" | sed 's/ *%[a-zA-Z]//g')
   rm -f "$work"/logs/mg_log_*.log
-  (cd "$work" && exec env DISPLAY=":$display_number" PATH="$bin:$PATH" ZORP_LINK_PORT=$link_port \
-     LANG=en_US.UTF-8 sh -c "exec $exec_line" >"$work/zorp.out" 2>"$work/zorp.err") &
-  zorp_pid=$!
+  start_zorp env DISPLAY=":$display_number" PATH="$bin:$PATH" LANG=en_US.UTF-8 sh -c "exec $exec_line"
   # The page stays connected while the windows are looked at (zorp quits when it leaves).
   "$bin/zorp-page" --port "$link_port" --connect-timeout 30 -c QSESSIONID=pkg -c cookieUserAccount=pkg \
     --watch --timeout 40 show-manager >"$work/page.out" 2>"$work/page.err" &
