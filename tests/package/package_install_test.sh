@@ -131,7 +131,9 @@ printf '{"enable": 1, "path": "%s"}\n' "$work/logs" >"$XDG_CONFIG_HOME/zorp/log.
 start_zorp() {
   local attempt i
   for attempt in 1 2 3 4 5; do
-    link_port=$((20000 + RANDOM % 30000))
+    # Below the kernel's range for outgoing connections (32768 up), whose local ports the
+    # probe cannot see.
+    link_port=$((20000 + RANDOM % 12000))
     while (exec 3<>"/dev/tcp/127.0.0.1/$link_port") 2>/dev/null; do
       link_port=$((link_port + 1))
     done
@@ -145,6 +147,7 @@ start_zorp() {
       return 0
     fi
     wait "$zorp_pid" 2>/dev/null
+    rm -f "$work"/logs/mg_log_*.log  # the log of the attempt that gave up is not the one to read
     echo "link port $link_port was taken meanwhile; another one" >&2
   done
   fail "zorp found no link port it could listen on"
