@@ -1,6 +1,7 @@
 #include "upload/ComputeShaHandler.h"
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "platform/WindowRegistry.h"
 #include "upload/CalcShaResult.h"
 #include "upload/QuorvaFileHasher.h"
+#include "upload/ReadAheadReader.h"
 
 namespace {
 
@@ -18,6 +20,19 @@ namespace {
 constexpr int kAttemptsOnChange = 3;
 
 constexpr size_t kReadSize = 8 * ComputeShaHandler::kBlockSize;
+// Pieces read ahead of the hashing, when they are.
+constexpr size_t kReadAhead = 3;
+// Below this a second thread costs more than the copy it takes over.
+constexpr int64_t kReadAheadFrom = int64_t{4} << 20;
+
+// Hash jobs running now: reading ahead only pays while a core is left over for it.
+std::atomic<int> g_runningJobs{0};
+
+bool ReadAheadAllowed(int64_t size) {
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const int running = std::max(1, g_runningJobs.load(std::memory_order_relaxed));
+    return size >= kReadAheadFrom && static_cast<unsigned>(running) < cores;
+}
 // Files from this size on are followed by a short pause of the hash thread.
 constexpr int64_t kLargeFile = int64_t{1} << 20;
 
@@ -47,27 +62,28 @@ bool ComputeShaHandler::GenerateQuorvaFileHash(const std::filesystem::path& path
 
         QuorvaFileHasher hasher;
         // Read a few blocks per call: one large copy out of the page cache costs less than
-        // several small ones, and the blocks are still hashed one by one.
-        std::vector<unsigned char> buffer(
-            static_cast<size_t>(std::min<int64_t>(size, static_cast<int64_t>(kReadSize))));
-        int64_t left = size;
+        // several small ones, and the blocks are still hashed one by one. While a core is
+        // free, that copy runs on a thread of its own, beside the hashing.
+        ReadAheadReader reader(file, size, kReadSize, ReadAheadAllowed(size) ? kReadAhead : 0);
         bool carryOn = true;
-        while (left > 0 && carryOn) {
-            const size_t want = static_cast<size_t>(std::min<int64_t>(left, kReadSize));
-            const int64_t got = file.Read(buffer.data(), want);
-            if (got != static_cast<int64_t>(want)) {
+        while (carryOn) {
+            const ReadAheadReader::Piece piece = reader.Next();
+            if (piece.length == 0) {
+                break;
+            }
+            if (piece.length < 0) {
                 LOG(ERROR) << "---ComputeShaHandler::GenerateQuorvaFileHash: read failed at "
-                           << (size - left) << " of " << size << ", " << path.string();
+                           << reader.Offset() << " of " << size << ", " << path.string();
                 return true;  // hash stays empty, size stays reported
             }
-            for (size_t offset = 0; offset < want; offset += kBlockSize) {
+            const size_t length = static_cast<size_t>(piece.length);
+            for (size_t offset = 0; offset < length; offset += kBlockSize) {
                 carryOn = goOn ? goOn() : true;
                 if (!carryOn) {
                     break;
                 }
-                hasher.Update(buffer.data() + offset, std::min(want - offset, kBlockSize));
+                hasher.Update(piece.data + offset, std::min(length - offset, kBlockSize));
             }
-            left -= static_cast<int64_t>(want);
         }
         if (!carryOn) {
             return false;
@@ -88,9 +104,11 @@ bool ComputeShaHandler::GenerateQuorvaFileHash(const std::filesystem::path& path
 void ComputeShaHandler::Run() {
     const CalcShaParam& param = *GetParam();
     VLOG(1) << "Run: " << param.path.string();
+    g_runningJobs.fetch_add(1, std::memory_order_relaxed);
     std::string hash;
     int64_t size = 0;
     m_goOn = GenerateQuorvaFileHash(param.path, hash, size, [this] { return ShouldContinue(); });
+    g_runningJobs.fetch_sub(1, std::memory_order_relaxed);
     // A short pause after a large file gives the disk and the window thread a breath while five
     // hash threads work through a big drop. After a small file it would only cap the pool at a
     // hundred files a second, so small files go on at once.

@@ -1,6 +1,7 @@
 #include "upload/UnfinishedUploadsSaver.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "upload/FileBackupMgr.h"
 #include "core/CommonUtils.h"
@@ -48,6 +49,7 @@ UnfinishedUploadsSaver::Snapshot UnfinishedUploadsSaver::Collect(const UploadQue
     snapshot.lastTxStatus = static_cast<int>(ProcessState::GetInstance().GetTxState());
     const int splitNum = options.m_splitNum;
     std::map<fs::path, Times> seen;
+    std::unordered_set<std::string> rowKeys;
 
     auto add = [&](const fs::path& path, int64_t fid, int64_t pid, const std::string& hash,
                    int64_t size, int64_t breakPoint, int32_t share, bool hashStale) {
@@ -56,12 +58,15 @@ UnfinishedUploadsSaver::Snapshot UnfinishedUploadsSaver::Collect(const UploadQue
         // One row per file and cloud folder: the next start makes one upload of each row, and
         // two uploads of one file into one cloud file undo each other's break points. (The
         // first row seen is the queue's, the one furthest on.)
-        const bool stored =
-            std::any_of(snapshot.undo.begin(), snapshot.undo.end(), [&](const auto& r) {
-                return r.path == row.path && r.name == row.name && r.pid == row.pid &&
-                       r.type == row.type;
-            });
-        if (stored) {
+        // Looked up by key: a drop of many thousand files is snapshot every second.
+        std::string key = row.path.native();
+        key += '\0';
+        key += row.name;
+        key += '\0';
+        key += std::to_string(row.pid);
+        key += '\0';
+        key += std::to_string(row.type);
+        if (!rowKeys.insert(std::move(key)).second) {
             return;
         }
         if (!hashStale) {

@@ -268,14 +268,11 @@ bool UploadQueue::MergeIntoQueued(const UpldWaitingFile& record) {
         RowChanged(*entry);
         return true;
     }
-    for (auto& waiting : m_waitingList) {
-        if (waiting.lockFlag || !SameFile(record, waiting.path, waiting.pid, waiting.share)) {
-            continue;
-        }
+    if (UpldWaitingFile* waiting = m_waitingList.FindUnlocked(record.path, record.pid, record.share)) {
         LOGF(INFO, "CMainUiDlg::LoadUpldFiles - %s is waiting already, one upload takes it",
              record.path.string());
-        takeContent(waiting.hash, waiting.size, waiting.fid, waiting.breakPoint);
-        takeCount(waiting.counted);
+        takeContent(waiting->hash, waiting->size, waiting->fid, waiting->breakPoint);
+        takeCount(waiting->counted);
         return true;
     }
     // A failed upload of the file is superseded: a retry would send it once more.

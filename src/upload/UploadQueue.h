@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "cloud/ServerStatus.h"
@@ -17,6 +18,7 @@
 #include "upload/IUpldQueueView.h"
 #include "upload/UpldFailedFile.h"
 #include "upload/UpldTaskInfo.h"
+#include "upload/WaitingUploadList.h"
 
 struct UpldEndInfo;
 struct UpldFileIdInfo;
@@ -171,7 +173,7 @@ public:
     // ---- what the windows and the dispatcher read ----
     const std::vector<std::unique_ptr<UpldTaskInfo>>& GetTaskList() const { return m_taskList; }
     const UpldTaskInfo* FindTask(int32_t taskIndex) const;
-    const std::deque<UpldWaitingFile>& GetWaitingList() const { return m_waitingList; }
+    const WaitingUploadList& GetWaitingList() const { return m_waitingList; }
     const std::vector<UpldFailedFile>& GetFailedList() const { return m_failedList; }
     const std::vector<UpldFailedFile>& GetFailedList2() const { return m_failedList2; }
     bool HasFailedItems() const { return !m_failedList.empty() || !m_failedList2.empty(); }
@@ -238,10 +240,11 @@ private:
     std::function<void(int64_t)> m_removeServerFile;
 
     std::vector<std::unique_ptr<UpldTaskInfo>> m_taskList;
-    std::deque<UpldWaitingFile> m_waitingList;
+    WaitingUploadList m_waitingList;
     std::vector<UpldFailedFile> m_failedList;
     std::vector<UpldFailedFile> m_failedList2;
     std::vector<std::filesystem::path> m_finishedPaths;  // named in takeFinishedNames
+    std::unordered_set<std::string> m_finishedSeen;      // the same paths, to look them up
     int m_upCount = 0;
     int m_pauseAllStatus = kAllRunning;
     bool m_stopped = false;

@@ -316,6 +316,7 @@ void UploadQueue::ClearUpldInfo() {
     m_failedList.clear();
     m_failedList2.clear();
     m_finishedPaths.clear();
+    m_finishedSeen.clear();
     m_upCount = 0;
     m_stopped = false;
     m_pauseAllStatus = kAllRunning;

@@ -92,13 +92,14 @@ std::vector<std::string> UploadQueue::GetQueuedNames() const {
 
 void UploadQueue::NoteFinished(const UpldTaskInfo& info) {
     const std::filesystem::path path = info.LocalPath();
-    if (std::find(m_finishedPaths.begin(), m_finishedPaths.end(), path) == m_finishedPaths.end()) {
+    if (m_finishedSeen.insert(path.native()).second) {
         m_finishedPaths.push_back(path);
     }
 }
 
 std::vector<std::string> UploadQueue::takeFinishedNames() {
     std::vector<std::string> names;
+    m_finishedSeen.clear();
     for (const auto& path : std::exchange(m_finishedPaths, {})) {
         names.push_back(path.filename().string());
     }
