@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
-# End-to-end upload throughput through zorp: from the page's upload request to the last update
-# message of the batch, with zorp-page as the page and zorp-cloud on
-# loopback as the server. Two loads, each into a fresh zorp started for it:
-#   - one file of 1 GiB                               (MB/s)
-#   - 10,000 files of 4 KiB in 100 folders            (files/s)
-# Everything happens in a temporary folder (its own XDG homes) that goes at the end.
+# End-to-end upload through zorp, each figure beside the limit it is judged against, all
+# measured in this one run on the same files and the same zorp-cloud on loopback (zorp-page
+# stands in for the web page; every upload goes into a fresh zorp):
 #
-#   bench/upload_e2e.sh [build folder] [MiB of the large file] [files] [folders]
-#   (defaults: build/default, 1024, 10000, 100; ZORP_BENCH_KEEP=1 keeps the folder and logs)
+#   one large file, page request to the batch's end    against the serial limit
+#       1 / (1/hash + 1/loop): the protocol hashes the whole file before its first chunk, so
+#       the best possible is zorp's hash alone followed by a plain libcurl 128 KiB loop alone
+#       (bench_upload_limits) on the same file and server                      (target 0.90)
+#   zorp's hash of that file                           against `openssl speed` (target 0.95)
+#   five files through the hash pool                   against `openssl speed -multi <cores>`
+#   many small files, page request to the batch's end  against the folder walk alone, with its
+#       pauses and cloud folders, on the same tree      (target: at most 1.10 times the walk)
+#   the plain loop against zorp-cloud                   against the loop against a sink that
+#       only acknowledges (zorp-cloud's own cost)                              (target 0.90)
+#
+#   bench/upload_e2e.sh [build folder] [MiB of the large file] [files] [folders] [MiB per hash file]
+#   (defaults: build/default, 1024, 10000, 100, 256; ZORP_BENCH_KEEP=1 keeps the folder and logs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
 big_mib=${2:-1024}
 files=${3:-10000}
 folders=${4:-100}
+hash_mib=${5:-256}
 . bench/e2e_common.sh
 bench_setup "$build" zorp-bench
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
@@ -56,12 +65,35 @@ upload_seconds() {
   awk 'NR == 1 { a = $1 } END { printf "%.3f", $1 - a }' "$work/seen.txt"
 }
 
-big_s=$(upload_seconds "$work/big/large.bin")
-small_s=$(upload_seconds "$work/small/Many")
+# "name value" lines of bench_upload_limits, as shell variables.
+limits() {
+  "$bin/bench_upload_limits" "$@" | while read -r name value; do printf '%s=%s\n' "$name" "$value"; done
+}
 
-awk -v s="$big_s" -v mib="$big_mib" 'BEGIN {
-  printf "one file of %d MiB:                 %8.2f s  %8.1f MB/s\n", mib, s, mib * 1048576 / s / 1e6 }'
-awk -v s="$small_s" -v n="$files" -v f="$folders" 'BEGIN {
-  printf "%d files of 4 KiB in %d folders: %8.2f s  %8.0f files/s  (%.1f MB/s)\n", n, f, s, n / s, n * 4096 / s / 1e6 }'
+echo "measuring the limits"
+eval "$(limits hash "$work/big/large.bin")"
+eval "$(limits loop "$work/big/large.bin" "$cloud_port")"
+echo "uploading the large file"
+big_s=$(upload_seconds "$work/big/large.bin")
+echo "walking the small files alone"
+eval "$(limits walk "$work/small/Many" "$cloud_port")"
+echo "uploading the small files"
+small_s=$(upload_seconds "$work/small/Many")
+echo "hashing five files of $hash_mib MiB"
+five=$(ZORP_BENCH_MIB=$hash_mib "$bin/bench_hash" | sed -n 's/^five files: *\([0-9.]*\) MB\/s.*-multi [0-9]*): *\([0-9.]*\) MB\/s.*/\1 \2/p')
+
 stored=$("$bin/zorp-cloud" --data "$work/cloud" --list | grep -c '  complete  ' || true)
-echo "files complete on the server: $stored (expected $((files + 1)))"
+awk -v big_s="$big_s" -v mib="$big_mib" -v hash="$hash" -v openssl="$openssl" \
+    -v loop_cloud="$loop_cloud" -v loop_sink="$loop_sink" -v small_s="$small_s" -v walk="$walk" \
+    -v n="$files" -v five="$five" 'BEGIN {
+  split(five, f, " ")
+  e2e = mib * 1048576 / big_s / 1e6
+  limit = 1 / (1 / hash + 1 / loop_cloud)
+  printf "%-44s %10s %10s %7s %s\n", "figure", "measured", "limit", "ratio", "target"
+  printf "%-44s %8.1f MB/s %6.1f MB/s %7.2f %s\n", "one file of " mib " MiB, end to end", e2e, limit, e2e / limit, ">= 0.90"
+  printf "%-44s %8.1f MB/s %6.1f MB/s %7.2f %s\n", "zorp hash of that file / openssl speed", hash, openssl, hash / openssl, ">= 0.95"
+  printf "%-44s %8.1f MB/s %6.1f MB/s %7.2f %s\n", "five files, hash pool / openssl -multi", f[1], f[2], f[1] / f[2], "no loss"
+  printf "%-44s %10.2f s %8.2f s %7.2f %s\n", n " files of 4 KiB / the walk alone", small_s, walk, small_s / walk, "<= 1.10"
+  printf "%-44s %8.1f MB/s %6.1f MB/s %7.2f %s\n", "plain loop: zorp-cloud / acknowledging sink", loop_cloud, loop_sink, loop_cloud / loop_sink, ">= 0.90"
+}'
+echo "files complete on the server: $stored (expected $((files + 1)), and the walk's folders)"
