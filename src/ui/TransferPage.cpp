@@ -16,6 +16,7 @@ TransferPage::TransferPage(std::string prefix, TransferRow::Direction direction)
 
 void TransferPage::Attach(QListWidget* list, QLabel* countLabel, std::function<void(QWidget*)> bind) {
     m_list = list;
+    TransferRow::StyleList(m_list, m_prefix);
     m_countLabel = countLabel;
     m_countRole = countLabel ? countLabel->accessibleName() : QString();
     m_bind = std::move(bind);
