@@ -16,6 +16,7 @@
 
 namespace {
 
+constexpr const char* kRowPrefix = "hist";
 constexpr uint32_t kTextCompleted = 140;        // "Completed"
 constexpr uint32_t kTextTime = 148;             // "Time: "
 constexpr uint32_t kTextDate = 149;             // "Date: "
@@ -32,6 +33,7 @@ CHistoryPage::CHistoryPage() = default;
 
 void CHistoryPage::Attach(QListWidget* list, std::function<void(QWidget*)> bind) {
     m_list = list;
+    TransferRow::StyleList(m_list, kRowPrefix);
     m_bind = std::move(bind);
 }
 
@@ -166,7 +168,7 @@ void CHistoryPage::Rebuild() {
 
 QWidget* CHistoryPage::MakeRow(const Entry& entry, int index) {
     TransferRow::Spec spec;
-    spec.prefix = "hist";
+    spec.prefix = kRowPrefix;
     spec.direction = entry.type == kTypeDownload ? TransferRow::Direction::kDownload
                                                  : TransferRow::Direction::kUpload;
     spec.fileName = entry.name;

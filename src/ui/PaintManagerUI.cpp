@@ -15,6 +15,7 @@ struct Resources {
     fs::path instancePath;
     fs::path resourcePath;
     std::vector<fs::path> searchPaths;
+    uint64_t generation = 0;
 };
 
 // Touched from the GUI thread only.
@@ -25,14 +26,20 @@ Resources& GetResources() {
 
 }  // namespace
 
-void CPaintManagerUI::SetInstancePath(const fs::path& path) { GetResources().instancePath = path; }
+void CPaintManagerUI::SetInstancePath(const fs::path& path) {
+    GetResources().instancePath = path;
+    ++GetResources().generation;  // the default resource path is beside it
+}
 
 fs::path CPaintManagerUI::GetInstancePath() {
     const Resources& r = GetResources();
     return r.instancePath.empty() ? platform::ExecutableDir() : r.instancePath;
 }
 
-void CPaintManagerUI::SetResourcePath(const fs::path& path) { GetResources().resourcePath = path; }
+void CPaintManagerUI::SetResourcePath(const fs::path& path) {
+    GetResources().resourcePath = path;
+    ++GetResources().generation;
+}
 
 fs::path CPaintManagerUI::GetResourcePath() {
     const Resources& r = GetResources();
@@ -43,8 +50,11 @@ void CPaintManagerUI::AddResourceSearchPath(const fs::path& path) {
     auto& paths = GetResources().searchPaths;
     if (std::find(paths.begin(), paths.end(), path) == paths.end()) {
         paths.push_back(path);
+        ++GetResources().generation;
     }
 }
+
+uint64_t CPaintManagerUI::GetResourceGeneration() { return GetResources().generation; }
 
 std::vector<fs::path> CPaintManagerUI::GetResourceSearchPaths() {
     std::vector<fs::path> paths{GetResourcePath()};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,6 +20,9 @@ public:
     static std::vector<std::filesystem::path> GetResourceSearchPaths();
     // The first existing file of that name in the search paths; empty when there is none.
     static std::filesystem::path FindResourceFile(const std::string& name);
+    // Changes whenever the search paths may have changed, so that what was read from the skin
+    // folders can be kept until then.
+    static uint64_t GetResourceGeneration();
 
     // The skin folder of an installed tree: "ui" in share/zorp beside the program's bin
     // folder, wherever the tree was installed or unpacked (ProgramFiles).

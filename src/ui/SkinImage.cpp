@@ -8,8 +8,66 @@
 #include <QVariant>
 #include <QWidget>
 
+#include <string>
+#include <unordered_map>
+
 #include "core/Logging.h"
 #include "ui/PaintManagerUI.h"
+
+namespace {
+
+// Rows ask for the same few images thousands of times: what an image attribute parses to and
+// the pixmaps made of its file are kept, the pixmaps for as long as the skin folders stay the
+// same. QPixmap is shared, so a kept one costs no copy. A missing image is not kept: it is
+// looked for again next time. Used on the GUI thread only, as every QPixmap.
+constexpr size_t kMaxKept = 512;  // far more than the skins and the file types name
+
+template <typename Value>
+void KeepBounded(std::unordered_map<std::string, Value>& kept) {
+    if (kept.size() >= kMaxKept) {
+        kept.clear();
+    }
+}
+
+template <typename Make>
+QPixmap Kept(std::string key, Make make) {
+    struct Pixmaps {
+        uint64_t generation = 0;
+        std::unordered_map<std::string, QPixmap> byKey;
+    };
+    static Pixmaps* pixmaps = new Pixmaps();
+    const uint64_t generation = CPaintManagerUI::GetResourceGeneration();
+    if (pixmaps->generation != generation) {
+        pixmaps->byKey.clear();
+        pixmaps->generation = generation;
+    }
+    if (auto it = pixmaps->byKey.find(key); it != pixmaps->byKey.end()) {
+        return it->second;
+    }
+    QPixmap made = make();
+    if (!made.isNull()) {
+        KeepBounded(pixmaps->byKey);
+        pixmaps->byKey.emplace(std::move(key), made);
+    }
+    return made;
+}
+
+std::string KeyOf(char kind, const SkinImage& image) {
+    const QRect& d = image.dest;
+    return std::string(1, kind) + std::to_string(d.left()) + ',' + std::to_string(d.top()) + ',' +
+           std::to_string(d.width()) + ',' + std::to_string(d.height()) + ':' + image.file;
+}
+
+SkinImage Parsed(const std::string& attribute) {
+    static auto* parsed = new std::unordered_map<std::string, SkinImage>();
+    if (auto it = parsed->find(attribute); it != parsed->end()) {
+        return it->second;
+    }
+    KeepBounded(*parsed);
+    return parsed->emplace(attribute, SkinImage::Parse(attribute)).first->second;
+}
+
+}  // namespace
 
 SkinImage SkinImage::Parse(const std::string& attribute) {
     SkinImage image;
@@ -34,6 +92,16 @@ SkinImage SkinImage::Parse(const std::string& attribute) {
 }
 
 QPixmap SkinImage::Pixmap() const {
+    if (dest.isEmpty()) {
+        return Kept(KeyOf('p', *this), [this] { return Load(); });
+    }
+    // Only the size matters to the scaled image.
+    SkinImage sized = *this;
+    sized.dest.moveTo(0, 0);
+    return Kept(KeyOf('p', sized), [this] { return Load(); });
+}
+
+QPixmap SkinImage::Load() const {
     auto path = CPaintManagerUI::FindResourceFile(file);
     if (path.empty()) {
         return {};
@@ -46,6 +114,10 @@ QPixmap SkinImage::Pixmap() const {
 }
 
 QPixmap SkinImage::Render() const {
+    return Kept(KeyOf('r', *this), [this] { return Draw(); });
+}
+
+QPixmap SkinImage::Draw() const {
     QPixmap image = Pixmap();
     if (image.isNull() || dest.isEmpty()) {
         return image;
@@ -61,7 +133,7 @@ bool SkinImage::Apply(QWidget* widget, const std::string& attribute) {
     if (!widget) {
         return false;
     }
-    SkinImage image = Parse(attribute);
+    const SkinImage image = Parsed(attribute);
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
         QPixmap pixmap = image.Pixmap();
         if (pixmap.isNull()) {
@@ -92,7 +164,7 @@ bool SkinImage::Apply(QWidget* widget, const std::string& attribute) {
 
 bool SkinImage::ApplyDisabled(QWidget* widget, const std::string& attribute) {
     auto* button = qobject_cast<QAbstractButton*>(widget);
-    QPixmap pixmap = Parse(attribute).Pixmap();
+    QPixmap pixmap = Parsed(attribute).Pixmap();
     if (!button || pixmap.isNull()) {
         return false;
     }

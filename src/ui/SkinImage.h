@@ -19,6 +19,8 @@ struct SkinImage {
     QPixmap Render() const;
     // The image alone, scaled to the rectangle.
     QPixmap Pixmap() const;
+    // Both are read and drawn once for the skin folders of the moment
+    // (CPaintManagerUI::GetResourceGeneration) and kept; a missing file is looked for each time.
 
     // Labels show the image as their picture, buttons as their icon. "disabled" is the icon of
     // a disabled button. Returns false when the image could not be found.
@@ -28,4 +30,8 @@ struct SkinImage {
     // The skins carry images as properties "bkimage" (labels), "normalimage" and
     // "disabledimage" (buttons); this applies them to every widget under `root`.
     static void ApplyProperties(QWidget* root);
+
+private:
+    QPixmap Load() const;  // Pixmap() from the file
+    QPixmap Draw() const;  // Render() from Pixmap()
 };

@@ -1,5 +1,6 @@
 #include "ui/TransferPage.h"
 
+#include <QAbstractItemModel>
 #include <QLabel>
 #include <QListWidget>
 #include <QWidget>
@@ -15,6 +16,7 @@ TransferPage::TransferPage(std::string prefix, TransferRow::Direction direction)
 
 void TransferPage::Attach(QListWidget* list, QLabel* countLabel, std::function<void(QWidget*)> bind) {
     m_list = list;
+    TransferRow::StyleList(m_list, m_prefix);
     m_countLabel = countLabel;
     m_countRole = countLabel ? countLabel->accessibleName() : QString();
     m_bind = std::move(bind);
@@ -59,26 +61,63 @@ void TransferPage::RemoveRow(int32_t id) {
 
 QWidget* TransferPage::AddFinishedRow(int32_t id, const std::string& fileName,
                                       const TransferRow::Links& links) {
-    RemoveRow(id);
     if (!m_list) {
+        RemoveRow(id);
         return nullptr;
     }
     RemoveFinishedRow(id);
-    TransferRow::Spec spec;
-    spec.prefix = m_prefix;
-    spec.direction = m_direction;
-    spec.fileName = fileName;
-    spec.id = id;
-    spec.controls = false;  // the links take its place
-    QWidget* row = TransferRow::Make(spec);
-    TransferRow::Finish(row, links);
-    m_finished.emplace_front(id, NewItem(static_cast<int>(m_rows.size()), row));
+    QListWidgetItem* item = nullptr;
+    QWidget* row = FinishInPlace(id, fileName, links, item);
+    if (!row) {
+        RemoveRow(id);
+        TransferRow::Spec spec;
+        spec.prefix = m_prefix;
+        spec.direction = m_direction;
+        spec.fileName = fileName;
+        spec.id = id;
+        spec.controls = false;  // the links take its place
+        row = TransferRow::Make(spec);
+        TransferRow::Finish(row, links);
+        item = NewItem(static_cast<int>(m_rows.size()), row);
+    }
+    m_finished.emplace_front(id, item);
     while (m_finished.size() > kMaxFinishedRows) {
         auto [oldId, oldItem] = m_finished.back();
         m_finished.pop_back();
         VLOGF(1, "[TransferPage]: %s page keeps %d finished rows, the row of task [%02d] goes",
               m_prefix, static_cast<int>(kMaxFinishedRows), oldId);
         delete oldItem;
+    }
+    return row;
+}
+
+QWidget* TransferPage::FinishInPlace(int32_t id, const std::string& fileName,
+                                     const TransferRow::Links& links, QListWidgetItem*& item) {
+    auto it = m_rows.find(id);
+    if (it == m_rows.end()) {
+        return nullptr;
+    }
+    QWidget* row = m_list->itemWidget(it->second);
+    // The icon and the row's name come from the file name it was listed with.
+    if (!row || TransferRow::IsFinished(row) ||
+        row->accessibleName() != QString::fromStdString(fileName)) {
+        return nullptr;
+    }
+    // The first finished place is the last listed one once this row leaves the listed ones.
+    // Moving the item keeps its widget; taking it out of the list would delete the widget.
+    const int from = m_list->row(it->second);
+    const int to = static_cast<int>(m_rows.size()) - 1;
+    if (from < 0 || from > to) {
+        return nullptr;
+    }
+    if (from != to && !m_list->model()->moveRow(QModelIndex(), from, QModelIndex(), to + 1)) {
+        return nullptr;
+    }
+    item = it->second;
+    m_rows.erase(it);
+    TransferRow::Finish(row, links);
+    if (m_bind) {
+        m_bind(row);  // the links
     }
     return row;
 }

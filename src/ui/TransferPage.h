@@ -62,6 +62,10 @@ protected:
 
 private:
     QListWidgetItem* NewItem(int at, QWidget* row);
+    // Turns the listed row of `id` into the newest finished row without building it again;
+    // null (and nothing changed) when it cannot: no such row, or it shows another file.
+    QWidget* FinishInPlace(int32_t id, const std::string& fileName, const TransferRow::Links& links,
+                           QListWidgetItem*& item);
 
     std::string m_prefix;
     TransferRow::Direction m_direction;

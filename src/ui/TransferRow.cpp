@@ -81,9 +81,6 @@ QPushButton* NewLink(const char* name, const QString& text, int32_t id,
     link->setProperty(kFileProperty, QString::fromStdString(file.string()));
     link->setAccessibleName(text);
     link->setFocusPolicy(Qt::StrongFocus);
-    link->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 0 2px; }"
-                                       "QPushButton:hover, QPushButton:focus { text-decoration: underline; }")
-                            .arg(Rgb(TransferRow::kLinkColour)));
     return link;
 }
 
@@ -94,16 +91,36 @@ QLabel* NewInert(const char* name, const QString& like, const QString& role, QWi
     return inert;
 }
 
-QString ProgressStyle() {
+}  // namespace
+
+QString TransferRow::StyleSheet(const std::string& prefix) {
     const auto url = [](const char* file) {
         return QString::fromStdString(CPaintManagerUI::FindResourceFile(file).string());
     };
-    return QStringLiteral("QProgressBar { border: none; border-image: url(%1); }"
-                          "QProgressBar::chunk { border-image: url(%2); }")
-        .arg(url("progress_bg.png"), url("progress_in.png"));
+    return QStringLiteral(
+               "QLabel#%1_name { color: #2a3a48; font-size: 13px; }"
+               "QLabel#%1_size, QLabel#%1_status, QLabel#%1_time { color: #5f7689; font-size: 11px; }"
+               "QProgressBar#%1_progress { border: none; border-image: url(%2); }"
+               "QProgressBar#%1_progress::chunk { border-image: url(%3); }"
+               "QPushButton#re_upld, QPushButton#open_file, QPushButton#foldOpen "
+               "{ color: %4; border: none; padding: 0 2px; }"
+               "QPushButton#re_upld:hover, QPushButton#open_file:hover, QPushButton#foldOpen:hover, "
+               "QPushButton#re_upld:focus, QPushButton#open_file:focus, QPushButton#foldOpen:focus "
+               "{ text-decoration: underline; }"
+               "QWidget#row_sep { background-color: %5; }")
+        .arg(QString::fromStdString(prefix), url("progress_bg.png"), url("progress_in.png"),
+             Rgb(kLinkColour), Rgb(kSeparatorColour));
 }
 
-}  // namespace
+void TransferRow::StyleList(QWidget* list, const std::string& prefix) {
+    if (!list) {
+        return;
+    }
+    const QString sheet = StyleSheet(prefix);
+    if (!list->styleSheet().contains(sheet)) {
+        list->setStyleSheet(list->styleSheet() + sheet);
+    }
+}
 
 QWidget* TransferRow::Make(const Spec& spec) {
     const std::string& prefix = spec.prefix;
@@ -113,10 +130,6 @@ QWidget* TransferRow::Make(const Spec& spec) {
     row->setProperty(kIdProperty, spec.id);
     row->setAccessibleName(QString::fromStdString(spec.fileName));
     row->setFixedHeight(kItemHeight);
-    row->setStyleSheet(QStringLiteral("QLabel#%1_name { color: #2a3a48; font-size: 13px; }"
-                                      "QLabel#%1_size, QLabel#%1_status, QLabel#%1_time "
-                                      "{ color: #5f7689; font-size: 11px; }")
-                           .arg(QString::fromStdString(prefix)));
     auto* outer = new QVBoxLayout(row);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
@@ -148,7 +161,6 @@ QWidget* TransferRow::Make(const Spec& spec) {
         progress->setValue(0);
         progress->setTextVisible(false);
         progress->setFixedHeight(6);
-        progress->setStyleSheet(ProgressStyle());
         column->addWidget(progress);
     }
     auto* line = new QHBoxLayout();
@@ -186,8 +198,6 @@ QWidget* TransferRow::Make(const Spec& spec) {
     separator->setAccessibleName(QStringLiteral("Separator"));
     separator->setFixedHeight(kSeparatorHeight);
     separator->setAttribute(Qt::WA_StyledBackground, true);
-    separator->setStyleSheet(
-        QStringLiteral("background-color: %1;").arg(Rgb(kSeparatorColour)));
     auto* separatorLine = new QHBoxLayout();
     separatorLine->setContentsMargins(2, 0, 0, 0);
     separatorLine->addWidget(separator);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+class QString;
 class QWidget;
 
 // One row of the transfer manager's lists, built in code and shared by the upload, download and
@@ -18,6 +19,10 @@ class QWidget;
 // "<prefix>_size", "<prefix>_status", "<prefix>_icon", "<prefix>_direction" and, on history
 // rows, "<prefix>_time". Buttons and links carry the row's id and file; the page reads them
 // back on a click (IdOf, FileOf).
+//
+// The rows' colours, fonts, link look, separator and progress bar images are one style sheet
+// on the list that holds them (StyleList), matched by these names: Qt then parses it once for
+// all rows instead of once for each row's widgets.
 class TransferRow {
 public:
     static constexpr int kRowHeight = 71;
@@ -48,6 +53,10 @@ public:
     };
 
     static QWidget* Make(const Spec& spec);
+    // The look of the rows named after `prefix`; StyleList adds it to a list's own style sheet
+    // (once) before rows are put into it.
+    static QString StyleSheet(const std::string& prefix);
+    static void StyleList(QWidget* list, const std::string& prefix);
 
     static void SetName(QWidget* row, const std::string& text);
     static void SetSize(QWidget* row, const std::string& text);
