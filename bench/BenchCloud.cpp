@@ -4,7 +4,10 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "platform/SystemInfo.h"
@@ -91,5 +94,38 @@ RepeatedBlock::RepeatedBlock(uint32_t seed, int64_t totalBytes)
     }
     hash = Sha256Hex(joined.data(), joined.size()) + std::to_string(size);
 }
+
+double OpensslSha256Speed(int processes) {
+    std::string command = "openssl speed -evp sha256 -bytes 131072 -seconds 3";
+    if (processes > 1) {
+        command += " -multi " + std::to_string(processes);
+    }
+    command += " 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        return 0;
+    }
+    char line[512];
+    double best = 0;
+    while (fgets(line, sizeof(line), pipe)) {
+        double kbytes = 0;
+        // The result line: "sha256   <k-bytes per second>k"
+        if (sscanf(line, "sha256 %lfk", &kbytes) == 1 || sscanf(line, "SHA256 %lfk", &kbytes) == 1) {
+            best = kbytes * 1000.0;
+        }
+    }
+    ::pclose(pipe);
+    return best;
+}
+
+size_t ReadChunk(char* buffer, size_t size, size_t count, void* source) {
+    auto* chunk = static_cast<ChunkSource*>(source);
+    const size_t n = std::min(size * count, chunk->size - chunk->offset);
+    std::memcpy(buffer, chunk->data + chunk->offset, n);
+    chunk->offset += n;
+    return n;
+}
+
+size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 
 }  // namespace bench

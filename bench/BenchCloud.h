@@ -37,4 +37,18 @@ struct RepeatedBlock {
     std::string hash;
 };
 
+// Bytes per second that `openssl speed -evp sha256 -bytes 131072` reports on this machine, in
+// one process or with -multi `processes`; 0 when it could not be run.
+double OpensslSha256Speed(int processes);
+
+// A libcurl read callback (CURLOPT_READFUNCTION, curl_mime_data_cb) over bytes in memory.
+struct ChunkSource {
+    const char* data;
+    size_t size;
+    size_t offset;
+};
+size_t ReadChunk(char* buffer, size_t size, size_t count, void* source);
+// A libcurl write callback that keeps nothing.
+size_t Discard(char* data, size_t size, size_t count, void* unused);
+
 }  // namespace bench

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchCloud.h"
 #include "core/WindowMessages.h"
 #include "platform/MessageTarget.h"
 #include "platform/PlainMessageLoop.h"
@@ -28,30 +29,6 @@ namespace {
 
 // 1 GiB each; ZORP_BENCH_MIB sets another size.
 int64_t g_fileSize = int64_t{1} << 30;
-
-// Bytes per second that `openssl speed` reports for SHA-256 over 128 KiB blocks.
-double OpensslSpeed(int processes) {
-    std::string command = "openssl speed -evp sha256 -bytes 131072 -seconds 3";
-    if (processes > 1) {
-        command += " -multi " + std::to_string(processes);
-    }
-    command += " 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        return 0;
-    }
-    char line[512];
-    double best = 0;
-    while (fgets(line, sizeof(line), pipe)) {
-        double kbytes = 0;
-        // The result line: "sha256   <k-bytes per second>k"
-        if (sscanf(line, "sha256 %lfk", &kbytes) == 1 || sscanf(line, "SHA256 %lfk", &kbytes) == 1) {
-            best = kbytes * 1000.0;
-        }
-    }
-    ::pclose(pipe);
-    return best;
-}
 
 void MakeFile(const fs::path& path, uint32_t seed) {
     std::mt19937_64 random(seed);
@@ -103,7 +80,7 @@ int main() {
     }
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
 
-    double single = OpensslSpeed(1);
+    double single = bench::OpensslSha256Speed(1);
     auto start = Clock::now();
     std::string hash;
     int64_t size = 0;
@@ -113,7 +90,7 @@ int main() {
     printf("one file:            %8.0f MB/s   openssl (1 process): %8.0f MB/s   ratio %.2f\n",
            ours / 1e6, single / 1e6, single > 0 ? ours / single : 0.0);
 
-    double multi = OpensslSpeed(static_cast<int>(cores));
+    double multi = bench::OpensslSha256Speed(static_cast<int>(cores));
     platform::PlainMessageLoop loop;
     Sink sink;
     sink.Attach();

@@ -176,24 +176,6 @@ void BM_TaskUpload(benchmark::State& state) {
     }
 }
 
-size_t Discard(char*, size_t size, size_t count, void*) {
-    return size * count;
-}
-
-struct ChunkSource {
-    const char* data;
-    size_t size;
-    size_t offset;
-};
-
-size_t ReadChunk(char* buffer, size_t size, size_t count, void* source) {
-    auto* chunk = static_cast<ChunkSource*>(source);
-    const size_t n = std::min(size * count, chunk->size - chunk->offset);
-    std::memcpy(buffer, chunk->data + chunk->offset, n);
-    chunk->offset += n;
-    return n;
-}
-
 struct FileSource {
     platform::SequentialFile* file;
     size_t size;
@@ -240,7 +222,7 @@ void BM_LibcurlLoop(benchmark::State& state) {
             const std::string url = base + "fid=" + std::to_string(fid) +
                                     "&breakPoint=" + std::to_string(at) + "&hash=" + file.hash +
                                     "&size=" + std::to_string(file.size);
-            ChunkSource source{data, kChunk, 0};
+            bench::ChunkSource source{data, kChunk, 0};
             FileSource fileSource{&input, kChunk, 0};
             curl_mime* mime = curl_mime_init(curl);
             curl_mimepart* part = curl_mime_addpart(mime);
@@ -249,11 +231,11 @@ void BM_LibcurlLoop(benchmark::State& state) {
             if (direct) {
                 curl_mime_data_cb(part, kChunk, &ReadFromFile, nullptr, nullptr, &fileSource);
             } else {
-                curl_mime_data_cb(part, kChunk, &ReadChunk, nullptr, nullptr, &source);
+                curl_mime_data_cb(part, kChunk, &bench::ReadChunk, nullptr, nullptr, &source);
             }
             curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
             curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
-            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Discard);
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &bench::Discard);
             ok = ok && curl_easy_perform(curl) == CURLE_OK;
             curl_mime_free(mime);
         }

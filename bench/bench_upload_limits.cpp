@@ -58,24 +58,6 @@ void Warm(const fs::path& path) {
     }
 }
 
-// Bytes per second that `openssl speed` reports for SHA-256 over 128 KiB blocks.
-double OpensslSpeed() {
-    FILE* pipe = ::popen("openssl speed -evp sha256 -bytes 131072 -seconds 3 2>/dev/null", "r");
-    if (!pipe) {
-        return 0;
-    }
-    char line[512];
-    double best = 0;
-    while (fgets(line, sizeof(line), pipe)) {
-        double kbytes = 0;
-        if (sscanf(line, "sha256 %lfk", &kbytes) == 1 || sscanf(line, "SHA256 %lfk", &kbytes) == 1) {
-            best = kbytes * 1000.0;
-        }
-    }
-    ::pclose(pipe);
-    return best;
-}
-
 // A home of the benchmark's own whose options point at zorp-cloud on `port`.
 bool UseServer(int port) {
     const fs::path home = bench::MakeHome();
@@ -117,24 +99,8 @@ int Hash(const fs::path& file) {
         best = std::max(best, size / seconds / 1e6);
     }
     printf("hash %.1f\n", best);
-    printf("openssl %.1f\n", OpensslSpeed() / 1e6);
+    printf("openssl %.1f\n", bench::OpensslSha256Speed(1) / 1e6);
     return 0;
-}
-
-size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
-
-struct ChunkSource {
-    const char* data;
-    size_t size;
-    size_t offset;
-};
-
-size_t ReadChunk(char* buffer, size_t size, size_t count, void* source) {
-    auto* chunk = static_cast<ChunkSource*>(source);
-    const size_t n = std::min(size * count, chunk->size - chunk->offset);
-    std::memcpy(buffer, chunk->data + chunk->offset, n);
-    chunk->offset += n;
-    return n;
 }
 
 // One run of the loop over the whole file; MB/s, 0 on failure.
@@ -160,16 +126,16 @@ double LoopOnce(const fs::path& path, const std::string& hash, int64_t size, boo
         const std::string url = base + "fid=" + std::to_string(fid) + "&breakPoint=" +
                                 std::to_string(at) + "&hash=" + hash +
                                 "&size=" + std::to_string(size);
-        ChunkSource source{buffer.data(), chunk, 0};
+        bench::ChunkSource source{buffer.data(), chunk, 0};
         curl_mime* mime = curl_mime_init(curl);
         curl_mimepart* part = curl_mime_addpart(mime);
         curl_mime_name(part, "file");
         curl_mime_filename(part, "loop.bin");
-        curl_mime_data_cb(part, static_cast<curl_off_t>(chunk), &ReadChunk, nullptr, nullptr,
+        curl_mime_data_cb(part, static_cast<curl_off_t>(chunk), &bench::ReadChunk, nullptr, nullptr,
                           &source);
         curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
         curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Discard);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &bench::Discard);
         ok = ok && curl_easy_perform(curl) == CURLE_OK;
         curl_mime_free(mime);
     }
