@@ -124,7 +124,7 @@ void TransferRow::StyleList(QWidget* list, const std::string& prefix) {
 
 QWidget* TransferRow::Make(const Spec& spec) {
     const std::string& prefix = spec.prefix;
-    auto* row = new QWidget();
+    auto* row = new QWidget(spec.parent);
     row->setObjectName(QString::fromStdString(prefix + "_row"));
     row->setProperty(kPrefixProperty, QString::fromStdString(prefix));
     row->setProperty(kIdProperty, spec.id);
