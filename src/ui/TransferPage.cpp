@@ -43,6 +43,7 @@ QWidget* TransferPage::AddRow(int32_t id, const std::string& fileName) {
     spec.direction = m_direction;
     spec.fileName = fileName;
     spec.id = id;
+    spec.parent = m_list->viewport();
     QWidget* row = TransferRow::Make(spec);
     // The listed rows hold the first places of the list, in the order the queue listed them.
     m_rows[id] = NewItem(static_cast<int>(m_rows.size()), row);
@@ -76,6 +77,7 @@ QWidget* TransferPage::AddFinishedRow(int32_t id, const std::string& fileName,
         spec.fileName = fileName;
         spec.id = id;
         spec.controls = false;  // the links take its place
+        spec.parent = m_list->viewport();
         row = TransferRow::Make(spec);
         TransferRow::Finish(row, links);
         item = NewItem(static_cast<int>(m_rows.size()), row);

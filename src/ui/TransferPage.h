@@ -50,7 +50,8 @@ protected:
     // A new row of a listed transfer, after the other listed ones.
     QWidget* AddRow(int32_t id, const std::string& fileName);
     void RemoveRow(int32_t id);
-    // The listed row of `id` gives way to a finished row on top of the finished ones.
+    // The listed row of `id` gives way to a finished row on top of the finished ones: its own
+    // widget, finished in place, when it shows the same file; a new row otherwise.
     QWidget* AddFinishedRow(int32_t id, const std::string& fileName, const TransferRow::Links& links);
     void RemoveFinishedRow(int32_t id);
     // The sender is a control inside this page's list.

@@ -35,16 +35,21 @@ QString Text(uint32_t id) {
     return QString::fromStdString(CMultiLanguageMgr::GetInstance().LoadString(id));
 }
 
-std::string Prefix(const QWidget* row) {
-    return row ? row->property(kPrefixProperty).toString().toStdString() : std::string();
-}
+// The row's controls are named "<prefix>_...", the row itself "<prefix>_row"; the name is read
+// instead of the prefix property, which costs a property lookup on every update of the row.
+constexpr QLatin1String kRowSuffix("_row");
 
 template <typename T>
-T* Own(const QWidget* row, const std::string& suffix) {
+T* Own(const QWidget* row, const char* suffix) {
     if (!row) {
         return nullptr;
     }
-    return row->findChild<T*>(QString::fromStdString(Prefix(row) + suffix));
+    QString name = row->objectName();
+    if (!name.endsWith(kRowSuffix)) {
+        return nullptr;
+    }
+    name.chop(kRowSuffix.size());
+    return row->findChild<T*>(name + QLatin1String(suffix));
 }
 
 QLabel* NewLabel(const std::string& name, const QString& role, QWidget* parent) {
@@ -124,8 +129,8 @@ void TransferRow::StyleList(QWidget* list, const std::string& prefix) {
 
 QWidget* TransferRow::Make(const Spec& spec) {
     const std::string& prefix = spec.prefix;
-    auto* row = new QWidget();
-    row->setObjectName(QString::fromStdString(prefix + "_row"));
+    auto* row = new QWidget(spec.parent);
+    row->setObjectName(QString::fromStdString(prefix) + kRowSuffix);
     row->setProperty(kPrefixProperty, QString::fromStdString(prefix));
     row->setProperty(kIdProperty, spec.id);
     row->setAccessibleName(QString::fromStdString(spec.fileName));

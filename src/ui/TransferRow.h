@@ -42,6 +42,10 @@ public:
         bool controls = true;   // the start/pause button (history rows have none)
         bool deletable = true;  // the delete button
         bool time = false;      // the time label of history rows
+        // Where the row will be shown (a list's viewport), hidden until then. Built in place,
+        // its controls take the look of the list's style sheet once, instead of once in the
+        // application style and again when the row is moved into the list.
+        QWidget* parent = nullptr;
     };
 
     // What a finished row offers.
