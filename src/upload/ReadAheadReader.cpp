@@ -1,6 +1,7 @@
 #include "upload/ReadAheadReader.h"
 
 #include <algorithm>
+#include <system_error>
 
 ReadAheadReader::ReadAheadReader(platform::SequentialFile& file, int64_t length,
                                  size_t pieceSize, size_t ahead)
@@ -13,7 +14,12 @@ ReadAheadReader::ReadAheadReader(platform::SequentialFile& file, int64_t length,
         slot.bytes.resize(buffer);
     }
     if (threaded) {
-        m_reader = std::thread([this] { ReadAhead(); });
+        try {
+            m_reader = std::thread([this] { ReadAhead(); });
+        } catch (const std::system_error&) {
+            // No thread to be had (a process at its limit): read each piece when asked.
+            m_slots.resize(1);
+        }
     }
 }
 
