@@ -283,13 +283,9 @@ void AutoBackupMonitorMgr::RunCommands() {
             LOG(INFO) << "AutoBackupMonitorMgr - no longer watching " << root.string();
         }
     }
+    PublishTrees();
     for (const fs::path& root : added) {
         AddTree(root, true);
-    }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_watchedView.clear();
-    for (const auto& [root, tree] : m_trees) {
-        m_watchedView.push_back(root);
     }
 }
 
@@ -311,9 +307,15 @@ void AutoBackupMonitorMgr::AddTree(const fs::path& root, bool handOverWhole) {
     } else {
         LOG(INFO) << "AutoBackupMonitorMgr - watching " << root.string();
     }
+    // The folders are told before the folder goes over, so that whoever sees it go over
+    // finds it among them.
+    PublishTrees();
     if (handOverWhole) {
         Push({root}, NowSec());
     }
+}
+
+void AutoBackupMonitorMgr::PublishTrees() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_unwatchedTrees = static_cast<size_t>(std::count_if(
         m_trees.begin(), m_trees.end(), [](const auto& entry) { return !entry.second.watched; }));

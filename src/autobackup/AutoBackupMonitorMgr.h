@@ -110,6 +110,8 @@ private:
     void ThreadMain();
     void RunCommands();
     void AddTree(const std::filesystem::path& root, bool handOverWhole);
+    // The watched folders as the other threads see them (and how many are walked instead).
+    void PublishTrees();
     void Dispatch(const platform::FolderChange& change);
     void Rescan();
     void Touch(Tree& tree, bool newFolder);
