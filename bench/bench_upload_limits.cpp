@@ -58,6 +58,13 @@ void Warm(const fs::path& path) {
     }
 }
 
+// Points the options at zorp-cloud (or the sink) on `port`.
+void PointAt(int port) {
+    std::ofstream(fs::path(std::getenv("XDG_CONFIG_HOME")) / "zorp" / "appConfig")
+        << "{\"host\": \"web.localhost:" << port << "\"}";
+    COptions::GetInstance().GenerateUrls();
+}
+
 // A home of the benchmark's own whose options point at zorp-cloud on `port`.
 bool UseServer(int port) {
     const fs::path home = bench::MakeHome();
@@ -65,8 +72,7 @@ bool UseServer(int port) {
         return false;
     }
     fs::create_directories(home / "config" / "zorp");
-    std::ofstream(home / "config" / "zorp" / "appConfig")
-        << "{\"host\": \"web.localhost:" << port << "\"}";
+    PointAt(port);
     COptions& options = COptions::GetInstance();
     options.SetWorkFolderMounts(std::vector<fs::path>{});
     if (!options.Load()) {
@@ -74,12 +80,6 @@ bool UseServer(int port) {
     }
     options.SetUserId(1);
     return true;
-}
-
-void PointAt(int port) {
-    std::ofstream(fs::path(std::getenv("XDG_CONFIG_HOME")) / "zorp" / "appConfig")
-        << "{\"host\": \"web.localhost:" << port << "\"}";
-    COptions::GetInstance().GenerateUrls();
 }
 
 int Hash(const fs::path& file) {

@@ -33,18 +33,22 @@ QListWidgetItem* TransferPage::NewItem(int at, QWidget* row) {
     return item;
 }
 
-QWidget* TransferPage::AddRow(int32_t id, const std::string& fileName) {
-    if (!m_list) {
-        return nullptr;
-    }
-    RemoveRow(id);
+TransferRow::Spec TransferPage::SpecOf(int32_t id, const std::string& fileName) const {
     TransferRow::Spec spec;
     spec.prefix = m_prefix;
     spec.direction = m_direction;
     spec.fileName = fileName;
     spec.id = id;
     spec.parent = m_list->viewport();
-    QWidget* row = TransferRow::Make(spec);
+    return spec;
+}
+
+QWidget* TransferPage::AddRow(int32_t id, const std::string& fileName) {
+    if (!m_list) {
+        return nullptr;
+    }
+    RemoveRow(id);
+    QWidget* row = TransferRow::Make(SpecOf(id, fileName));
     // The listed rows hold the first places of the list, in the order the queue listed them.
     m_rows[id] = NewItem(static_cast<int>(m_rows.size()), row);
     return row;
@@ -71,13 +75,8 @@ QWidget* TransferPage::AddFinishedRow(int32_t id, const std::string& fileName,
     QWidget* row = FinishInPlace(id, fileName, links, item);
     if (!row) {
         RemoveRow(id);
-        TransferRow::Spec spec;
-        spec.prefix = m_prefix;
-        spec.direction = m_direction;
-        spec.fileName = fileName;
-        spec.id = id;
+        TransferRow::Spec spec = SpecOf(id, fileName);
         spec.controls = false;  // the links take its place
-        spec.parent = m_list->viewport();
         row = TransferRow::Make(spec);
         TransferRow::Finish(row, links);
         item = NewItem(static_cast<int>(m_rows.size()), row);

@@ -63,6 +63,8 @@ protected:
 
 private:
     QListWidgetItem* NewItem(int at, QWidget* row);
+    // A row of this page for the transfer, built inside its list.
+    TransferRow::Spec SpecOf(int32_t id, const std::string& fileName) const;
     // Turns the listed row of `id` into the newest finished row without building it again;
     // null (and nothing changed) when it cannot: no such row, or it shows another file.
     QWidget* FinishInPlace(int32_t id, const std::string& fileName, const TransferRow::Links& links,
