@@ -9,7 +9,8 @@
 
 namespace bench {
 
-bool AckSink::Start() {
+bool AckSink::Start(std::string writeTo) {
+    m_writeTo = std::move(writeTo);
     std::string error;
     m_listener = platform::LoopbackListener::Listen(0, 16, &error);
     if (!m_listener) {
@@ -68,6 +69,15 @@ std::string AckSink::Param(const std::string& text, const std::string& name) {
 void AckSink::Serve(platform::TcpConnection& connection) {
     std::vector<char> buffer(1 << 20);
     size_t have = 0;
+    std::FILE* stored = nullptr;
+    struct Closer {
+        std::FILE*& file;
+        ~Closer() {
+            if (file) {
+                std::fclose(file);
+            }
+        }
+    } closer{stored};
     for (;;) {
         // Headers.
         size_t headerEnd = std::string::npos;
@@ -96,6 +106,17 @@ void AckSink::Serve(platform::TcpConnection& connection) {
         size_t consumed = headerEnd + 4;
         const size_t inBuffer = std::min(length, have - consumed);
         std::string smallBody(buffer.data() + consumed, std::min<size_t>(inBuffer, 4096));
+        const bool registration = head.find("breakPointUploadInitAction") != std::string::npos;
+        if (!m_writeTo.empty() && registration) {
+            if (stored) {
+                std::fclose(stored);
+            }
+            stored = std::fopen(m_writeTo.c_str(), "wb");
+        }
+        std::FILE* writeTo = registration ? nullptr : stored;
+        if (writeTo && std::fwrite(buffer.data() + consumed, 1, inBuffer, writeTo) != inBuffer) {
+            return;
+        }
         consumed += inBuffer;
         size_t left = length - inBuffer;
         std::memmove(buffer.data(), buffer.data() + consumed, have - consumed);
@@ -105,7 +126,13 @@ void AckSink::Serve(platform::TcpConnection& connection) {
             if (got.status != platform::TcpConnection::ReceiveResult::kData) {
                 return;
             }
+            if (writeTo && std::fwrite(buffer.data(), 1, got.bytes, writeTo) != got.bytes) {
+                return;
+            }
             left -= got.bytes;
+        }
+        if (writeTo && std::fflush(writeTo) != 0) {
+            return;
         }
         if (!connection.SendAll(Reply(head, smallBody))) {
             return;

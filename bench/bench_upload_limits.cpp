@@ -7,9 +7,13 @@
 //   bench_upload_limits loop FILE PORT
 //       a plain libcurl loop (one handle, one 128 KiB multipart POST per chunk, each chunk read
 //       from FILE into a buffer, the reply discarded) against zorp-cloud on PORT, and the same
-//       loop against a sink that only reads and acknowledges; best of 2 each. The file the
+//       loop against a sink that only reads and acknowledges, and against one that also
+//       writes each chunk to a file before it answers; best of 2 each. The file the
 //       loop registered on zorp-cloud is deleted after each run, so that the content is new to
 //       the server again.
+//   bench_upload_limits delete FID PORT
+//       deletes file FID on zorp-cloud on PORT, so that its content is new to the server again
+//       (the script uploads the same large file twice).
 //   bench_upload_limits walk FOLDER PORT
 //       the folder walk alone, as zorp runs it (its pauses, the cloud folders created on
 //       zorp-cloud on PORT), into a fresh cloud folder: seconds to the walk's last batch.
@@ -162,22 +166,50 @@ int Loop(const fs::path& file, int port) {
     int64_t size = 0;
     ComputeShaHandler::GenerateQuorvaFileHash(file, hash, size, nullptr);
     bench::AckSink sink;
-    if (hash.empty() || !sink.Start()) {
+    bench::AckSink writingSink;
+    const fs::path written = fs::path(std::getenv("XDG_CACHE_HOME")) / "writing-sink.bin";
+    if (hash.empty() || !sink.Start() || !writingSink.Start(written.string())) {
         fprintf(stderr, "no hash, or no sink\n");
         return 1;
     }
     double cloud = 0;
     double acked = 0;
+    double stored = 0;
     for (int run = 0; run < 2; ++run) {
         PointAt(port);
-        cloud = std::max(cloud, LoopOnce(file, hash, size, true));
+        const double cloudRun = LoopOnce(file, hash, size, true);
         PointAt(sink.Port());
-        acked = std::max(acked, LoopOnce(file, hash, size, false));
+        const double sinkRun = LoopOnce(file, hash, size, false);
+        PointAt(writingSink.Port());
+        const double storedRun = LoopOnce(file, hash, size, false);
+        fprintf(stderr, "loop run %d: zorp-cloud %.1f MB/s, sink %.1f MB/s, writing sink %.1f MB/s\n",
+                run + 1, cloudRun, sinkRun, storedRun);
+        cloud = std::max(cloud, cloudRun);
+        acked = std::max(acked, sinkRun);
+        stored = std::max(stored, storedRun);
     }
     sink.Stop();
+    writingSink.Stop();
+    std::error_code ignored;
+    fs::remove(written, ignored);
     printf("loop_cloud %.1f\n", cloud);
     printf("loop_sink %.1f\n", acked);
-    return cloud > 0 && acked > 0 ? 0 : 1;
+    printf("loop_writing_sink %.1f\n", stored);
+    return cloud > 0 && acked > 0 && stored > 0 ? 0 : 1;
+}
+
+int Delete(int64_t fid, int port) {
+    if (!UseServer(port)) {
+        fprintf(stderr, "no options home\n");
+        return 1;
+    }
+    CRequestContext context;
+    if (!context.performRequest(RequestKind::kDeleteFile, RequestParams("").Add("fid", fid))
+             .Succeeded()) {
+        fprintf(stderr, "could not delete file %lld\n", static_cast<long long>(fid));
+        return 1;
+    }
+    return 0;
 }
 
 class WalkEnd : public platform::MessageTarget {
@@ -240,9 +272,12 @@ int main(int argc, char** argv) {
     if (what == "loop" && argc == 4) {
         return Loop(argv[2], std::atoi(argv[3]));
     }
+    if (what == "delete" && argc == 4) {
+        return Delete(std::atoll(argv[2]), std::atoi(argv[3]));
+    }
     if (what == "walk" && argc == 4) {
         return Walk(argv[2], std::atoi(argv[3]));
     }
-    fprintf(stderr, "usage: %s hash FILE | loop FILE PORT | walk FOLDER PORT\n", argv[0]);
+    fprintf(stderr, "usage: %s hash FILE | loop FILE PORT | delete FID PORT | walk FOLDER PORT\n", argv[0]);
     return 2;
 }

@@ -3,7 +3,8 @@
 # measured in this one run on the same files and the same zorp-cloud on loopback (zorp-page
 # stands in for the web page; every upload goes into a fresh zorp):
 #
-#   one large file, page request to the batch's end    against the serial limit
+#   one large file, page request to the batch's end    against the serial limit (best of two,
+#       the file deleted on the server between the runs, as the loop's limit is best of two)
 #       1 / (1/hash + 1/loop): the protocol hashes the whole file before its first chunk, so
 #       the best possible is zorp's hash alone followed by a plain libcurl 128 KiB loop alone
 #       (bench_upload_limits) on the same file and server                      (target 0.90)
@@ -12,7 +13,8 @@
 #   many small files, page request to the batch's end  against the folder walk alone, with its
 #       pauses and cloud folders, on the same tree      (target: at most 1.10 times the walk)
 #   the plain loop against zorp-cloud                   against the loop against a sink that
-#       only acknowledges (zorp-cloud's own cost)                              (target 0.90)
+#       only acknowledges (zorp-cloud's own cost)                              (target 0.90);
+#       beside it, a sink that also writes each chunk before it answers (what storing costs)
 #
 #   bench/upload_e2e.sh [build folder] [MiB of the large file] [files] [folders] [MiB per hash file]
 #   (defaults: build/default, 1024, 10000, 100, 256; ZORP_BENCH_KEEP=1 keeps the folder and logs)
@@ -73,8 +75,23 @@ limits() {
 echo "measuring the limits"
 eval "$(limits hash "$work/big/large.bin")"
 eval "$(limits loop "$work/big/large.bin" "$cloud_port")"
-echo "uploading the large file"
-big_s=$(upload_seconds "$work/big/large.bin")
+# Best of two, as the loop is: the second run starts about as soon after a deletion on the
+# server as the loop's second run does (the server's page cache then reuses freed memory).
+echo "uploading the large file, twice"
+big_s=""
+for run in 1 2; do
+  seconds=$(upload_seconds "$work/big/large.bin")
+  echo "  run $run: $seconds s"
+  if [ -z "$big_s" ] || awk -v a="$seconds" -v b="$big_s" 'BEGIN { exit !(a < b) }'; then
+    big_s=$seconds
+  fi
+  if [ "$run" = 1 ]; then
+    fid=$("$bin/zorp-cloud" --data "$work/cloud" --list --ids |
+          sed -n 's|.*  complete   */large\.bin  id=\([0-9]*\)$|\1|p')
+    [ -n "$fid" ] || { echo "the large file is not complete on the server" >&2; exit 1; }
+    "$bin/bench_upload_limits" delete "$fid" "$cloud_port"
+  fi
+done
 echo "walking the small files alone"
 eval "$(limits walk "$work/small/Many" "$cloud_port")"
 echo "uploading the small files"
@@ -84,7 +101,7 @@ five=$(ZORP_BENCH_MIB=$hash_mib "$bin/bench_hash" | sed -n 's/^five files: *\([0
 
 stored=$("$bin/zorp-cloud" --data "$work/cloud" --list | grep -c '  complete  ' || true)
 awk -v big_s="$big_s" -v mib="$big_mib" -v hash="$hash" -v openssl="$openssl" \
-    -v loop_cloud="$loop_cloud" -v loop_sink="$loop_sink" -v small_s="$small_s" -v walk="$walk" \
+    -v loop_cloud="$loop_cloud" -v loop_sink="$loop_sink" -v loop_written="$loop_writing_sink" -v small_s="$small_s" -v walk="$walk" \
     -v n="$files" -v five="$five" 'BEGIN {
   split(five, f, " ")
   e2e = mib * 1048576 / big_s / 1e6
@@ -95,5 +112,6 @@ awk -v big_s="$big_s" -v mib="$big_mib" -v hash="$hash" -v openssl="$openssl" \
   printf "%-44s %8.1f MB/s %6.1f MB/s %7.2f %s\n", "five files, hash pool / openssl -multi", f[1], f[2], f[1] / f[2], "no loss"
   printf "%-44s %10.2f s %8.2f s %7.2f %s\n", n " files of 4 KiB / the walk alone", small_s, walk, small_s / walk, "<= 1.10"
   printf "%-44s %8.1f MB/s %6.1f MB/s %7.2f %s\n", "plain loop: zorp-cloud / acknowledging sink", loop_cloud, loop_sink, loop_cloud / loop_sink, ">= 0.90"
+  printf "%-44s %8.1f MB/s %6.1f MB/s %7.2f %s\n", "  beside it: a sink that writes / acknowledging", loop_written, loop_sink, loop_written / loop_sink, "(storing alone)"
 }'
 echo "files complete on the server: $stored (expected $((files + 1)), and the walk's folders)"

@@ -124,12 +124,18 @@ bool ConnectionStream::Flush() {
     return ok;
 }
 
-size_t ConnectionStream::ReadBody(char* out, size_t size) {
+size_t ConnectionStream::ReadBody(char* out, size_t size) { return ReadBody(out, size, nullptr); }
+
+size_t ConnectionStream::ReadBody(char* out, size_t size,
+                                  const std::function<void(size_t)>& arrived) {
     size_t done = 0;
     const size_t buffered = std::min(size, m_end - m_begin);
     std::memcpy(out, m_buffer.data() + m_begin, buffered);
     m_begin += buffered;
     done += buffered;
+    if (arrived && done > 0) {
+        arrived(done);
+    }
     while (done < size && !m_dropped) {
         if (platform::WaitSocketReadable(m_socket, m_readTimeoutMs) != platform::SocketWait::kReady) {
             break;
@@ -139,6 +145,9 @@ size_t ConnectionStream::ReadBody(char* out, size_t size) {
             break;
         }
         done += static_cast<size_t>(n);
+        if (arrived) {
+            arrived(done);
+        }
     }
     return done;
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,8 @@ public:
     // buffer of its own). Returns the bytes read; fewer than `size` when the peer stopped
     // sending or the connection failed.
     size_t ReadBody(char* out, size_t size);
+    // The same, telling `arrived` the count read so far after each receive.
+    size_t ReadBody(char* out, size_t size, const std::function<void(size_t)>& arrived);
 
     // Reads and forgets `size` bytes of the current request's body; false when they did not
     // all arrive.

@@ -1,6 +1,8 @@
 #include "MultipartBody.h"
 
+#include <algorithm>
 #include <cctype>
+#include <functional>
 
 namespace {
 
@@ -49,6 +51,37 @@ std::string MultipartBody::Boundary(const std::string& contentType) {
     return DispositionValue(contentType, "boundary");
 }
 
+// The part whose headers start at `at` (after a delimiter line): its name, file name and the
+// offset of its content; nullopt while its headers are not complete in `body`.
+std::optional<MultipartBody::Part> MultipartBody::PartAt(std::string_view body, size_t at) {
+    size_t headersEnd = Search(body, at, "\r\n\r\n");
+    if (headersEnd == std::string_view::npos) {
+        return std::nullopt;
+    }
+    Part part;
+    std::string_view headers = body.substr(at, headersEnd + 2 - at);
+    while (!headers.empty()) {
+        size_t lineEnd = headers.find("\r\n");
+        std::string_view line = headers.substr(0, lineEnd);
+        headers.remove_prefix(lineEnd == std::string_view::npos ? headers.size() : lineEnd + 2);
+        if (StartsWithNoCase(line, "Content-Disposition:")) {
+            part.name = DispositionValue(line, "name");
+            part.fileName = DispositionValue(line, "filename");
+        }
+    }
+    part.offset = headersEnd + 4;
+    return part;
+}
+
+std::optional<MultipartBody::Part> MultipartBody::FirstPart(std::string_view prefix,
+                                                            const std::string& boundary) {
+    const std::string opening = "--" + boundary + "\r\n";
+    if (boundary.empty() || prefix.substr(0, opening.size()) != opening) {
+        return std::nullopt;
+    }
+    return PartAt(prefix, opening.size());
+}
+
 std::optional<MultipartBody::Part> MultipartBody::Find(std::string_view body,
                                                        const std::string& boundary,
                                                        const std::string& name) {
@@ -57,6 +90,7 @@ std::optional<MultipartBody::Part> MultipartBody::Find(std::string_view body,
     }
     const std::string delimiter = "--" + boundary;
     const std::string separator = "\r\n" + delimiter;
+    const std::boyer_moore_horspool_searcher findSeparator(separator.begin(), separator.end());
     size_t at = Search(body, 0, delimiter);
     if (at == std::string_view::npos) {
         return std::nullopt;
@@ -70,31 +104,21 @@ std::optional<MultipartBody::Part> MultipartBody::Find(std::string_view body,
         if (body.substr(at, 2) != "\r\n") {
             return std::nullopt;
         }
-        at += 2;
-        size_t headersEnd = Search(body, at, "\r\n\r\n");
-        if (headersEnd == std::string_view::npos) {
+        std::optional<Part> part = PartAt(body, at + 2);
+        if (!part) {
             return std::nullopt;
         }
-        Part part;
-        std::string_view headers = body.substr(at, headersEnd + 2 - at);
-        while (!headers.empty()) {
-            size_t lineEnd = headers.find("\r\n");
-            std::string_view line = headers.substr(0, lineEnd);
-            headers.remove_prefix(lineEnd == std::string_view::npos ? headers.size() : lineEnd + 2);
-            if (StartsWithNoCase(line, "Content-Disposition:")) {
-                part.name = DispositionValue(line, "name");
-                part.fileName = DispositionValue(line, "filename");
-            }
-        }
-        part.offset = headersEnd + 4;
-        size_t end = Search(body, part.offset, separator);
-        if (end == std::string_view::npos) {
+        // The content is most of a chunk's body: a skipping search instead of a look at
+        // every carriage return in it.
+        const auto end = std::search(body.begin() + static_cast<std::ptrdiff_t>(part->offset),
+                                     body.end(), findSeparator);
+        if (end == body.end()) {
             return std::nullopt;
         }
-        part.size = end - part.offset;
-        if (!found && part.name == name) {
-            found = part;
+        part->size = static_cast<size_t>(end - body.begin()) - part->offset;
+        at = part->offset + part->size + separator.size();
+        if (!found && part->name == name) {
+            found = std::move(part);
         }
-        at = end + separator.size();
     }
 }

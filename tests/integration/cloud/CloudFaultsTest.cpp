@@ -83,6 +83,34 @@ TEST_F(CloudFaultsTest, DroppedChunkLeavesTheBreakPointWhereItWas) {
     EXPECT_EQ(Download(fid), data);
 }
 
+// A chunk's content is stored while its body arrives: what a cut chunk left past the break
+// point must not survive into the file, however the retry is cut into chunks.
+TEST_F(CloudFaultsTest, WhatACutChunkStoredIsWrittenOverByItsRetryInSmallerChunks) {
+    const std::string data = TestBytes(2 * kChunk + 7, 6);
+    const std::string other = TestBytes(kChunk, 7);
+    const std::string hash = ContentHash(data);
+    auto init = context.performRequest(
+        RequestKind::kUploadInit,
+        RequestParams().Add("pid", 0).AddText("name", "cut.bin").Add("size", static_cast<int64_t>(data.size())));
+    const int64_t fid = init.File()["id"].asInt64();
+    ASSERT_TRUE(server.SetFault("upload", "drop", {{"bytes", "120000"}}));
+    auto dropped = context.performUpload(ChunkParams(fid, 0, hash, data.size()), "cut.bin",
+                                         other.data(), kChunk);
+    EXPECT_NE(dropped.result, CURLE_OK);
+    auto info = context.performRequest(RequestKind::kGetFile, RequestParams().Add("fid", fid));
+    EXPECT_EQ(info.File()["breakPoint"].asInt64(), 0);
+
+    ServerReply reply;
+    for (size_t at = 0; at < data.size(); at += 50000) {
+        const size_t size = std::min<size_t>(50000, data.size() - at);
+        reply = context.performUpload(ChunkParams(fid, static_cast<int64_t>(at), hash, data.size()),
+                                      "cut.bin", data.data() + at, size);
+        ASSERT_TRUE(reply.Succeeded()) << at << ": " << reply.text;
+    }
+    EXPECT_EQ(reply.File()["status"].asInt(), 1);
+    EXPECT_EQ(Download(fid), data);
+}
+
 TEST_F(CloudFaultsTest, DroppedDownloadAndReplyEndMidBody) {
     const std::string data = TestBytes(500000, 5);
     const int64_t fid = Upload(context, "d.bin", data).File()["id"].asInt64();
