@@ -69,15 +69,7 @@ std::string AckSink::Param(const std::string& text, const std::string& name) {
 void AckSink::Serve(platform::TcpConnection& connection) {
     std::vector<char> buffer(1 << 20);
     size_t have = 0;
-    std::FILE* stored = nullptr;
-    struct Closer {
-        std::FILE*& file;
-        ~Closer() {
-            if (file) {
-                std::fclose(file);
-            }
-        }
-    } closer{stored};
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stored(nullptr, &std::fclose);
     for (;;) {
         // Headers.
         size_t headerEnd = std::string::npos;
@@ -108,12 +100,9 @@ void AckSink::Serve(platform::TcpConnection& connection) {
         std::string smallBody(buffer.data() + consumed, std::min<size_t>(inBuffer, 4096));
         const bool registration = head.find("breakPointUploadInitAction") != std::string::npos;
         if (!m_writeTo.empty() && registration) {
-            if (stored) {
-                std::fclose(stored);
-            }
-            stored = std::fopen(m_writeTo.c_str(), "wb");
+            stored.reset(std::fopen(m_writeTo.c_str(), "wb"));
         }
-        std::FILE* writeTo = registration ? nullptr : stored;
+        std::FILE* writeTo = registration ? nullptr : stored.get();
         if (writeTo && std::fwrite(buffer.data() + consumed, 1, inBuffer, writeTo) != inBuffer) {
             return;
         }

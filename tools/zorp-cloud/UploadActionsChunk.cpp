@@ -224,7 +224,7 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
     }
     if (drop) {
         // Cut after the fault's byte count (or after the whole body when it is shorter),
-        // before anything is stored or answered.
+        // before the chunk counts or is answered: what it stored lies past the break point.
         if (connection) {
             connection->Drop();
         }
