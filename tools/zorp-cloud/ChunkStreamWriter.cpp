@@ -4,9 +4,8 @@
 #include <string_view>
 #include <utility>
 
-#include "ContentStore.h"
 
-ChunkStreamWriter::ChunkStreamWriter(std::FILE* file, int64_t breakPoint, int64_t fileSize,
+ChunkStreamWriter::ChunkStreamWriter(platform::WriteBehindFile* file, int64_t breakPoint, int64_t fileSize,
                                      size_t bodyLength, std::string boundary)
     : m_file(file),
       m_breakPoint(breakPoint),
@@ -40,8 +39,8 @@ void ChunkStreamWriter::Arrived(const char* body, size_t have) {
         return;
     }
     const size_t take = end - m_start - m_written;
-    if (!ContentStore::WritePartial(m_file, m_breakPoint + static_cast<int64_t>(m_written),
-                                    body + m_start + m_written, take)) {
+    if (!m_file->Write(m_breakPoint + static_cast<int64_t>(m_written), body + m_start + m_written,
+                       take)) {
         m_failed = true;
         m_streaming = false;
         return;
@@ -59,6 +58,6 @@ bool ChunkStreamWriter::Complete(const char* body, const MultipartBody::Part& pa
     if (from == part.size) {
         return true;
     }
-    return ContentStore::WritePartial(m_file, m_breakPoint + static_cast<int64_t>(from),
-                                      body + part.offset + from, part.size - from);
+    return m_file->Write(m_breakPoint + static_cast<int64_t>(from), body + part.offset + from,
+                         part.size - from);
 }

@@ -2,10 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "MultipartBody.h"
+#include "platform/WriteBehindFile.h"
 
 // Stores the content of a chunk's file part in the partial file while the body is still
 // arriving, so that the write runs beside the client's sending instead of after it.
@@ -20,7 +20,7 @@ class ChunkStreamWriter {
 public:
     // `file` is the partial file, `breakPoint` where this chunk's content goes, `fileSize` the
     // file's whole size, `bodyLength` the request's Content-Length.
-    ChunkStreamWriter(std::FILE* file, int64_t breakPoint, int64_t fileSize, size_t bodyLength,
+    ChunkStreamWriter(platform::WriteBehindFile* file, int64_t breakPoint, int64_t fileSize, size_t bodyLength,
                       std::string boundary);
 
     // The first `have` bytes of the body are in `body`.
@@ -31,7 +31,7 @@ public:
     bool Complete(const char* body, const MultipartBody::Part& part);
 
 private:
-    std::FILE* m_file;
+    platform::WriteBehindFile* m_file;
     int64_t m_breakPoint;
     size_t m_room;        // content bytes the file can still take at the break point
     size_t m_contentEnd;  // no content at or past this body offset (the closing delimiter)

@@ -19,7 +19,7 @@ struct CloudContext {
     ServerConfig config;
     MetadataStore metadata;
     ContentStore content;
-    UploadRegistry uploads{2};
+    UploadRegistry uploads;
     FaultInjector faults;
     RequestLog requests;
     // Held while stored content gains or loses a holder (an upload completes, a file is

@@ -19,7 +19,9 @@ ConnectionStream::ConnectionStream(platform::SocketHandle socket, int readTimeou
     m_out.reserve(kWriteBuffer);
 }
 
-ConnectionStream::~ConnectionStream() = default;
+// A job left by a request that ended the connection early still runs: a queued hash that
+// never ran would hold its file unfinished for good.
+ConnectionStream::~ConnectionStream() { RunAfterReply(); }
 
 ConnectionStream* ConnectionStream::Current() { return t_current; }
 
@@ -201,6 +203,17 @@ void ConnectionStream::BeginRequest() {
 }
 
 void ConnectionStream::EndHeaders() { m_capturing = false; }
+
+void ConnectionStream::RunAfterReply() {
+    // A job may add another; each runs once.
+    while (!m_afterReply.empty()) {
+        auto jobs = std::move(m_afterReply);
+        m_afterReply.clear();
+        for (auto& job : jobs) {
+            job();
+        }
+    }
+}
 
 void ConnectionStream::Drop() {
     m_dropped = true;

@@ -78,6 +78,11 @@ public:
     void EndHeaders();
     const std::string& RawHeaders() const { return m_rawHeaders; }
 
+    // Runs `job` on this connection's thread once the current request's reply is sent (or
+    // could not be), before the next request is read.
+    void AfterReply(std::function<void()> job) { m_afterReply.push_back(std::move(job)); }
+    void RunAfterReply();
+
     // The reply of the current request is the last one on this connection.
     void CloseAfterReply() { m_closeAfterReply = true; }
     bool ShouldClose() const { return m_closeAfterReply || m_dropped; }
@@ -110,5 +115,6 @@ private:
     std::string m_localIp;
     int m_localPort = 0;
     bool m_closeAfterReply = false;
+    std::vector<std::function<void()>> m_afterReply;
     std::atomic<bool> m_dropped{false};
 };

@@ -29,27 +29,13 @@ bool ContentStore::HasObject(const std::string& hash) const {
     return !hash.empty() && fs::is_regular_file(ObjectPath(hash), ec);
 }
 
-std::FILE* ContentStore::OpenPartial(int64_t fid, int64_t gen, int64_t keep) {
-    const fs::path path = PartialPath(fid, gen);
-    std::FILE* file = std::fopen(path.c_str(), "r+b");
-    if (!file) {
-        file = std::fopen(path.c_str(), "w+b");
-    }
-    if (!file) {
+std::unique_ptr<platform::WriteBehindFile> ContentStore::OpenPartial(int64_t fid, int64_t gen,
+                                                                     int64_t keep) {
+    auto file = std::make_unique<platform::WriteBehindFile>();
+    if (!file->Open(PartialPath(fid, gen), keep)) {
         return nullptr;
     }
-    std::error_code ec;
-    fs::resize_file(path, static_cast<uintmax_t>(keep), ec);
-    if (ec) {
-        std::fclose(file);
-        return nullptr;
-    }
-    std::setvbuf(file, nullptr, _IONBF, 0);  // chunks are written whole; no copy through a buffer
     return file;
-}
-
-bool ContentStore::WritePartial(std::FILE* file, int64_t offset, const char* data, size_t size) {
-    return fseeko(file, offset, SEEK_SET) == 0 && std::fwrite(data, 1, size, file) == size;
 }
 
 int64_t ContentStore::PartialSize(int64_t fid, int64_t gen) const {

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/WriteBehindFile.h"
+
 // File contents on disk, addressed by their hash: "objects/<first two digits>/<hash>". An
 // upload under way lives in "partial/<file id>.<attempt>.part" and enters the store only when complete
 // and verified, by a rename, so a reader never sees half a file. Every path is built from a
@@ -23,8 +25,9 @@ public:
     // Opens the partial upload for writing (creating it) and cuts it after `keep` bytes, so
     // bytes that a crash left behind the last accepted chunk never survive. The upload keeps
     // the file open while its chunks arrive.
-    std::FILE* OpenPartial(int64_t fid, int64_t gen, int64_t keep);
-    static bool WritePartial(std::FILE* file, int64_t offset, const char* data, size_t size);
+    // Its pages go to the disk and leave memory a few megabytes behind the writes, so a large
+    // upload does not take a new page of memory for every byte it stores.
+    std::unique_ptr<platform::WriteBehindFile> OpenPartial(int64_t fid, int64_t gen, int64_t keep);
     // Bytes in the partial upload (0 when there is none).
     int64_t PartialSize(int64_t fid, int64_t gen) const;
     void DiscardPartial(int64_t fid, int64_t gen);

@@ -31,6 +31,7 @@ bool HttpConnectionServer::process_and_close_socket(socket_t sock) {
         });
         // A reply cut short (the drop fault, a failed provider) still sends what it had.
         const bool flushed = stream.Flush();
+        stream.RunAfterReply();
         if (!ok || !flushed || closed || stream.ShouldClose()) {
             break;
         }

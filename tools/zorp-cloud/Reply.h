@@ -5,16 +5,18 @@
 
 #include <string>
 
-// The reply envelope of every action: {"status", "description", "data"}, compact JSON.
+// The reply envelope of every action: {"status", "description", "data"}, compact JSON. Every
+// chunk of an upload gets one, so the data is moved in rather than copied and each thread
+// keeps its JSON writer.
 class Reply {
 public:
-    static void Ok(httplib::Response& response, const Json::Value& data);
+    static void Ok(httplib::Response& response, Json::Value data);
     // A refusal: "status" is the CloudStatus, HTTP status stays 200 as the client expects
     // (it reads the envelope, and treats HTTP errors as transport failures).
     static void Error(httplib::Response& response, int status, const std::string& description,
-                      const Json::Value& data = Json::Value());
+                      Json::Value data = Json::Value());
     static void Error(httplib::Response& response, int status);
     // {"file": record}
-    static Json::Value FileData(const Json::Value& file);
+    static Json::Value FileData(Json::Value file);
     static std::string Compact(const Json::Value& value);
 };

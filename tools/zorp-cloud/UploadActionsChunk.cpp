@@ -199,7 +199,7 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
         length ? static_cast<size_t>(*length) : BlockHasher::kBlockSize + 4096);
     bool received = false;
     bool tooLarge = false;
-    ChunkStreamWriter writer(state->partial, breakPoint, size, length ? static_cast<size_t>(*length) : 0,
+    ChunkStreamWriter writer(state->partial.get(), breakPoint, size, length ? static_cast<size_t>(*length) : 0,
                              boundary);
     if (length && !chunkedBody && connection) {
         const size_t want = std::min(static_cast<size_t>(*length), dropAt);
@@ -265,7 +265,17 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
     FileRecord advanced = *record;
     advanced.breakPoint = advancedTo;
     advanced.uploadHash = hash;
-    m_context.uploads.QueueHash(state, body, part->offset, part->size);
+    // The disk work and the hash of this chunk run once its reply is out, while the client
+    // prepares the next chunk; the last chunk needs the hash at once.
+    auto hashJob = m_context.uploads.QueueHash(state, body, part->offset, part->size);
+    if (advanced.breakPoint < size && connection) {
+        connection->AfterReply([file = state->partial] { file->SendBehind(); });
+        if (hashJob) {
+            connection->AfterReply(std::move(hashJob));
+        }
+    } else if (hashJob) {
+        hashJob();
+    }
     state->queuedTo = advanced.breakPoint;
     state->lastAccepted = std::chrono::steady_clock::now();
 
@@ -285,10 +295,7 @@ void UploadActions::Finish(const std::shared_ptr<UploadState>& state, const File
         return Reply::Error(response, kStatusHashMismatch, CloudStatusText(kStatusHashMismatch),
                             Reply::FileData(restarted.ToJson()));
     }
-    if (state->partial) {
-        std::fclose(state->partial);
-        state->partial = nullptr;
-    }
+    state->partial.reset();
     std::lock_guard<std::mutex> contentLock(m_context.contentMutex);
     if (!m_context.content.CommitPartial(record.id, record.uploadGen, hash)) {
         return Reply::Error(response, kStatusStorageError, CloudStatusText(kStatusStorageError));

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -11,17 +10,14 @@
 
 #include "BlockHasher.h"
 #include "BufferPool.h"
+#include "platform/WriteBehindFile.h"
 
 // What the server keeps in memory about one file's upload while its chunks arrive. The hash
-// of the accepted bytes is built on a worker thread behind the requests, so a chunk's reply
+// of the accepted bytes is built behind the replies (see UploadRegistry), so a chunk's reply
 // does not wait for SHA-256; the last chunk waits for it before the content is verified.
 struct UploadState {
     UploadState() = default;
-    ~UploadState() {
-        if (partial) {
-            std::fclose(partial);
-        }
-    }
+    ~UploadState() = default;
     UploadState(const UploadState&) = delete;
     UploadState& operator=(const UploadState&) = delete;
 
@@ -29,12 +25,14 @@ struct UploadState {
     std::timed_mutex busy;
 
     // Used by the thread that holds `busy`.
-    std::FILE* partial = nullptr;  // the attempt's partial file, open while chunks arrive
+    // The attempt's partial file, open while chunks arrive; shared with the disk work that
+    // runs after a chunk's reply.
+    std::shared_ptr<platform::WriteBehindFile> partial;
     int64_t queuedTo = -1;    // bytes [0, queuedTo) are hashed or queued; -1: to be rebuilt
     // When the attempt last accepted a chunk: content of another hash arriving soon after is
     // another client's upload of the same file, not a restart of this one.
     std::chrono::steady_clock::time_point lastAccepted{};
-    BlockHasher hasher;       // fed by the hashing worker only while `hashing` is set
+    BlockHasher hasher;       // fed by the draining thread only while `hashing` is set
 
     // Guarded by `lock`.
     std::mutex lock;
@@ -46,5 +44,5 @@ struct UploadState {
     };
     std::deque<Piece> pending;
     size_t pendingBytes = 0;
-    bool hashing = false;     // a worker is draining `pending`
+    bool hashing = false;     // a thread is draining `pending`
 };

@@ -28,6 +28,10 @@ protected:
         return reply.Data();
     }
 
+    static std::string PostChunkAlone(int64_t fid, int64_t breakPoint, const std::string& data,
+                                      size_t size, const std::string& hash, bool fieldFirst,
+                                      bool fieldAfter);
+
     CRequestContext context;
 };
 
@@ -175,49 +179,74 @@ TEST_F(CloudActionsTest, KillingTheServerDuringAChunkLosesOnlyThatChunk) {
     EXPECT_EQ(Download(fid), data);
 }
 
+// Posts one chunk with libcurl's own multipart body on a connection of its own, closed after
+// the reply; optional fields before and after the file part. The reply text, or "curl failed".
+std::string CloudActionsTest::PostChunkAlone(int64_t fid, int64_t breakPoint,
+                                             const std::string& data, size_t size,
+                                             const std::string& hash, bool fieldFirst,
+                                             bool fieldAfter) {
+    CURL* curl = curl_easy_init();
+    curl_mime* mime = curl_mime_init(curl);
+    auto field = [&](const char* name, const std::string& value) {
+        curl_mimepart* part = curl_mime_addpart(mime);
+        curl_mime_name(part, name);
+        curl_mime_data(part, value.data(), value.size());
+    };
+    if (fieldFirst) {
+        field("note", std::string(5000, 'n'));
+    }
+    curl_mimepart* file = curl_mime_addpart(mime);
+    curl_mime_name(file, "file");
+    curl_mime_filename(file, "parts.bin");
+    curl_mime_data(file, data.data() + breakPoint, size);
+    if (fieldAfter) {
+        field("trailer", std::string(3000, 't'));
+    }
+    const std::string url = COptions::GetInstance().GetUrls().breakPointUpload + "fid=" +
+                            std::to_string(fid) + "&breakPoint=" + std::to_string(breakPoint) +
+                            "&hash=" + hash + "&size=" + std::to_string(data.size());
+    std::string reply;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
+    curl_easy_setopt(curl, CURLOPT_COOKIE, (std::string("QSESSIONID=") + kSession).c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION,
+                     +[](char* bytes, size_t one, size_t n, void* out) {
+                         static_cast<std::string*>(out)->append(bytes, one * n);
+                         return one * n;
+                     });
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+    const CURLcode result = curl_easy_perform(curl);
+    curl_mime_free(mime);
+    curl_easy_cleanup(curl);
+    return result == CURLE_OK ? reply : std::string("curl failed");
+}
+
 // A chunk body with other fields before and after its file part: only the file part is
 // content, though the content is stored while the body arrives.
 TEST_F(CloudActionsTest, OnlyTheFilePartOfAChunkBodyIsStored) {
     const std::string data = TestBytes(kChunk + 300, 17);
     const std::string hash = ContentHash(data);
     const int64_t fid = Init(context, "parts.bin", data.size()).File()["id"].asInt64();
-    auto send = [&](int64_t breakPoint, size_t size, bool fieldFirst) {
-        CURL* curl = curl_easy_init();
-        curl_mime* mime = curl_mime_init(curl);
-        auto field = [&](const char* name, const std::string& value) {
-            curl_mimepart* part = curl_mime_addpart(mime);
-            curl_mime_name(part, name);
-            curl_mime_data(part, value.data(), value.size());
-        };
-        if (fieldFirst) {
-            field("note", std::string(5000, 'n'));
-        }
-        curl_mimepart* file = curl_mime_addpart(mime);
-        curl_mime_name(file, "file");
-        curl_mime_filename(file, "parts.bin");
-        curl_mime_data(file, data.data() + breakPoint, size);
-        field("trailer", std::string(3000, 't'));
-        const std::string url = COptions::GetInstance().GetUrls().breakPointUpload +
-                                "fid=" + std::to_string(fid) + "&breakPoint=" +
-                                std::to_string(breakPoint) + "&hash=" + hash +
-                                "&size=" + std::to_string(data.size());
-        std::string reply;
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
-        curl_easy_setopt(curl, CURLOPT_COOKIE, (std::string("QSESSIONID=") + kSession).c_str());
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION,
-                         +[](char* bytes, size_t one, size_t n, void* out) {
-                             static_cast<std::string*>(out)->append(bytes, one * n);
-                             return one * n;
-                         });
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
-        const CURLcode result = curl_easy_perform(curl);
-        curl_mime_free(mime);
-        curl_easy_cleanup(curl);
-        return result == CURLE_OK ? reply : std::string("curl failed");
-    };
-    EXPECT_NE(send(0, kChunk, false).find("\"breakPoint\":131072"), std::string::npos);
-    EXPECT_NE(send(kChunk, 300, true).find("\"status\":1"), std::string::npos);
+    EXPECT_NE(PostChunkAlone(fid, 0, data, kChunk, hash, false, true).find("\"breakPoint\":131072"),
+              std::string::npos);
+    EXPECT_NE(PostChunkAlone(fid, kChunk, data, 300, hash, true, true).find("\"status\":1"),
+              std::string::npos);
+    EXPECT_EQ(Download(fid), data);
+}
+
+// A chunk is hashed by its connection's thread after the reply: the next chunk, on another
+// connection, can arrive while that hash runs, and the last must wait for every one before.
+TEST_F(CloudActionsTest, ChunksEachOnAConnectionOfTheirOwnCompleteWithTheRightHash) {
+    const std::string data = TestBytes(40 * kChunk + 5, 23);
+    const std::string hash = ContentHash(data);
+    const int64_t fid = Init(context, "alone.bin", data.size()).File()["id"].asInt64();
+    std::string reply;
+    for (size_t at = 0; at < data.size(); at += kChunk) {
+        reply = PostChunkAlone(fid, static_cast<int64_t>(at), data, std::min(kChunk, data.size() - at),
+                               hash, false, false);
+        ASSERT_NE(reply.find("\"description\":\"OK\""), std::string::npos) << at << ": " << reply;
+    }
+    EXPECT_NE(reply.find("\"status\":1"), std::string::npos) << reply;
     EXPECT_EQ(Download(fid), data);
 }
 
