@@ -43,6 +43,7 @@ bool ConnectionStream::is_writable() const {
 ssize_t ConnectionStream::Fill() {
     m_begin = 0;
     m_end = 0;
+    m_captureFrom = 0;
     int64_t n = platform::ReceiveSome(m_socket, m_buffer.data(), m_buffer.size());
     if (n > 0) {
         m_end = static_cast<size_t>(n);
@@ -67,6 +68,7 @@ ssize_t ConnectionStream::read(char* ptr, size_t size) {
         if (size >= m_buffer.size() && !m_capturing) {
             return static_cast<ssize_t>(platform::ReceiveSome(m_socket, ptr, size));
         }
+        Capture();
         ssize_t n = Fill();
         if (n <= 0) {
             return n;
@@ -75,9 +77,6 @@ ssize_t ConnectionStream::read(char* ptr, size_t size) {
     size_t n = std::min(size, m_end - m_begin);
     std::memcpy(ptr, m_buffer.data() + m_begin, n);
     m_begin += n;
-    if (m_capturing && m_rawHeaders.size() < kMaxCapture) {
-        m_rawHeaders.append(ptr, n);
-    }
     return static_cast<ssize_t>(n);
 }
 
@@ -199,10 +198,24 @@ void ConnectionStream::get_local_ip_and_port(std::string& ip, int& port) const {
 void ConnectionStream::BeginRequest() {
     m_rawHeaders.clear();
     m_capturing = true;
+    m_captureFrom = m_begin;
     m_closeAfterReply = false;
 }
 
-void ConnectionStream::EndHeaders() { m_capturing = false; }
+void ConnectionStream::EndHeaders() {
+    Capture();
+    m_capturing = false;
+}
+
+void ConnectionStream::Capture() {
+    // The library reads headers a byte at a time: they are kept from the buffer in one piece
+    // when it is refilled and when they end, not a byte at a time.
+    if (m_capturing && m_captureFrom < m_begin && m_rawHeaders.size() < kMaxCapture) {
+        m_rawHeaders.append(m_buffer.data() + m_captureFrom,
+                            std::min(m_begin - m_captureFrom, kMaxCapture - m_rawHeaders.size()));
+    }
+    m_captureFrom = m_begin;
+}
 
 void ConnectionStream::RunAfterReply() {
     // A job may add another; each runs once.

@@ -99,6 +99,8 @@ private:
     static constexpr size_t kWriteBuffer = 16 * 1024;
 
     ssize_t Fill();
+    // Keeps the header bytes read from the buffer since the last call.
+    void Capture();
     bool SendAll(const char* data, size_t size);
 
     platform::SocketHandle m_socket;
@@ -108,6 +110,7 @@ private:
     size_t m_begin = 0;
     size_t m_end = 0;
     bool m_capturing = false;
+    size_t m_captureFrom = 0;  // buffer offset where the headers not yet kept begin
     std::string m_rawHeaders;
     std::string m_out;  // small writes not sent yet
     std::string m_remoteIp;
