@@ -27,6 +27,22 @@ void QuorvaFileHasher::Reset() {
     EVP_DigestInit_ex(m_block, EVP_sha256(), nullptr);
 }
 
+void QuorvaFileHasher::Feed(const unsigned char* bytes, size_t size, size_t available) {
+    // A file's bytes come from memory, and SHA-256 alone waits for each cache line of them
+    // (on one test machine: 1.33 GB/s over a large buffer against 1.73 GB/s on bytes already
+    // cached). So the block goes in a step at a time, the next step asked for before each
+    // (1 KiB steps measured best there: 1.67 GB/s for a file, against 1.58 with 4 KiB).
+    constexpr size_t kStep = 1024;
+    constexpr size_t kLine = 64;
+    for (size_t at = 0; at < size; at += kStep) {
+        const size_t aheadEnd = std::min(at + 2 * kStep, available);
+        for (size_t line = at + kStep; line < aheadEnd; line += kLine) {
+            __builtin_prefetch(bytes + line);
+        }
+        EVP_DigestUpdate(m_block, bytes + at, std::min(kStep, size - at));
+    }
+}
+
 void QuorvaFileHasher::CloseBlock() {
     Digest digest;
     unsigned int length = 0;
@@ -40,18 +56,8 @@ void QuorvaFileHasher::Update(const void* data, size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     m_total += static_cast<int64_t>(size);
     while (size > 0) {
-        if (m_inBlock == 0 && size >= kBlockSize) {
-            // A whole block at once: one call instead of the context's three.
-            Digest digest;
-            unsigned int length = 0;
-            EVP_Digest(bytes, kBlockSize, digest.data(), &length, EVP_sha256(), nullptr);
-            m_digests.push_back(digest);
-            bytes += kBlockSize;
-            size -= kBlockSize;
-            continue;
-        }
         const size_t take = std::min(size, kBlockSize - m_inBlock);
-        EVP_DigestUpdate(m_block, bytes, take);
+        Feed(bytes, take, size);
         m_inBlock += take;
         bytes += take;
         size -= take;

@@ -35,6 +35,8 @@ public:
 
 private:
     using Digest = std::array<unsigned char, 32>;
+    // Gives the first `size` of `available` bytes to the open block.
+    void Feed(const unsigned char* bytes, size_t size, size_t available);
     void CloseBlock();
 
     evp_md_ctx_st* m_block;
