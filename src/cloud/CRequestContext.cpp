@@ -125,8 +125,6 @@ CURL* CRequestContext::Prepare(RequestKind kind, const RequestParams& params,
                 // would leave at full speed.
                 curl_easy_setopt(m_curl, CURLOPT_UPLOAD_BUFFERSIZE, kPacedBufferSize);
             } else {
-                // A chunk and its framing leave in one send instead of three of the 64 KiB
-                // default.
                 curl_easy_setopt(m_curl, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
             }
             break;
