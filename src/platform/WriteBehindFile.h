@@ -30,7 +30,6 @@ public:
 
     // Opens the file for writing, creating it when missing, and cuts it after `keep` bytes.
     bool Open(const std::filesystem::path& path, int64_t keep);
-    bool IsOpen() const { return m_fd >= 0; }
 
     // Writes all of `data` at `offset`.
     bool Write(int64_t offset, const void* data, size_t size);

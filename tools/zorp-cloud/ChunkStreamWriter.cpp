@@ -4,9 +4,8 @@
 #include <string_view>
 #include <utility>
 
-
-ChunkStreamWriter::ChunkStreamWriter(platform::WriteBehindFile* file, int64_t breakPoint, int64_t fileSize,
-                                     size_t bodyLength, std::string boundary)
+ChunkStreamWriter::ChunkStreamWriter(platform::WriteBehindFile* file, int64_t breakPoint,
+                                     int64_t fileSize, size_t bodyLength, std::string boundary)
     : m_file(file),
       m_breakPoint(breakPoint),
       m_room(fileSize > breakPoint ? static_cast<size_t>(fileSize - breakPoint) : 0),

@@ -20,8 +20,8 @@ class ChunkStreamWriter {
 public:
     // `file` is the partial file, `breakPoint` where this chunk's content goes, `fileSize` the
     // file's whole size, `bodyLength` the request's Content-Length.
-    ChunkStreamWriter(platform::WriteBehindFile* file, int64_t breakPoint, int64_t fileSize, size_t bodyLength,
-                      std::string boundary);
+    ChunkStreamWriter(platform::WriteBehindFile* file, int64_t breakPoint, int64_t fileSize,
+                      size_t bodyLength, std::string boundary);
 
     // The first `have` bytes of the body are in `body`.
     void Arrived(const char* body, size_t have);

@@ -21,7 +21,9 @@ ConnectionStream::ConnectionStream(platform::SocketHandle socket, int readTimeou
 
 // A job left by a request that ended the connection early still runs: a queued hash that
 // never ran would hold its file unfinished for good.
-ConnectionStream::~ConnectionStream() { RunAfterReply(); }
+ConnectionStream::~ConnectionStream() {
+    RunAfterReply();
+}
 
 ConnectionStream* ConnectionStream::Current() { return t_current; }
 

@@ -115,7 +115,8 @@ std::optional<MultipartBody::Part> MultipartBody::Find(std::string_view body,
         if (!end) {
             return std::nullopt;
         }
-        part->size = static_cast<size_t>(static_cast<const char*>(end) - body.data()) - part->offset;
+        part->size =
+            static_cast<size_t>(static_cast<const char*>(end) - body.data()) - part->offset;
         at = part->offset + part->size + separator.size();
         if (!found && part->name == name) {
             found = std::move(part);

@@ -199,8 +199,8 @@ void UploadActions::Chunk(const httplib::Request& request, httplib::Response& re
         length ? static_cast<size_t>(*length) : BlockHasher::kBlockSize + 4096);
     bool received = false;
     bool tooLarge = false;
-    ChunkStreamWriter writer(state->partial.get(), breakPoint, size, length ? static_cast<size_t>(*length) : 0,
-                             boundary);
+    ChunkStreamWriter writer(state->partial.get(), breakPoint, size,
+                             length ? static_cast<size_t>(*length) : 0, boundary);
     if (length && !chunkedBody && connection) {
         const size_t want = std::min(static_cast<size_t>(*length), dropAt);
         body->length = connection->ReadBody(body->bytes.data(), want, [&](size_t have) {

@@ -32,7 +32,7 @@ struct UploadState {
     // When the attempt last accepted a chunk: content of another hash arriving soon after is
     // another client's upload of the same file, not a restart of this one.
     std::chrono::steady_clock::time_point lastAccepted{};
-    BlockHasher hasher;       // fed by the draining thread only while `hashing` is set
+    BlockHasher hasher;  // fed by the draining thread only while `hashing` is set
 
     // Guarded by `lock`.
     std::mutex lock;
@@ -44,5 +44,5 @@ struct UploadState {
     };
     std::deque<Piece> pending;
     size_t pendingBytes = 0;
-    bool hashing = false;     // a thread is draining `pending`
+    bool hashing = false;  // a thread is draining `pending`
 };

@@ -202,18 +202,19 @@ std::string CloudActionsTest::PostChunkAlone(int64_t fid, int64_t breakPoint,
     if (fieldAfter) {
         field("trailer", std::string(3000, 't'));
     }
-    const std::string url = COptions::GetInstance().GetUrls().breakPointUpload + "fid=" +
-                            std::to_string(fid) + "&breakPoint=" + std::to_string(breakPoint) +
-                            "&hash=" + hash + "&size=" + std::to_string(data.size());
+    const std::string url = COptions::GetInstance().GetUrls().breakPointUpload +
+                            "fid=" + std::to_string(fid) +
+                            "&breakPoint=" + std::to_string(breakPoint) + "&hash=" + hash +
+                            "&size=" + std::to_string(data.size());
     std::string reply;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
     curl_easy_setopt(curl, CURLOPT_COOKIE, (std::string("QSESSIONID=") + kSession).c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION,
-                     +[](char* bytes, size_t one, size_t n, void* out) {
-                         static_cast<std::string*>(out)->append(bytes, one * n);
-                         return one * n;
-                     });
+    curl_easy_setopt(
+        curl, CURLOPT_WRITEFUNCTION, +[](char* bytes, size_t one, size_t n, void* out) {
+            static_cast<std::string*>(out)->append(bytes, one * n);
+            return one * n;
+        });
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
     const CURLcode result = curl_easy_perform(curl);
     curl_mime_free(mime);
@@ -242,8 +243,8 @@ TEST_F(CloudActionsTest, ChunksEachOnAConnectionOfTheirOwnCompleteWithTheRightHa
     const int64_t fid = Init(context, "alone.bin", data.size()).File()["id"].asInt64();
     std::string reply;
     for (size_t at = 0; at < data.size(); at += kChunk) {
-        reply = PostChunkAlone(fid, static_cast<int64_t>(at), data, std::min(kChunk, data.size() - at),
-                               hash, false, false);
+        reply = PostChunkAlone(fid, static_cast<int64_t>(at), data,
+                               std::min(kChunk, data.size() - at), hash, false, false);
         ASSERT_NE(reply.find("\"description\":\"OK\""), std::string::npos) << at << ": " << reply;
     }
     EXPECT_NE(reply.find("\"status\":1"), std::string::npos) << reply;

@@ -194,28 +194,35 @@ TEST_F(RequestHeadersTest, ServerAcceptsHeaderLinesWithoutAColon) {
 // The server keeps header lines from its receive buffer: lines that arrive in two pieces, and
 // a request that starts in the buffer right after the one before, are kept whole.
 TEST_F(RequestHeadersTest, HeaderLinesArrivingInPiecesOrBehindAnotherRequestAreKeptWhole) {
-    auto connection = platform::TcpConnection::ConnectLoopback(static_cast<uint16_t>(server.Port()));
+    auto connection =
+        platform::TcpConnection::ConnectLoopback(static_cast<uint16_t>(server.Port()));
     ASSERT_TRUE(connection);
-    const std::string target = "GET /qcd/filebackup/getSubFilesAction.json?pid=0&qSessionId=" +
-                               std::string(kSession) + " HTTP/1.1\r\n";
+    const std::string target =
+        "GET /qcd/filebackup/getSubFilesAction.json?pid=0&qSessionId=" + std::string(kSession) +
+        " HTTP/1.1\r\n";
     ASSERT_TRUE(connection->SendAll(target + "Host: web.x\r\nX-First: o"));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(connection->SendAll("ne\r\nX-Second: two\r\n\r\n" + target +
                                     "Host: web.x\r\nX-Third: three\r\n\r\n"));
     std::string replies;
-    ASSERT_TRUE(WaitFor([&] {
-        char buffer[4096];
-        auto got = connection->Receive(buffer, sizeof(buffer));
-        if (got.status == platform::TcpConnection::ReceiveResult::kData) {
-            replies.append(buffer, got.bytes);
-        }
-        size_t first = replies.find("HTTP/1.1 200");
-        return first != std::string::npos && replies.find("HTTP/1.1 200", first + 1) != std::string::npos;
-    }, std::chrono::seconds(5))) << replies;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            char buffer[4096];
+            auto got = connection->Receive(buffer, sizeof(buffer));
+            if (got.status == platform::TcpConnection::ReceiveResult::kData) {
+                replies.append(buffer, got.bytes);
+            }
+            size_t first = replies.find("HTTP/1.1 200");
+            return first != std::string::npos &&
+                   replies.find("HTTP/1.1 200", first + 1) != std::string::npos;
+        },
+        std::chrono::seconds(5)))
+        << replies;
     auto requests = server.RequestHeaderLines("getSubFiles");
     ASSERT_EQ(requests.size(), 2u);
     const std::string line = target.substr(0, target.size() - 2);
-    EXPECT_EQ(requests[0], (std::vector<std::string>{line, "Host: web.x", "X-First: one", "X-Second: two"}));
+    EXPECT_EQ(requests[0],
+              (std::vector<std::string>{line, "Host: web.x", "X-First: one", "X-Second: two"}));
     EXPECT_EQ(requests[1], (std::vector<std::string>{line, "Host: web.x", "X-Third: three"}));
 }
 

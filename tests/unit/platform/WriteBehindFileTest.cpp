@@ -50,8 +50,8 @@ size_t ResidentPages(const fs::path& path, int64_t from, int64_t length) {
     if (!file) {
         return SIZE_MAX;
     }
-    void* map = mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED, fileno(file),
-                     from);
+    void* map =
+        mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED, fileno(file), from);
     std::fclose(file);
     if (map == MAP_FAILED) {
         return SIZE_MAX;
@@ -85,7 +85,8 @@ TEST(WriteBehindFileTest, ALongStreamReadsBackWholeAndLeavesMemoryAWindowBehindT
         ASSERT_TRUE(file.Open(path, 0));
         WriteInPieces(file, bytes, 0);
         if (OnMemoryFileSystem(dir.path())) {
-            std::cout << "the test folder is on tmpfs, whose pages are the file: residency not checked\n";
+            std::cout
+                << "the test folder is on tmpfs, whose pages are the file: residency not checked\n";
         } else {
             EXPECT_EQ(ResidentPages(path, 0, 4 * kWindow), 0u)
                 << "windows a window behind the writer are on the disk and out of memory";
